@@ -1,0 +1,37 @@
+#pragma once
+// Pixel geometry and colours shared by the painters and the window hosts.
+#include <cstdint>
+
+namespace hb {
+
+// A rectangle by its left/top corner and its size, in pixels.
+struct TRect {
+  int Left = 0;
+  int Top = 0;
+  int Width = 0;
+  int Height = 0;
+  int Right() const { return Left + Width; }
+  int Bottom() const { return Top + Height; }
+  bool Contains(int x, int y) const { return x >= Left && x < Right() && y >= Top && y < Bottom(); }
+  bool operator==(const TRect&) const = default;
+};
+
+struct TPoint {
+  int X = 0;
+  int Y = 0;
+  bool operator==(const TPoint&) const = default;
+};
+
+struct TSize {
+  int Width = 0;
+  int Height = 0;
+  bool operator==(const TSize&) const = default;
+};
+
+// A colour written as 0xRRGGBB (the way the program's colours are given: #070D18 is 0x070D18).
+using TColor = uint32_t;
+constexpr uint8_t RedOf(TColor c) { return static_cast<uint8_t>((c >> 16) & 0xFF); }
+constexpr uint8_t GreenOf(TColor c) { return static_cast<uint8_t>((c >> 8) & 0xFF); }
+constexpr uint8_t BlueOf(TColor c) { return static_cast<uint8_t>(c & 0xFF); }
+
+} // namespace hb

@@ -1,0 +1,93 @@
+#pragma once
+// The embedded browser as the display window sees it. WebView2 on Windows, Chromium over the
+// DevTools protocol on Linux, a recording fake in tests. Every call and event is on the
+// user-interface thread.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace hb {
+
+// Fixed before creation.
+struct TBrowserOptions {
+  std::string UserDataFolder;   // AppDataFolder + "WebView2"
+  std::string Language;         // "zh-CN"
+  std::string AdditionalArgs;   // extra browser command-line switches
+};
+
+// Switches the window turns off or on once the browser exists. The first five are the basic
+// settings; the rest belong to newer settings generations and may be missing.
+enum class TBrowserSetting {
+  bsDefaultContextMenus,
+  bsStatusBar,
+  bsDevTools,
+  bsZoomControl,
+  bsWebMessages,
+  bsAcceleratorKeys,   // third generation
+  bsPasswordAutosave,  // fourth
+  bsGeneralAutofill,   // fourth
+  bsPinchZoom,         // fifth
+  bsSwipeNavigation,   // sixth
+};
+
+struct TNavCompleted {
+  bool Success = false;
+  int32_t WebErrorStatus = 0;  // WebView2's COREWEBVIEW2_WEB_ERROR_STATUS numbers
+  int32_t HttpStatus = 0;      // 0 when no status is known
+  uint64_t NavigationId = 0;
+};
+
+// WebView2's COREWEBVIEW2_PROCESS_FAILED_KIND numbers.
+enum TProcessFailedKind : int32_t {
+  pfBrowserProcessExited = 0,
+  pfRenderProcessExited = 1,
+  pfRenderProcessUnresponsive = 2,
+};
+
+// One intercepted resource request. Without Defer() the request continues to the network when
+// the handler returns. After Defer() the browser waits until Complete() is called (exactly once,
+// on the user-interface thread); a response set before Complete() answers the request, without
+// one the request continues to the network.
+class IResourceRequest {
+public:
+  virtual ~IResourceRequest() = default;
+  virtual std::string Uri() = 0;
+  virtual std::string Method() = 0;
+  virtual bool HasHeader(const std::string& name) = 0;  // name compared without regard to case
+  virtual bool Defer() = 0;                             // false when no deferral could be taken
+  // headers: "Name: value" lines joined with CR LF, none after the last. False on failure.
+  virtual bool SetResponse(int status, const std::string& reason, const std::string& headers,
+                           const std::string& body) = 0;
+  virtual void Complete() = 0;
+};
+
+using TResourceRequestedProc = std::function<void(std::shared_ptr<IResourceRequest>)>;
+
+class IBrowser {
+public:
+  virtual ~IBrowser() = default;
+
+  // Starts creating the browser; the outcome arrives once through OnCreated (a negative
+  // HRESULT-style code means failure). May be called again after pfBrowserProcessExited.
+  virtual void Create(const TBrowserOptions& options) = 0;
+  virtual bool HasWebView() const = 0;
+  // Identity of the current web view, for "hooked at most once per web view"; null without one.
+  virtual const void* WebViewIdentity() const = 0;
+  // False when the switch is not offered or the call failed.
+  virtual bool SetSetting(TBrowserSetting setting, bool on) = 0;
+  // Runs script at the creation of every later document, in the order added.
+  virtual void AddScriptOnDocumentCreated(const std::string& script) = 0;
+  virtual void Navigate(const std::string& url) = 0;
+  // Resource interception for every resource kind; '*' is the wildcard. False on failure.
+  virtual bool AddResourceFilter(const std::string& uriPattern) = 0;
+  virtual bool SetResourceRequestedHandler(TResourceRequestedProc proc) = 0;
+
+  // Events, set by the window before Create.
+  std::function<void(int32_t result)> OnCreated;
+  std::function<void(const TNavCompleted&)> OnNavigationCompleted;
+  std::function<void(const std::string& json)> OnWebMessage;  // the message in its JSON form
+  std::function<void(int32_t kind)> OnProcessFailed;          // a TProcessFailedKind
+};
+
+} // namespace hb

@@ -1,0 +1,20 @@
+#include "FakeSystem.h"
+
+#include <cstdio>
+
+namespace hb::test {
+
+std::string TFakeSystem::NewGuid() {
+  char buf[40];
+  int n = ++GuidCounter;
+  std::snprintf(buf, sizeof buf, "00000000-0000-4000-8000-%012x", n);
+  return buf;
+}
+
+std::string TFakeSystem::FileNameKey(const std::string& name) {
+  std::string out;
+  for (char c : name) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return out;
+}
+
+} // namespace hb::test
