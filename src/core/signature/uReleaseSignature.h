@@ -1,0 +1,34 @@
+#pragma once
+// Release signature: update package verification, Ed25519, trusted release keys, extraction.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hb {
+
+struct TReleaseKey {
+  std::string Id;
+  std::array<uint8_t, 32> Key{};
+};
+
+// The compiled-in trusted keys. Throws Exception when the built-in key line is invalid.
+std::vector<TReleaseKey> TrustedReleaseKeys();
+
+// Lower-case hexadecimal SHA-256 of bytes.
+std::string Sha256Hex(const std::string& bytes);
+
+bool Ed25519Verify(const std::vector<uint8_t>& signature, const std::vector<uint8_t>& message,
+                   const std::vector<uint8_t>& publicKey);
+
+// Empty text: the package is valid. Otherwise the worded reason. keyId is emptied first and set
+// as soon as the signature file has been read.
+std::string VerifyUpdatePackage(const std::string& packagePath, const std::string& component,
+                                int64_t versionCode, const std::vector<TReleaseKey>& keys,
+                                std::string& keyId);
+
+// Extracts every entry of a verified package into stagingFolder (created as needed), never
+// creating anything outside it. Empty text on success, else the worded reason.
+std::string ExtractUpdatePackage(const std::string& packagePath, const std::string& stagingFolder);
+
+} // namespace hb
