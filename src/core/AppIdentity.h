@@ -12,5 +12,11 @@ inline constexpr int64_t kAppVersionCode = 2;
 inline constexpr const char* kExceptionCode = "M900";
 inline constexpr const char* kExceptionFriendlyText = "机位图程序遇到问题，请关闭后重新打开";
 inline constexpr const char* kComponent = "HallBoard";          // update component name
+// The program file a release must carry and the installer restarts.
+#ifdef _WIN32
+inline constexpr const char* kProgramFileName = "hallBoard.exe";
+#else
+inline constexpr const char* kProgramFileName = "hallBoard";
+#endif
 
 } // namespace hb
