@@ -7,10 +7,24 @@
 // With tfMnemonic-style text the '&' markers still count (the canvas measures what it is given).
 // Wrapping breaks at spaces where it can, otherwise between characters, and at line breaks.
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "ICanvas.h"
+
+namespace hb {
+// Readable failure messages for geometry in tests.
+inline void PrintTo(const TRect& r, std::ostream* os) {
+  *os << "{" << r.Left << ", " << r.Top << ", " << r.Width << " x " << r.Height << "}";
+}
+inline void PrintTo(const TSize& s, std::ostream* os) {
+  *os << s.Width << " x " << s.Height;
+}
+inline void PrintTo(const TPoint& p, std::ostream* os) {
+  *os << "(" << p.X << ", " << p.Y << ")";
+}
+} // namespace hb
 
 namespace hb::test {
 
