@@ -1,0 +1,340 @@
+#pragma once
+// Our own declarations of the WebView2 COM interfaces this program uses, written from the public
+// SDK's documentation of its ABI: interface ids and the complete method order of each interface
+// (every slot is declared, used or not, because the order is the contract). They match the
+// interfaces as published in the WebView2 SDK 1.0.1185.44; released WebView2 interfaces never
+// change afterwards, newer abilities come as new numbered interfaces (ICoreWebView2Settings3 ...).
+// Only what the program calls or implements is here; the loader is found at run time.
+#include <objidl.h>
+#include <windows.h>
+
+namespace hb::wv2 {
+
+struct EventRegistrationToken {
+  __int64 value;
+};
+
+enum COREWEBVIEW2_WEB_RESOURCE_CONTEXT : int { COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL = 0 };
+using COREWEBVIEW2_WEB_ERROR_STATUS = int;
+using COREWEBVIEW2_PROCESS_FAILED_KIND = int;
+
+// {b96d755e-0319-4e92-a296-23436f46a1fc} ...: the interface ids, in the order declared below.
+inline constexpr GUID IID_ICoreWebView2Environment = {
+    0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}};
+inline constexpr GUID IID_ICoreWebView2EnvironmentOptions = {
+    0x2fde08a8, 0x1e9a, 0x4766, {0x8c, 0x05, 0x95, 0xa9, 0xce, 0xb9, 0xd1, 0xc5}};
+inline constexpr GUID IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler = {
+    0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}};
+inline constexpr GUID IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler = {
+    0x6c4819f3, 0xc9b7, 0x4260, {0x81, 0x27, 0xc9, 0xf5, 0xbd, 0xe7, 0xf6, 0x8c}};
+inline constexpr GUID IID_ICoreWebView2Controller = {
+    0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
+inline constexpr GUID IID_ICoreWebView2 = {
+    0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
+inline constexpr GUID IID_ICoreWebView2Settings = {
+    0xe562e4f0, 0xd7fa, 0x43ac, {0x8d, 0x71, 0xc0, 0x51, 0x50, 0x49, 0x9f, 0x00}};
+inline constexpr GUID IID_ICoreWebView2Settings2 = {
+    0xee9a0f68, 0xf46c, 0x4e32, {0xac, 0x23, 0xef, 0x8c, 0xac, 0x22, 0x4d, 0x2a}};
+inline constexpr GUID IID_ICoreWebView2Settings3 = {
+    0xfdb5ab74, 0xaf33, 0x4854, {0x84, 0xf0, 0x0a, 0x63, 0x1d, 0xeb, 0x5e, 0xba}};
+inline constexpr GUID IID_ICoreWebView2Settings4 = {
+    0xcb56846c, 0x4168, 0x4d53, {0xb0, 0x4f, 0x03, 0xb6, 0xd6, 0x79, 0x6f, 0xf2}};
+inline constexpr GUID IID_ICoreWebView2Settings5 = {
+    0x183e7052, 0x1d03, 0x43a0, {0xab, 0x99, 0x98, 0xe0, 0x43, 0xb6, 0x6b, 0x39}};
+inline constexpr GUID IID_ICoreWebView2Settings6 = {
+    0x11cb3acd, 0x9bc8, 0x43b8, {0x83, 0xbf, 0xf4, 0x07, 0x53, 0x71, 0x4f, 0x87}};
+inline constexpr GUID IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler = {
+    0xb99369f3, 0x9b11, 0x47b5, {0xbc, 0x6f, 0x8e, 0x78, 0x95, 0xfc, 0xea, 0x17}};
+inline constexpr GUID IID_ICoreWebView2NavigationCompletedEventHandler = {
+    0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
+inline constexpr GUID IID_ICoreWebView2NavigationCompletedEventArgs = {
+    0x30d68b7d, 0x20d9, 0x4752, {0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1}};
+inline constexpr GUID IID_ICoreWebView2NavigationCompletedEventArgs2 = {
+    0xfdf8b738, 0xee1e, 0x4db2, {0xa3, 0x29, 0x8d, 0x7d, 0x7b, 0x74, 0xd7, 0x92}};
+inline constexpr GUID IID_ICoreWebView2WebMessageReceivedEventHandler = {
+    0x57213f19, 0x00e6, 0x49fa, {0x8e, 0x07, 0x89, 0x8e, 0xa0, 0x1e, 0xcb, 0xd2}};
+inline constexpr GUID IID_ICoreWebView2WebMessageReceivedEventArgs = {
+    0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}};
+inline constexpr GUID IID_ICoreWebView2WebResourceRequestedEventHandler = {
+    0xab00b74c, 0x15f1, 0x4646, {0x80, 0xe6, 0x85, 0x28, 0xe2, 0xcb, 0xa8, 0xec}};
+inline constexpr GUID IID_ICoreWebView2WebResourceRequestedEventArgs = {
+    0x453e667f, 0x12c7, 0x49d4, {0xbe, 0x6d, 0xdd, 0xbe, 0x79, 0x56, 0xf5, 0x7a}};
+inline constexpr GUID IID_ICoreWebView2WebResourceRequest = {
+    0x97055cd4, 0x512c, 0x4264, {0x8b, 0x5f, 0xe3, 0xf4, 0x46, 0xce, 0xa6, 0xa5}};
+inline constexpr GUID IID_ICoreWebView2HttpRequestHeaders = {
+    0xe86cac0e, 0x5523, 0x465c, {0xb5, 0x36, 0x8f, 0xb9, 0xfc, 0x8c, 0x8c, 0x60}};
+inline constexpr GUID IID_ICoreWebView2WebResourceResponse = {
+    0xaafcc94f, 0xfa27, 0x48fd, {0x97, 0xdf, 0x83, 0x0e, 0xf7, 0x5a, 0xae, 0xc9}};
+inline constexpr GUID IID_ICoreWebView2Deferral = {
+    0xc10e7f7b, 0xb585, 0x46f0, {0xa6, 0x23, 0x8b, 0xef, 0xbf, 0x3e, 0x4e, 0xe0}};
+inline constexpr GUID IID_ICoreWebView2ProcessFailedEventHandler = {
+    0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}};
+inline constexpr GUID IID_ICoreWebView2ProcessFailedEventArgs = {
+    0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
+
+struct ICoreWebView2;
+struct ICoreWebView2Controller;
+struct ICoreWebView2Environment;
+struct ICoreWebView2Settings;
+struct ICoreWebView2WebResourceResponse;
+
+#define HB_WV2_METHOD(name) virtual HRESULT STDMETHODCALLTYPE name
+
+struct ICoreWebView2EnvironmentOptions : IUnknown {
+  HB_WV2_METHOD(get_AdditionalBrowserArguments)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_AdditionalBrowserArguments)(LPCWSTR value) = 0;
+  HB_WV2_METHOD(get_Language)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_Language)(LPCWSTR value) = 0;
+  HB_WV2_METHOD(get_TargetCompatibleBrowserVersion)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_TargetCompatibleBrowserVersion)(LPCWSTR value) = 0;
+  HB_WV2_METHOD(get_AllowSingleSignOnUsingOSPrimaryAccount)(BOOL* allow) = 0;
+  HB_WV2_METHOD(put_AllowSingleSignOnUsingOSPrimaryAccount)(BOOL allow) = 0;
+};
+
+struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(HRESULT errorCode, ICoreWebView2Environment* env) = 0;
+};
+
+struct ICoreWebView2CreateCoreWebView2ControllerCompletedHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(HRESULT errorCode, ICoreWebView2Controller* controller) = 0;
+};
+
+struct ICoreWebView2Environment : IUnknown {
+  HB_WV2_METHOD(CreateCoreWebView2Controller)
+  (HWND parentWindow, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) = 0;
+  HB_WV2_METHOD(CreateWebResourceResponse)
+  (IStream* content, int statusCode, LPCWSTR reasonPhrase, LPCWSTR headers,
+   ICoreWebView2WebResourceResponse** response) = 0;
+  HB_WV2_METHOD(get_BrowserVersionString)(LPWSTR* versionInfo) = 0;
+  HB_WV2_METHOD(add_NewBrowserVersionAvailable)
+  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NewBrowserVersionAvailable)(EventRegistrationToken token) = 0;
+};
+
+struct ICoreWebView2Controller : IUnknown {
+  HB_WV2_METHOD(get_IsVisible)(BOOL* isVisible) = 0;
+  HB_WV2_METHOD(put_IsVisible)(BOOL isVisible) = 0;
+  HB_WV2_METHOD(get_Bounds)(RECT* bounds) = 0;
+  HB_WV2_METHOD(put_Bounds)(RECT bounds) = 0;
+  HB_WV2_METHOD(get_ZoomFactor)(double* zoomFactor) = 0;
+  HB_WV2_METHOD(put_ZoomFactor)(double zoomFactor) = 0;
+  HB_WV2_METHOD(add_ZoomFactorChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ZoomFactorChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(SetBoundsAndZoomFactor)(RECT bounds, double zoomFactor) = 0;
+  HB_WV2_METHOD(MoveFocus)(int reason) = 0;
+  HB_WV2_METHOD(add_MoveFocusRequested)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_MoveFocusRequested)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_GotFocus)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_GotFocus)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_LostFocus)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_LostFocus)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_AcceleratorKeyPressed)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_AcceleratorKeyPressed)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_ParentWindow)(HWND* parentWindow) = 0;
+  HB_WV2_METHOD(put_ParentWindow)(HWND parentWindow) = 0;
+  HB_WV2_METHOD(NotifyParentWindowPositionChanged)() = 0;
+  HB_WV2_METHOD(Close)() = 0;
+  HB_WV2_METHOD(get_CoreWebView2)(ICoreWebView2** coreWebView2) = 0;
+};
+
+struct ICoreWebView2Settings : IUnknown {
+  HB_WV2_METHOD(get_IsScriptEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsScriptEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_IsWebMessageEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsWebMessageEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_AreDefaultScriptDialogsEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_AreDefaultScriptDialogsEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_IsStatusBarEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsStatusBarEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_AreDevToolsEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_AreDevToolsEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_AreDefaultContextMenusEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_AreDefaultContextMenusEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_AreHostObjectsAllowed)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_AreHostObjectsAllowed)(BOOL v) = 0;
+  HB_WV2_METHOD(get_IsZoomControlEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsZoomControlEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_IsBuiltInErrorPageEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsBuiltInErrorPageEnabled)(BOOL v) = 0;
+};
+struct ICoreWebView2Settings2 : ICoreWebView2Settings {
+  HB_WV2_METHOD(get_UserAgent)(LPWSTR* v) = 0;
+  HB_WV2_METHOD(put_UserAgent)(LPCWSTR v) = 0;
+};
+struct ICoreWebView2Settings3 : ICoreWebView2Settings2 {
+  HB_WV2_METHOD(get_AreBrowserAcceleratorKeysEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_AreBrowserAcceleratorKeysEnabled)(BOOL v) = 0;
+};
+struct ICoreWebView2Settings4 : ICoreWebView2Settings3 {
+  HB_WV2_METHOD(get_IsPasswordAutosaveEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsPasswordAutosaveEnabled)(BOOL v) = 0;
+  HB_WV2_METHOD(get_IsGeneralAutofillEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsGeneralAutofillEnabled)(BOOL v) = 0;
+};
+struct ICoreWebView2Settings5 : ICoreWebView2Settings4 {
+  HB_WV2_METHOD(get_IsPinchZoomEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsPinchZoomEnabled)(BOOL v) = 0;
+};
+struct ICoreWebView2Settings6 : ICoreWebView2Settings5 {
+  HB_WV2_METHOD(get_IsSwipeNavigationEnabled)(BOOL* v) = 0;
+  HB_WV2_METHOD(put_IsSwipeNavigationEnabled)(BOOL v) = 0;
+};
+
+struct ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(HRESULT errorCode, LPCWSTR id) = 0;
+};
+
+struct ICoreWebView2NavigationCompletedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_IsSuccess)(BOOL* isSuccess) = 0;
+  HB_WV2_METHOD(get_WebErrorStatus)(COREWEBVIEW2_WEB_ERROR_STATUS* status) = 0;
+  HB_WV2_METHOD(get_NavigationId)(UINT64* navigationId) = 0;
+};
+struct ICoreWebView2NavigationCompletedEventArgs2 : ICoreWebView2NavigationCompletedEventArgs {
+  HB_WV2_METHOD(get_HttpStatusCode)(int* httpStatusCode) = 0;
+};
+struct ICoreWebView2NavigationCompletedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NavigationCompletedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Source)(LPWSTR* source) = 0;
+  HB_WV2_METHOD(get_WebMessageAsJson)(LPWSTR* webMessageAsJson) = 0;
+  HB_WV2_METHOD(TryGetWebMessageAsString)(LPWSTR* webMessageAsString) = 0;
+};
+struct ICoreWebView2WebMessageReceivedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2HttpRequestHeaders : IUnknown {
+  HB_WV2_METHOD(GetHeader)(LPCWSTR name, LPWSTR* value) = 0;
+  HB_WV2_METHOD(GetHeaders)(LPCWSTR name, IUnknown** iterator) = 0;
+  HB_WV2_METHOD(Contains)(LPCWSTR name, BOOL* contains) = 0;
+  HB_WV2_METHOD(SetHeader)(LPCWSTR name, LPCWSTR value) = 0;
+  HB_WV2_METHOD(RemoveHeader)(LPCWSTR name) = 0;
+  HB_WV2_METHOD(GetIterator)(IUnknown** iterator) = 0;
+};
+
+struct ICoreWebView2WebResourceRequest : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(put_Uri)(LPCWSTR uri) = 0;
+  HB_WV2_METHOD(get_Method)(LPWSTR* method) = 0;
+  HB_WV2_METHOD(put_Method)(LPCWSTR method) = 0;
+  HB_WV2_METHOD(get_Content)(IStream** content) = 0;
+  HB_WV2_METHOD(put_Content)(IStream* content) = 0;
+  HB_WV2_METHOD(get_Headers)(ICoreWebView2HttpRequestHeaders** headers) = 0;
+};
+
+struct ICoreWebView2WebResourceResponse : IUnknown {
+  HB_WV2_METHOD(get_Content)(IStream** content) = 0;
+  HB_WV2_METHOD(put_Content)(IStream* content) = 0;
+  HB_WV2_METHOD(get_Headers)(IUnknown** headers) = 0;
+  HB_WV2_METHOD(get_StatusCode)(int* statusCode) = 0;
+  HB_WV2_METHOD(put_StatusCode)(int statusCode) = 0;
+  HB_WV2_METHOD(get_ReasonPhrase)(LPWSTR* reasonPhrase) = 0;
+  HB_WV2_METHOD(put_ReasonPhrase)(LPCWSTR reasonPhrase) = 0;
+};
+
+struct ICoreWebView2Deferral : IUnknown {
+  HB_WV2_METHOD(Complete)() = 0;
+};
+
+struct ICoreWebView2WebResourceRequestedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Request)(ICoreWebView2WebResourceRequest** request) = 0;
+  HB_WV2_METHOD(get_Response)(ICoreWebView2WebResourceResponse** response) = 0;
+  HB_WV2_METHOD(put_Response)(ICoreWebView2WebResourceResponse* response) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+  HB_WV2_METHOD(get_ResourceContext)(COREWEBVIEW2_WEB_RESOURCE_CONTEXT* context) = 0;
+};
+struct ICoreWebView2WebResourceRequestedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2* sender, ICoreWebView2WebResourceRequestedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2ProcessFailedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_ProcessFailedKind)(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) = 0;
+};
+struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2 : IUnknown {
+  HB_WV2_METHOD(get_Settings)(ICoreWebView2Settings** settings) = 0;
+  HB_WV2_METHOD(get_Source)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(Navigate)(LPCWSTR uri) = 0;
+  HB_WV2_METHOD(NavigateToString)(LPCWSTR htmlContent) = 0;
+  HB_WV2_METHOD(add_NavigationStarting)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NavigationStarting)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_ContentLoading)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ContentLoading)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_SourceChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_SourceChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_HistoryChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_HistoryChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_NavigationCompleted)
+  (ICoreWebView2NavigationCompletedEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NavigationCompleted)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_FrameNavigationStarting)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_FrameNavigationStarting)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_FrameNavigationCompleted)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_FrameNavigationCompleted)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_ScriptDialogOpening)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ScriptDialogOpening)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_PermissionRequested)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_PermissionRequested)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_ProcessFailed)
+  (ICoreWebView2ProcessFailedEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ProcessFailed)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(AddScriptToExecuteOnDocumentCreated)
+  (LPCWSTR javaScript,
+   ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) = 0;
+  HB_WV2_METHOD(RemoveScriptToExecuteOnDocumentCreated)(LPCWSTR id) = 0;
+  HB_WV2_METHOD(ExecuteScript)(LPCWSTR javaScript, IUnknown* handler) = 0;
+  HB_WV2_METHOD(CapturePreview)(int imageFormat, IStream* imageStream, IUnknown* handler) = 0;
+  HB_WV2_METHOD(Reload)() = 0;
+  HB_WV2_METHOD(PostWebMessageAsJson)(LPCWSTR webMessageAsJson) = 0;
+  HB_WV2_METHOD(PostWebMessageAsString)(LPCWSTR webMessageAsString) = 0;
+  HB_WV2_METHOD(add_WebMessageReceived)
+  (ICoreWebView2WebMessageReceivedEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_WebMessageReceived)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(CallDevToolsProtocolMethod)
+  (LPCWSTR methodName, LPCWSTR parametersAsJson, IUnknown* handler) = 0;
+  HB_WV2_METHOD(get_BrowserProcessId)(UINT32* value) = 0;
+  HB_WV2_METHOD(get_CanGoBack)(BOOL* canGoBack) = 0;
+  HB_WV2_METHOD(get_CanGoForward)(BOOL* canGoForward) = 0;
+  HB_WV2_METHOD(GoBack)() = 0;
+  HB_WV2_METHOD(GoForward)() = 0;
+  HB_WV2_METHOD(GetDevToolsProtocolEventReceiver)(LPCWSTR eventName, IUnknown** receiver) = 0;
+  HB_WV2_METHOD(Stop)() = 0;
+  HB_WV2_METHOD(add_NewWindowRequested)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NewWindowRequested)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_DocumentTitleChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_DocumentTitleChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_DocumentTitle)(LPWSTR* title) = 0;
+  HB_WV2_METHOD(AddHostObjectToScript)(LPCWSTR name, VARIANT* object) = 0;
+  HB_WV2_METHOD(RemoveHostObjectFromScript)(LPCWSTR name) = 0;
+  HB_WV2_METHOD(OpenDevToolsWindow)() = 0;
+  HB_WV2_METHOD(add_ContainsFullScreenElementChanged)
+  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ContainsFullScreenElementChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_ContainsFullScreenElement)(BOOL* containsFullScreenElement) = 0;
+  HB_WV2_METHOD(add_WebResourceRequested)
+  (ICoreWebView2WebResourceRequestedEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_WebResourceRequested)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(AddWebResourceRequestedFilter)
+  (LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) = 0;
+  HB_WV2_METHOD(RemoveWebResourceRequestedFilter)
+  (LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) = 0;
+  HB_WV2_METHOD(add_WindowCloseRequested)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_WindowCloseRequested)(EventRegistrationToken token) = 0;
+};
+
+#undef HB_WV2_METHOD
+
+// The loader's one export the program uses.
+using TCreateEnvironmentWithOptions =
+    HRESULT(STDAPICALLTYPE*)(LPCWSTR browserExecutableFolder, LPCWSTR userDataFolder,
+                             ICoreWebView2EnvironmentOptions* options,
+                             ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+inline constexpr const char* kCreateEnvironmentExport = "CreateCoreWebView2EnvironmentWithOptions";
+
+} // namespace hb::wv2

@@ -1,0 +1,444 @@
+// WebView2 behind IBrowser. Depends on WebView2Loader.dll (loaded at run time; missing is a
+// reported state, not a failed start), ole32 and shlwapi (SHCreateMemStream).
+#include "WebView2Browser.h"
+
+#include <shlwapi.h>
+
+#include "UiGuard.h"
+#include "WinText.h"
+
+namespace hb::win {
+
+using namespace wv2;
+
+std::string TakeCoString(LPWSTR s) {
+  if (!s) return {};
+  std::string out = Utf8(s, wcslen(s));
+  CoTaskMemFree(s);
+  return out;
+}
+
+namespace {
+
+LPWSTR CoCopy(const std::wstring& s) {
+  auto* p = static_cast<LPWSTR>(CoTaskMemAlloc((s.size() + 1) * sizeof(wchar_t)));
+  if (p) memcpy(p, s.c_str(), (s.size() + 1) * sizeof(wchar_t));
+  return p;
+}
+
+using TAlive = std::shared_ptr<TWebView2Browser*>;
+
+// The options the environment is created with: language and extra browser switches.
+class TEnvironmentOptions : public TComObject<ICoreWebView2EnvironmentOptions> {
+ public:
+  TEnvironmentOptions(std::wstring args, std::wstring language)
+      : TComObject(IID_ICoreWebView2EnvironmentOptions), FArgs(std::move(args)),
+        FLanguage(std::move(language)) {}
+  HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR* v) override {
+    return Out(FArgs, v);
+  }
+  HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR v) override {
+    FArgs = v ? v : L"";
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* v) override { return Out(FLanguage, v); }
+  HRESULT STDMETHODCALLTYPE put_Language(LPCWSTR v) override {
+    FLanguage = v ? v : L"";
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_TargetCompatibleBrowserVersion(LPWSTR* v) override {
+    return Out(FVersion, v);
+  }
+  HRESULT STDMETHODCALLTYPE put_TargetCompatibleBrowserVersion(LPCWSTR v) override {
+    FVersion = v ? v : L"";
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_AllowSingleSignOnUsingOSPrimaryAccount(BOOL* v) override {
+    if (!v) return E_POINTER;
+    *v = FALSE;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_AllowSingleSignOnUsingOSPrimaryAccount(BOOL) override {
+    return S_OK;
+  }
+
+ private:
+  static HRESULT Out(const std::wstring& s, LPWSTR* v) {
+    if (!v) return E_POINTER;
+    *v = CoCopy(s);
+    return *v ? S_OK : E_OUTOFMEMORY;
+  }
+  std::wstring FArgs, FLanguage;
+  // The oldest runtime whose interfaces this program's declarations describe.
+  std::wstring FVersion = L"86.0.616.0";
+};
+
+class TEnvironmentCompletedHandler
+    : public TComObject<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> {
+ public:
+  TEnvironmentCompletedHandler(TAlive alive, unsigned generation)
+      : TComObject(IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler),
+        FAlive(std::move(alive)), FGeneration(generation) {}
+  HRESULT STDMETHODCALLTYPE Invoke(HRESULT hr, ICoreWebView2Environment* env) override {
+    Guarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->EnvironmentCreated(FGeneration, hr, env);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FGeneration;
+};
+
+class TControllerCompletedHandler
+    : public TComObject<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> {
+ public:
+  TControllerCompletedHandler(TAlive alive, unsigned generation)
+      : TComObject(IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler),
+        FAlive(std::move(alive)), FGeneration(generation) {}
+  HRESULT STDMETHODCALLTYPE Invoke(HRESULT hr, ICoreWebView2Controller* controller) override {
+    Guarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->ControllerCreated(FGeneration, hr, controller);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FGeneration;
+};
+
+// Adding a document script completes later; the program does not depend on the outcome.
+class TScriptAddedHandler
+    : public TComObject<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> {
+ public:
+  TScriptAddedHandler()
+      : TComObject(IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler) {}
+  HRESULT STDMETHODCALLTYPE Invoke(HRESULT, LPCWSTR) override { return S_OK; }
+};
+
+class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedEventHandler> {
+ public:
+  explicit TNavCompletedHandler(TAlive alive)
+      : TComObject(IID_ICoreWebView2NavigationCompletedEventHandler), FAlive(std::move(alive)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2NavigationCompletedEventArgs* args) override {
+    Guarded([&] {
+      TWebView2Browser* b = *FAlive;
+      if (!b || !args || !b->OnNavigationCompleted) return;
+      TNavCompleted nav;
+      BOOL ok = FALSE;
+      if (SUCCEEDED(args->get_IsSuccess(&ok))) nav.Success = ok != FALSE;
+      COREWEBVIEW2_WEB_ERROR_STATUS status = 0;
+      if (SUCCEEDED(args->get_WebErrorStatus(&status))) nav.WebErrorStatus = status;
+      UINT64 id = 0;
+      if (SUCCEEDED(args->get_NavigationId(&id))) nav.NavigationId = id;
+      // The HTTP status exists only on runtimes that offer the second-generation arguments.
+      auto args2 = TComPtr<ICoreWebView2NavigationCompletedEventArgs>::Share(args)
+                       .As<ICoreWebView2NavigationCompletedEventArgs2>(
+                           IID_ICoreWebView2NavigationCompletedEventArgs2);
+      int http = 0;
+      if (args2 && SUCCEEDED(args2->get_HttpStatusCode(&http))) nav.HttpStatus = http;
+      auto proc = b->OnNavigationCompleted;
+      proc(nav);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+};
+
+class TWebMessageHandler : public TComObject<ICoreWebView2WebMessageReceivedEventHandler> {
+ public:
+  explicit TWebMessageHandler(TAlive alive)
+      : TComObject(IID_ICoreWebView2WebMessageReceivedEventHandler), FAlive(std::move(alive)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2WebMessageReceivedEventArgs* args) override {
+    Guarded([&] {
+      TWebView2Browser* b = *FAlive;
+      if (!b || !args || !b->OnWebMessage) return;
+      LPWSTR json = nullptr;
+      if (FAILED(args->get_WebMessageAsJson(&json))) return;
+      std::string text = TakeCoString(json);
+      auto proc = b->OnWebMessage;
+      proc(text);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+};
+
+class TProcessFailedHandler : public TComObject<ICoreWebView2ProcessFailedEventHandler> {
+ public:
+  explicit TProcessFailedHandler(TAlive alive)
+      : TComObject(IID_ICoreWebView2ProcessFailedEventHandler), FAlive(std::move(alive)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2ProcessFailedEventArgs* args) override {
+    Guarded([&] {
+      TWebView2Browser* b = *FAlive;
+      if (!b || !args || !b->OnProcessFailed) return;
+      COREWEBVIEW2_PROCESS_FAILED_KIND kind = 0;
+      if (FAILED(args->get_ProcessFailedKind(&kind))) return;
+      auto proc = b->OnProcessFailed;
+      proc(kind);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+};
+
+class TResourceRequestedHandler : public TComObject<ICoreWebView2WebResourceRequestedEventHandler> {
+ public:
+  explicit TResourceRequestedHandler(TAlive alive)
+      : TComObject(IID_ICoreWebView2WebResourceRequestedEventHandler), FAlive(std::move(alive)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2WebResourceRequestedEventArgs* args) override {
+    Guarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->ResourceRequested(args);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+};
+
+// One intercepted request as the core sees it.
+class TWebView2ResourceRequest : public IResourceRequest {
+ public:
+  TWebView2ResourceRequest(TComPtr<ICoreWebView2WebResourceRequestedEventArgs> args,
+                           TComPtr<ICoreWebView2Environment> env)
+      : FArgs(std::move(args)), FEnv(std::move(env)) {
+    FArgs->get_Request(FRequest.Put());
+  }
+  ~TWebView2ResourceRequest() override {
+    // A deferral left open would stall the page's request for good: close it.
+    Complete();
+  }
+  std::string Uri() override {
+    LPWSTR s = nullptr;
+    return FRequest && SUCCEEDED(FRequest->get_Uri(&s)) ? TakeCoString(s) : std::string();
+  }
+  std::string Method() override {
+    LPWSTR s = nullptr;
+    return FRequest && SUCCEEDED(FRequest->get_Method(&s)) ? TakeCoString(s) : std::string();
+  }
+  bool HasHeader(const std::string& name) override {
+    TComPtr<ICoreWebView2HttpRequestHeaders> headers;
+    BOOL has = FALSE;
+    return FRequest && SUCCEEDED(FRequest->get_Headers(headers.Put())) && headers &&
+           SUCCEEDED(headers->Contains(Wide(name).c_str(), &has)) && has;
+  }
+  bool Defer() override {
+    if (FDeferral) return true;
+    return SUCCEEDED(FArgs->GetDeferral(FDeferral.Put())) && FDeferral;
+  }
+  bool SetResponse(int status, const std::string& reason, const std::string& headers,
+                   const std::string& body) override {
+    if (!FEnv) return false;
+    // SHCreateMemStream copies the bytes: the stream owns its data from here on.
+    TComPtr<IStream> stream = TComPtr<IStream>::Attach(SHCreateMemStream(
+        reinterpret_cast<const BYTE*>(body.data()), static_cast<UINT>(body.size())));
+    if (!stream) return false;
+    TComPtr<ICoreWebView2WebResourceResponse> response;
+    if (FAILED(FEnv->CreateWebResourceResponse(stream.Get(), status, Wide(reason).c_str(),
+                                               Wide(headers).c_str(), response.Put())) ||
+        !response)
+      return false;
+    return SUCCEEDED(FArgs->put_Response(response.Get()));
+  }
+  void Complete() override {
+    if (!FDeferral || FCompleted) return;
+    FCompleted = true;
+    FDeferral->Complete();
+  }
+
+ private:
+  TComPtr<ICoreWebView2WebResourceRequestedEventArgs> FArgs;
+  TComPtr<ICoreWebView2Environment> FEnv;
+  TComPtr<ICoreWebView2WebResourceRequest> FRequest;
+  TComPtr<ICoreWebView2Deferral> FDeferral;
+  bool FCompleted = false;
+};
+
+} // namespace
+
+TWebView2Browser::TWebView2Browser(HWND parent, IUiQueue& queue, std::wstring loaderPath)
+    : FParent(parent), FQueue(queue), FLoaderPath(std::move(loaderPath)),
+      FAlive(std::make_shared<TWebView2Browser*>(this)) {}
+
+TWebView2Browser::~TWebView2Browser() {
+  *FAlive = nullptr;
+  ReleaseBrowser();
+  // The loader stays loaded: the runtime may still call into it while it shuts down.
+}
+
+void TWebView2Browser::ReleaseBrowser() {
+  FSettings.Reset();
+  FWebView.Reset();
+  if (FController) FController->Close();
+  FController.Reset();
+  FEnv.Reset();
+  FResourceHooked = false;
+}
+
+void TWebView2Browser::Fail(HRESULT hr) {
+  if (SUCCEEDED(hr)) hr = E_FAIL; // a "success" without the object asked for is a failure
+  std::weak_ptr<TWebView2Browser*> alive = FAlive;
+  FQueue.Post([alive, hr] {
+    auto a = alive.lock();
+    if (!a || !*a) return;
+    TWebView2Browser* b = *a;
+    if (b->OnCreated) {
+      auto proc = b->OnCreated;
+      proc(static_cast<int32_t>(hr));
+    }
+  });
+}
+
+void TWebView2Browser::Create(const TBrowserOptions& options) {
+  ++FGeneration;
+  ReleaseBrowser();
+  if (!FLoader) FLoader = LoadLibraryW(FLoaderPath.c_str());
+  if (!FLoader) return Fail(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+  auto create = reinterpret_cast<TCreateEnvironmentWithOptions>(
+      reinterpret_cast<void*>(GetProcAddress(FLoader, kCreateEnvironmentExport)));
+  if (!create) return Fail(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
+  auto opts = TComPtr<ICoreWebView2EnvironmentOptions>::Attach(
+      new TEnvironmentOptions(Wide(options.AdditionalArgs), Wide(options.Language)));
+  auto handler = TComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>::Attach(
+      new TEnvironmentCompletedHandler(FAlive, FGeneration));
+  std::wstring folder = Wide(options.UserDataFolder);
+  HRESULT hr =
+      create(nullptr, folder.empty() ? nullptr : folder.c_str(), opts.Get(), handler.Get());
+  if (FAILED(hr)) Fail(hr);
+}
+
+void TWebView2Browser::EnvironmentCreated(unsigned generation, HRESULT hr,
+                                          ICoreWebView2Environment* env) {
+  if (generation != FGeneration) return;
+  if (FAILED(hr) || !env) return Fail(hr);
+  FEnv = TComPtr<ICoreWebView2Environment>::Share(env);
+  auto handler = TComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>::Attach(
+      new TControllerCompletedHandler(FAlive, FGeneration));
+  HRESULT created = FEnv->CreateCoreWebView2Controller(FParent, handler.Get());
+  if (FAILED(created)) Fail(created);
+}
+
+void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
+                                         ICoreWebView2Controller* controller) {
+  if (generation != FGeneration) return;
+  if (FAILED(hr) || !controller) return Fail(hr);
+  FController = TComPtr<ICoreWebView2Controller>::Share(controller);
+  HRESULT got = FController->get_CoreWebView2(FWebView.Put());
+  if (FAILED(got) || !FWebView) {
+    ReleaseBrowser();
+    return Fail(got);
+  }
+  FitToParent();
+  FController->put_IsVisible(TRUE);
+  EventRegistrationToken token{};
+  auto nav = TComPtr<ICoreWebView2NavigationCompletedEventHandler>::Attach(
+      new TNavCompletedHandler(FAlive));
+  FWebView->add_NavigationCompleted(nav.Get(), &token);
+  auto msg =
+      TComPtr<ICoreWebView2WebMessageReceivedEventHandler>::Attach(new TWebMessageHandler(FAlive));
+  FWebView->add_WebMessageReceived(msg.Get(), &token);
+  auto failed =
+      TComPtr<ICoreWebView2ProcessFailedEventHandler>::Attach(new TProcessFailedHandler(FAlive));
+  FWebView->add_ProcessFailed(failed.Get(), &token);
+  if (OnCreated) {
+    auto proc = OnCreated;
+    proc(S_OK);
+  }
+}
+
+void TWebView2Browser::FitToParent() {
+  if (!FController) return;
+  RECT r{};
+  if (GetClientRect(FParent, &r)) FController->put_Bounds(r);
+}
+
+bool TWebView2Browser::SetSetting(TBrowserSetting setting, bool on) {
+  if (!FWebView) return false;
+  if (!FSettings && FAILED(FWebView->get_Settings(FSettings.Put()))) return false;
+  if (!FSettings) return false;
+  BOOL v = on ? TRUE : FALSE;
+  auto gen = [&]<class T>(const GUID& iid, T*) { return FSettings.As<T>(iid); };
+  switch (setting) {
+  case TBrowserSetting::bsDefaultContextMenus:
+    return SUCCEEDED(FSettings->put_AreDefaultContextMenusEnabled(v));
+  case TBrowserSetting::bsStatusBar:
+    return SUCCEEDED(FSettings->put_IsStatusBarEnabled(v));
+  case TBrowserSetting::bsDevTools:
+    return SUCCEEDED(FSettings->put_AreDevToolsEnabled(v));
+  case TBrowserSetting::bsZoomControl:
+    return SUCCEEDED(FSettings->put_IsZoomControlEnabled(v));
+  case TBrowserSetting::bsWebMessages:
+    return SUCCEEDED(FSettings->put_IsWebMessageEnabled(v));
+  case TBrowserSetting::bsAcceleratorKeys: {
+    auto s = gen(IID_ICoreWebView2Settings3, static_cast<ICoreWebView2Settings3*>(nullptr));
+    return s && SUCCEEDED(s->put_AreBrowserAcceleratorKeysEnabled(v));
+  }
+  case TBrowserSetting::bsPasswordAutosave: {
+    auto s = gen(IID_ICoreWebView2Settings4, static_cast<ICoreWebView2Settings4*>(nullptr));
+    return s && SUCCEEDED(s->put_IsPasswordAutosaveEnabled(v));
+  }
+  case TBrowserSetting::bsGeneralAutofill: {
+    auto s = gen(IID_ICoreWebView2Settings4, static_cast<ICoreWebView2Settings4*>(nullptr));
+    return s && SUCCEEDED(s->put_IsGeneralAutofillEnabled(v));
+  }
+  case TBrowserSetting::bsPinchZoom: {
+    auto s = gen(IID_ICoreWebView2Settings5, static_cast<ICoreWebView2Settings5*>(nullptr));
+    return s && SUCCEEDED(s->put_IsPinchZoomEnabled(v));
+  }
+  case TBrowserSetting::bsSwipeNavigation: {
+    auto s = gen(IID_ICoreWebView2Settings6, static_cast<ICoreWebView2Settings6*>(nullptr));
+    return s && SUCCEEDED(s->put_IsSwipeNavigationEnabled(v));
+  }
+  }
+  return false;
+}
+
+void TWebView2Browser::AddScriptOnDocumentCreated(const std::string& script) {
+  if (!FWebView) return;
+  auto handler = TComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>::Attach(
+      new TScriptAddedHandler());
+  FWebView->AddScriptToExecuteOnDocumentCreated(Wide(script).c_str(), handler.Get());
+}
+
+void TWebView2Browser::Navigate(const std::string& url) {
+  if (FWebView) FWebView->Navigate(Wide(url).c_str());
+}
+
+bool TWebView2Browser::AddResourceFilter(const std::string& uriPattern) {
+  return FWebView && SUCCEEDED(FWebView->AddWebResourceRequestedFilter(
+                         Wide(uriPattern).c_str(), COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL));
+}
+
+bool TWebView2Browser::SetResourceRequestedHandler(TResourceRequestedProc proc) {
+  if (!FWebView) return false;
+  FResourceProc = std::move(proc);
+  if (FResourceHooked) return true;
+  auto handler = TComPtr<ICoreWebView2WebResourceRequestedEventHandler>::Attach(
+      new TResourceRequestedHandler(FAlive));
+  EventRegistrationToken token{};
+  FResourceHooked = SUCCEEDED(FWebView->add_WebResourceRequested(handler.Get(), &token));
+  return FResourceHooked;
+}
+
+void TWebView2Browser::ResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args) {
+  if (!args || !FResourceProc) return;
+  auto request = std::make_shared<TWebView2ResourceRequest>(
+      TComPtr<ICoreWebView2WebResourceRequestedEventArgs>::Share(args), FEnv);
+  auto proc = FResourceProc;
+  proc(std::move(request));
+}
+
+} // namespace hb::win

@@ -1,0 +1,62 @@
+#pragma once
+// IBrowser over WebView2: the loader is found beside the executable at run time, the browser
+// fills its parent window's client area.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "ComPtr.h"
+#include "IBrowser.h"
+#include "IUiQueue.h"
+#include "WebView2Abi.h"
+
+namespace hb::win {
+
+class TWebView2Browser : public IBrowser {
+ public:
+  // parent: the window the browser fills; queue: where failures found inside Create are reported
+  // from, so OnCreated never runs inside Create; loaderPath: the loader DLL (normally
+  // WebView2Loader.dll beside the executable).
+  TWebView2Browser(HWND parent, IUiQueue& queue, std::wstring loaderPath);
+  ~TWebView2Browser() override;
+
+  void Create(const TBrowserOptions& options) override;
+  bool HasWebView() const override { return static_cast<bool>(FWebView); }
+  const void* WebViewIdentity() const override { return FWebView.Get(); }
+  bool SetSetting(TBrowserSetting setting, bool on) override;
+  void AddScriptOnDocumentCreated(const std::string& script) override;
+  void Navigate(const std::string& url) override;
+  bool AddResourceFilter(const std::string& uriPattern) override;
+  bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
+
+  // The parent's client area changed: the browser follows it.
+  void FitToParent();
+
+  // Called by the completion handlers (they hold only a weak link to this object).
+  void EnvironmentCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Environment* env);
+  void ControllerCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Controller* controller);
+  void ResourceRequested(wv2::ICoreWebView2WebResourceRequestedEventArgs* args);
+
+ private:
+  void Fail(HRESULT hr);
+  void ReleaseBrowser();
+
+  HWND FParent;
+  IUiQueue& FQueue;
+  std::wstring FLoaderPath;
+  HMODULE FLoader = nullptr;
+  unsigned FGeneration = 0;
+  std::shared_ptr<TWebView2Browser*> FAlive; // cleared by the destructor; handlers check it
+  TComPtr<wv2::ICoreWebView2Environment> FEnv;
+  TComPtr<wv2::ICoreWebView2Controller> FController;
+  TComPtr<wv2::ICoreWebView2> FWebView;
+  TComPtr<wv2::ICoreWebView2Settings> FSettings;
+  TResourceRequestedProc FResourceProc;
+  bool FResourceHooked = false;
+};
+
+// Reads a COM-allocated string and frees it.
+std::string TakeCoString(LPWSTR s);
+
+} // namespace hb::win

@@ -1,0 +1,119 @@
+#pragma once
+// A scripted HTTP/1.1 server on 127.0.0.1 for the WinHTTP client's tests: each path gives one
+// kind of answer (plain, redirect, slow, large, echo of the request, cookie, dropped connection).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace hb::test {
+
+class TLoopbackServer {
+ public:
+  TLoopbackServer() {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    FListen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
+    FPort = ntohs(a.sin_port);
+    listen(FListen, 16);
+    FThread = std::thread([this] { Loop(); });
+  }
+  ~TLoopbackServer() {
+    FStop = true;
+    closesocket(FListen);
+    FThread.join();
+    WSACleanup();
+  }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(FPort) + path;
+  }
+  // A port on which nothing listens (bound, then released).
+  static int DeadPort() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    closesocket(s);
+    return ntohs(a.sin_port);
+  }
+
+ private:
+  void Loop() {
+    while (!FStop) {
+      SOCKET c = accept(FListen, nullptr, nullptr);
+      if (c == INVALID_SOCKET) return;
+      std::thread([c] { Serve(c); }).detach();
+    }
+  }
+  static void Send(SOCKET c, const std::string& s) {
+    size_t off = 0;
+    while (off < s.size()) {
+      int n = send(c, s.data() + off, static_cast<int>(s.size() - off), 0);
+      if (n <= 0) return;
+      off += static_cast<size_t>(n);
+    }
+  }
+  static void Answer(SOCKET c, const std::string& status, const std::string& headers,
+                     const std::string& body) {
+    Send(c, "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\nConnection: close\r\n" + headers + "\r\n" + body);
+  }
+  static void Serve(SOCKET c) {
+    std::string req;
+    char buf[4096];
+    size_t headEnd;
+    while ((headEnd = req.find("\r\n\r\n")) == std::string::npos) {
+      int n = recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      req.append(buf, static_cast<size_t>(n));
+    }
+    size_t cl = req.find("Content-Length: ");
+    if (headEnd != std::string::npos && cl != std::string::npos && cl < headEnd) {
+      size_t want = headEnd + 4 + std::stoul(req.substr(cl + 16));
+      while (req.size() < want) {
+        int n = recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        req.append(buf, static_cast<size_t>(n));
+      }
+    }
+    std::string path = req.substr(req.find(' ') + 1);
+    path = path.substr(0, path.find(' '));
+    if (path == "/hello") {
+      Answer(c, "200 OK", "X-Store: 门店\r\nContent-Type: text/plain\r\n", "hello");
+    } else if (path == "/redirect") {
+      Answer(c, "302 Found", "Location: /hello\r\n", "");
+    } else if (path == "/slow") {
+      Sleep(3000);
+      Answer(c, "200 OK", "", "late");
+    } else if (path == "/big") {
+      Answer(c, "200 OK", "", std::string(200000, 'x'));
+    } else if (path == "/cookie") {
+      Answer(c, "200 OK", "Set-Cookie: session=1; Path=/\r\n", "");
+    } else if (path == "/drop") {
+      // closes without a word
+    } else if (path == "/missing") {
+      Answer(c, "404 Not Found", "", "no");
+    } else {
+      Answer(c, "200 OK", "", req); // /echo and anything else: the request as received
+    }
+    shutdown(c, SD_BOTH);
+    closesocket(c);
+  }
+  SOCKET FListen;
+  int FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
+};
+
+} // namespace hb::test

@@ -1,0 +1,258 @@
+// Runs the real WebView2 adapter against the stand-in loader built beside this program from the
+// same interface declarations: every COM call the adapter makes goes through a vtable slot here.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "WebView2Browser.h"
+#include "Win32System.h"
+#include "WinText.h"
+#include "WinUiQueue.h"
+
+namespace hb::win {
+namespace {
+
+struct TFake {
+  HMODULE Dll = nullptr;
+  void (*Configure)(unsigned) = nullptr;
+  void (*Pump)() = nullptr;
+  int (*LogText)(char*, int) = nullptr;
+  void (*Navigation)(BOOL, int, int) = nullptr;
+  void (*WebMessage)(const char*) = nullptr;
+  void (*Resource)(const char*) = nullptr;
+  void (*ProcessFailed)(int) = nullptr;
+  template <class T> void Get(T& fn, const char* name) {
+    fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
+  }
+  explicit TFake(const std::wstring& path) {
+    Dll = LoadLibraryW(path.c_str()); // the adapter's LoadLibraryW then finds the same module
+    Get(Configure, "HbFakeConfigure");
+    Get(Pump, "HbFakePump");
+    Get(LogText, "HbFakeLog");
+    Get(Navigation, "HbFakeNavigation");
+    Get(WebMessage, "HbFakeWebMessage");
+    Get(Resource, "HbFakeResourceRequest");
+    Get(ProcessFailed, "HbFakeProcessFailed");
+  }
+  std::string Log() {
+    std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
+    LogText(s.data(), static_cast<int>(s.size()));
+    s.pop_back();
+    return s;
+  }
+};
+
+class WebView2Abi : public ::testing::Test {
+ protected:
+  static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+    auto* q = reinterpret_cast<TWinUiQueue*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (q && q->HandleMessage(m, wp, lp)) return 0;
+    return DefWindowProcW(h, m, wp, lp);
+  }
+  void SetUp() override {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"HbAbiHost";
+    RegisterClassW(&wc);
+    FWindow = CreateWindowW(L"HbAbiHost", L"host", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr,
+                            wc.hInstance, nullptr);
+    FQueue = std::make_unique<TWinUiQueue>(FWindow);
+    SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(FQueue.get()));
+    FLoader = Wide(TWin32System().ExeFolder()) + L"WebView2Loader.dll";
+    FFake = std::make_unique<TFake>(FLoader);
+    ASSERT_TRUE(FFake->Dll && FFake->Configure && FFake->Pump) << "stand-in loader missing";
+    FFake->Configure(0);
+  }
+  void TearDown() override {
+    FQueue->Shutdown();
+    DestroyWindow(FWindow);
+  }
+  void PumpMessages() {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+  }
+  std::unique_ptr<TWebView2Browser> MakeBrowser(const std::wstring& loader) {
+    auto b = std::make_unique<TWebView2Browser>(FWindow, *FQueue, loader);
+    b->OnCreated = [this](int32_t hr) { FCreated.push_back(hr); };
+    return b;
+  }
+  TBrowserOptions Options() {
+    return {"C:\\data\\hallBoard\\WebView2", "zh-CN",
+            "--disable-background-timer-throttling --autoplay-policy=no-user-gesture-required"};
+  }
+
+  HWND FWindow = nullptr;
+  std::unique_ptr<TWinUiQueue> FQueue;
+  std::wstring FLoader;
+  std::unique_ptr<TFake> FFake;
+  std::vector<int32_t> FCreated;
+};
+
+TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
+  auto b = MakeBrowser(FLoader);
+  TNavCompleted nav;
+  std::vector<std::string> messages;
+  std::vector<int32_t> failed;
+  b->OnNavigationCompleted = [&](const TNavCompleted& n) { nav = n; };
+  b->OnWebMessage = [&](const std::string& json) { messages.push_back(json); };
+  b->OnProcessFailed = [&](int32_t kind) { failed.push_back(kind); };
+  b->Create(Options());
+  EXPECT_TRUE(FCreated.empty()); // the outcome arrives later, never inside Create
+  FFake->Pump();
+  ASSERT_EQ(FCreated, std::vector<int32_t>{0});
+  ASSERT_TRUE(b->HasWebView());
+  EXPECT_NE(b->WebViewIdentity(), nullptr);
+
+  for (auto s : {TBrowserSetting::bsDefaultContextMenus, TBrowserSetting::bsStatusBar,
+                 TBrowserSetting::bsDevTools, TBrowserSetting::bsZoomControl,
+                 TBrowserSetting::bsAcceleratorKeys, TBrowserSetting::bsPasswordAutosave,
+                 TBrowserSetting::bsGeneralAutofill, TBrowserSetting::bsPinchZoom,
+                 TBrowserSetting::bsSwipeNavigation})
+    EXPECT_TRUE(b->SetSetting(s, false)) << static_cast<int>(s);
+  EXPECT_TRUE(b->SetSetting(TBrowserSetting::bsWebMessages, true));
+  b->AddScriptOnDocumentCreated("window.__hbHideCursor=true;");
+  b->Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
+  FFake->Pump();
+
+  FFake->Navigation(FALSE, 0, 404);
+  EXPECT_FALSE(nav.Success);
+  EXPECT_EQ(nav.HttpStatus, 404);
+  EXPECT_EQ(nav.NavigationId, 77u);
+  FFake->Navigation(FALSE, 7, 0);
+  EXPECT_EQ(nav.WebErrorStatus, 7);
+  EXPECT_EQ(nav.HttpStatus, 0);
+
+  FFake->WebMessage("\"menu\"");
+  FFake->WebMessage("{\"a\":\"机位\"}");
+  EXPECT_EQ(messages, (std::vector<std::string>{"\"menu\"", "{\"a\":\"机位\"}"}));
+
+  std::shared_ptr<IResourceRequest> held;
+  ASSERT_TRUE(b->AddResourceFilter("*/assets/*"));
+  ASSERT_TRUE(b->SetResourceRequestedHandler([&](std::shared_ptr<IResourceRequest> r) {
+    EXPECT_EQ(r->Uri(), "https://cloud.test/assets/a.png");
+    EXPECT_EQ(r->Method(), "GET");
+    EXPECT_TRUE(r->HasHeader("range"));
+    EXPECT_FALSE(r->HasHeader("X-Other"));
+    ASSERT_TRUE(r->Defer());
+    held = r; // answered later, as the gateway cache does from its fetch thread's result
+  }));
+  FFake->Resource("https://cloud.test/assets/a.png");
+  ASSERT_TRUE(held);
+  EXPECT_TRUE(held->SetResponse(200, "OK", "Content-Type: image/png\r\nCache-Control: max-age=60",
+                                "PNGDATA"));
+  held->Complete();
+  held->Complete(); // once only
+  held.reset();
+
+  FFake->ProcessFailed(1);
+  EXPECT_EQ(failed, std::vector<int32_t>{1});
+
+  std::string log = FFake->Log();
+  const char* expected[] = {
+      "CreateEnvironment browser=(null) data=C:\\data\\hallBoard\\WebView2 lang=zh-CN "
+      "args=--disable-background-timer-throttling --autoplay-policy=no-user-gesture-required",
+      "CreateController window",
+      "get_CoreWebView2",
+      "put_Bounds 640x480",
+      "put_IsVisible=1",
+      "add_NavigationCompleted",
+      "add_WebMessageReceived",
+      "add_ProcessFailed",
+      "get_Settings",
+      "put_AreDefaultContextMenusEnabled=0",
+      "put_IsStatusBarEnabled=0",
+      "put_AreDevToolsEnabled=0",
+      "put_IsZoomControlEnabled=0",
+      "put_AreBrowserAcceleratorKeysEnabled=0",
+      "put_IsPasswordAutosaveEnabled=0",
+      "put_IsGeneralAutofillEnabled=0",
+      "put_IsPinchZoomEnabled=0",
+      "put_IsSwipeNavigationEnabled=0",
+      "put_IsWebMessageEnabled=1",
+      "AddScript window.__hbHideCursor=true;",
+      "Navigate https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3",
+      "AddFilter */assets/* 0",
+      "add_WebResourceRequested",
+      "Contains range",
+      "Contains X-Other",
+      "GetDeferral",
+      "CreateResponse 200 OK [Content-Type: image/png\r\nCache-Control: max-age=60] PNGDATA",
+      "put_Response",
+      "Deferral.Complete",
+  };
+  std::string want;
+  for (auto e : expected) want += std::string(e) + "\n";
+  EXPECT_EQ(log, want);
+  b.reset();
+  EXPECT_NE(FFake->Log().find("Close"), std::string::npos);
+}
+
+TEST_F(WebView2Abi, ADeferralLeftOpenIsCompletedWhenTheRequestIsDropped) {
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  b->AddResourceFilter("*");
+  b->SetResourceRequestedHandler([](std::shared_ptr<IResourceRequest> r) { r->Defer(); });
+  FFake->Resource("https://cloud.test/x");
+  std::string log = FFake->Log();
+  EXPECT_NE(log.find("GetDeferral\nDeferral.Complete\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("put_Response"), std::string::npos);
+}
+
+TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {
+  FFake->Configure(2 | 4);
+  auto b = MakeBrowser(FLoader);
+  TNavCompleted nav;
+  b->OnNavigationCompleted = [&](const TNavCompleted& n) { nav = n; };
+  b->Create(Options());
+  FFake->Pump();
+  EXPECT_TRUE(b->SetSetting(TBrowserSetting::bsStatusBar, false));
+  EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsAcceleratorKeys, false));
+  EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsSwipeNavigation, false));
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_TRUE(nav.Success);
+  EXPECT_EQ(nav.HttpStatus, 0);
+}
+
+TEST_F(WebView2Abi, FailuresReachOnCreatedAsCodes) {
+  struct {
+    unsigned Flags;
+    bool MissingDll;
+    int32_t Want;
+  } cases[] = {
+      {0, true, static_cast<int32_t>(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND))},
+      {1, false, static_cast<int32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))},
+      {8, false, static_cast<int32_t>(E_ACCESSDENIED)},
+  };
+  for (const auto& c : cases) {
+    FFake->Configure(c.Flags);
+    FCreated.clear();
+    auto b = MakeBrowser(c.MissingDll ? L"C:\\nowhere\\WebView2Loader.dll" : FLoader);
+    b->Create(Options());
+    EXPECT_TRUE(FCreated.empty());
+    FFake->Pump();
+    PumpMessages();
+    ASSERT_EQ(FCreated.size(), 1u) << c.Flags;
+    EXPECT_EQ(FCreated[0], c.Want) << c.Flags;
+    EXPECT_LT(FCreated[0], 0);
+    EXPECT_FALSE(b->HasWebView());
+    EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsStatusBar, false));
+  }
+}
+
+TEST_F(WebView2Abi, LateCompletionsOfAnOldCreationOrAGoneBrowserAreIgnored) {
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  b->Create(Options()); // again before the first finished (after the browser process died)
+  FFake->Pump();
+  EXPECT_EQ(FCreated, std::vector<int32_t>{0});
+  auto gone = MakeBrowser(FLoader);
+  gone->Create(Options());
+  gone.reset();
+  FFake->Pump(); // the completion finds the adapter gone and does nothing
+  EXPECT_EQ(FCreated, std::vector<int32_t>{0});
+}
+
+} // namespace
+} // namespace hb::win

@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <thread>
+
+#include "BCryptHasher.h"
+#include "UiGuard.h"
+#include "Win32System.h"
+#include "WinText.h"
+#include "WinUiQueue.h"
+
+namespace hb::win {
+namespace {
+
+std::string Hex(const std::vector<uint8_t>& d) {
+  static const char* k = "0123456789abcdef";
+  std::string s;
+  for (uint8_t b : d) s += {k[b >> 4], k[b & 15]};
+  return s;
+}
+
+// FIPS 180-4 / NIST example values.
+TEST(BCryptHasher, KnownAnswers) {
+  TBCryptHasher h;
+  struct {
+    THashAlg Alg;
+    std::string Input;
+    std::string Want;
+  } cases[] = {
+      {THashAlg::haSha256, "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {THashAlg::haSha256, "abc",
+       "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {THashAlg::haSha512, "abc",
+       "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
+       "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
+  };
+  for (const auto& c : cases) {
+    auto ctx = h.Start(c.Alg);
+    ctx->Feed(c.Input.data(), c.Input.size());
+    EXPECT_EQ(Hex(ctx->Finish()), c.Want) << c.Input;
+  }
+}
+
+TEST(BCryptHasher, StreamingEqualsOneShot) {
+  // One million 'a', fed in uneven pieces.
+  TBCryptHasher h;
+  auto ctx = h.Start(THashAlg::haSha256);
+  std::string chunk(9973, 'a');
+  size_t left = 1000000;
+  while (left > 0) {
+    size_t n = std::min(left, chunk.size());
+    ctx->Feed(chunk.data(), n);
+    left -= n;
+  }
+  EXPECT_EQ(Hex(ctx->Finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+std::wstring MakeFolder(const std::wstring& name) {
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  std::wstring path = std::wstring(base) + name;
+  CreateDirectoryW(path.c_str(), nullptr);
+  return path;
+}
+
+TEST(Win32System, TempAndAppDataFoldersKeepBlanksAndChinese) {
+  TWin32System sys;
+  std::wstring folder = MakeFolder(L"机位图 临时");
+  wchar_t oldTmp[MAX_PATH] = {}, oldTemp[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"TMP", oldTmp, MAX_PATH);
+  GetEnvironmentVariableW(L"TEMP", oldTemp, MAX_PATH);
+  SetEnvironmentVariableW(L"TMP", folder.c_str());
+  SetEnvironmentVariableW(L"TEMP", folder.c_str());
+  std::string got = sys.TempFolder();
+  SetEnvironmentVariableW(L"TMP", oldTmp);
+  SetEnvironmentVariableW(L"TEMP", oldTemp);
+  EXPECT_EQ(got, Utf8(folder) + "\\");
+
+  SetEnvironmentVariableW(L"LOCALAPPDATA", L"C:\\用户 数据\\Local");
+  EXPECT_EQ(sys.LocalAppData(), "C:\\用户 数据\\Local");
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+  EXPECT_EQ(sys.LocalAppData(), "");
+}
+
+// Run by ExeFolderOfACopyInAChineseFolder in a copy of this program: writes ExeFolder() to the
+// file named by HB_EXE_FOLDER_OUT.
+TEST(Win32System, DISABLED_WriteExeFolder) {
+  wchar_t out[MAX_PATH];
+  ASSERT_GT(GetEnvironmentVariableW(L"HB_EXE_FOLDER_OUT", out, MAX_PATH), 0u);
+  std::string folder = TWin32System().ExeFolder();
+  HANDLE f = CreateFileW(out, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(f, folder.data(), static_cast<DWORD>(folder.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
+TEST(Win32System, ExeFolderOfACopyInAChineseFolder) {
+  std::wstring folder = MakeFolder(L"门店 程序");
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring copy = folder + L"\\copy of tests.exe";
+  ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
+  std::wstring out = folder + L"\\exe-folder.txt";
+  SetEnvironmentVariableW(L"HB_EXE_FOLDER_OUT", out.c_str());
+  std::wstring cmd = L"\"" + copy +
+                     L"\" --gtest_filter=Win32System.DISABLED_WriteExeFolder "
+                     L"--gtest_also_run_disabled_tests";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  WaitForSingleObject(pi.hProcess, 60000);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  HANDLE f = CreateFileW(out.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  char buf[1024];
+  DWORD read = 0;
+  ReadFile(f, buf, sizeof buf, &read, nullptr);
+  CloseHandle(f);
+  EXPECT_EQ(std::string(buf, read), Utf8(folder) + "\\");
+}
+
+TEST(Win32System, ClocksAndIdentity) {
+  TWin32System sys;
+  int64_t now = static_cast<int64_t>(std::time(nullptr)) * 1000;
+  EXPECT_LT(std::llabs(sys.UtcNowUnixMs() - now), 5000);
+  TLocalTime t = sys.LocalNow();
+  EXPECT_GE(t.Year, 2024);
+  EXPECT_TRUE(t.Month >= 1 && t.Month <= 12 && t.Day >= 1 && t.Day <= 31);
+  uint64_t a = sys.TickCount64();
+  Sleep(20);
+  EXPECT_GE(sys.TickCount64(), a + 10);
+  EXPECT_EQ(sys.ProcessId(), GetCurrentProcessId());
+  std::regex guid("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
+  std::string g1 = sys.NewGuid(), g2 = sys.NewGuid();
+  EXPECT_TRUE(std::regex_match(g1, guid)) << g1;
+  EXPECT_NE(g1, g2);
+}
+
+TEST(Win32System, FileNameKeyFoldsCaseInEveryAlphabet) {
+  TWin32System sys;
+  struct {
+    const char* A;
+    const char* B;
+    bool Same;
+  } cases[] = {
+      {"hallBoard.INI", "HALLBOARD.ini", true},
+      {"Ärger.txt", "äRGER.TXT", true},
+      {"σοφία", "ΣΟΦΊΑ", true},
+      {"Привет", "пРИВЕТ", true},
+      {"机位图.exe", "机位图.EXE", true},
+      {"a.txt", "b.txt", false},
+      {"straße", "STRASSE", false},
+      {"", "", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(sys.FileNameKey(c.A) == sys.FileNameKey(c.B), c.Same) << c.A << " / " << c.B;
+}
+
+TEST(Win32System, DecodeGbkMarksBadBytes) {
+  TWin32System sys;
+  struct {
+    std::string In;
+    std::string Want;
+  } cases[] = {
+      {"\xC4\xE3\xBA\xC3", "你好"},
+      {"abc \xBB\xFA\xCE\xBB\xCD\xBC", "abc 机位图"},
+      {"\xFF"
+       "a",
+       "\xEF\xBF\xBD"
+       "a"},
+      {"ok\xC4", "ok\xEF\xBF\xBD"}, // a lead byte cut off at the end
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sys.DecodeGbk(c.In), c.Want);
+}
+
+TEST(Win32System, InstallerParametersQuoteThePath) {
+  EXPECT_EQ(
+      InstallerParameters(L"C:\\Users\\O'Brien\\AppData\\Local\\Temp\\HallBoard-install-x.ps1"),
+      L"-NoProfile -ExecutionPolicy Bypass -File "
+      L"\"C:\\Users\\O'Brien\\AppData\\Local\\Temp\\HallBoard-install-x.ps1\"");
+}
+
+// A message-only window of the test thread to carry queued procedures and timers.
+struct TTestWindow {
+  HWND Hwnd;
+  TWinUiQueue* Queue = nullptr;
+  static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<TTestWindow*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (self && self->Queue && self->Queue->HandleMessage(m, wp, lp)) return 0;
+    if (m == WM_TIMER && TWinTimer::HandleTimer(wp)) return 0;
+    return DefWindowProcW(h, m, wp, lp);
+  }
+  TTestWindow() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"HbTestWindow";
+    RegisterClassW(&wc);
+    Hwnd = CreateWindowW(L"HbTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                         nullptr);
+    SetWindowLongPtrW(Hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~TTestWindow() { DestroyWindow(Hwnd); }
+  template <class Pred> bool PumpUntil(Pred done, DWORD ms = 5000) {
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (!done()) {
+      if (GetTickCount() - start > ms) return false;
+      if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+      else
+        Sleep(1);
+    }
+    return true;
+  }
+};
+
+TEST(WinUiQueue, RunsPostsFromAnyThreadInOrderOnTheWindowThread) {
+  TTestWindow w;
+  TWinUiQueue q(w.Hwnd);
+  w.Queue = &q;
+  std::vector<int> seen;
+  DWORD ui = GetCurrentThreadId();
+  bool elsewhere = false;
+  std::thread t([&] {
+    for (int i = 0; i < 50; ++i)
+      q.Post([&, i] {
+        seen.push_back(i);
+        elsewhere |= GetCurrentThreadId() != ui;
+      });
+  });
+  t.join();
+  EXPECT_TRUE(seen.empty()); // never inside Post
+  ASSERT_TRUE(w.PumpUntil([&] { return seen.size() == 50; }));
+  EXPECT_FALSE(elsewhere);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(seen[i], i);
+}
+
+TEST(WinUiQueue, ShutdownDropsAndFreesQueuedProcedures) {
+  TTestWindow w;
+  TWinUiQueue q(w.Hwnd);
+  w.Queue = &q;
+  auto token = std::make_shared<int>(0);
+  bool ran = false;
+  q.Post([token, &ran] { ran = true; });
+  EXPECT_EQ(token.use_count(), 2);
+  q.Shutdown();
+  EXPECT_EQ(token.use_count(), 1); // freed with the message
+  q.Post([token, &ran] { ran = true; });
+  EXPECT_EQ(token.use_count(), 1); // dropped at once
+  w.PumpUntil([] { return false; }, 50);
+  EXPECT_FALSE(ran);
+}
+
+TEST(WinUiQueue, ExceptionsGoToTheHandlerAndTheLoopGoesOn) {
+  TTestWindow w;
+  TWinUiQueue q(w.Hwnd);
+  w.Queue = &q;
+  std::string caught;
+  SetUiExceptionHandler([&](const std::exception& e) { caught = e.what(); });
+  bool after = false;
+  q.Post([] { throw std::runtime_error("坏了"); });
+  q.Post([&] { after = true; });
+  ASSERT_TRUE(w.PumpUntil([&] { return after; }));
+  EXPECT_EQ(caught, "坏了");
+  SetUiExceptionHandler(nullptr);
+}
+
+TEST(WinTimer, TicksWhileEnabledKeepsPhaseAndStops) {
+  TTestWindow w;
+  auto timer = std::make_unique<TWinTimer>(w.Hwnd);
+  timer->SetInterval(20);
+  EXPECT_EQ(timer->Interval(), 20u);
+  int ticks = 0;
+  timer->OnTick = [&] { ++ticks; };
+  timer->SetEnabled(true);
+  timer->SetEnabled(true);
+  EXPECT_TRUE(timer->Enabled());
+  ASSERT_TRUE(w.PumpUntil([&] { return ticks >= 3; }));
+  timer->SetEnabled(false);
+  int stopped = ticks;
+  w.PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(ticks, stopped);
+  // A timer that destroys itself from its own tick.
+  timer->OnTick = [&] {
+    ++ticks;
+    timer.reset();
+  };
+  timer->SetEnabled(true);
+  ASSERT_TRUE(w.PumpUntil([&] { return !timer; }));
+  w.PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(ticks, stopped + 1);
+}
+
+} // namespace
+} // namespace hb::win
