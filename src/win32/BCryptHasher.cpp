@@ -1,8 +1,9 @@
 // CNG hashing behind IHasher. Depends on bcrypt.dll only.
 #include "BCryptHasher.h"
 
-#include <bcrypt.h>
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <bcrypt.h>
 
 #include "Exception.h"
 #include "WinText.h"

@@ -1,9 +1,10 @@
 // Kernel, COM and shell services behind ISystem.
 #include "Win32System.h"
 
+#include <windows.h>
+// after windows.h
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 
