@@ -1,0 +1,68 @@
+#pragma once
+// The display's native main window: a borderless popup over one monitor, the cover child window
+// above the browser, the posted-message queue and the window-message timers. It implements
+// IWindowHost; what the window does is decided by the core's display form through the events.
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+
+#include "IWindowHost.h"
+#include "WinUiQueue.h"
+
+namespace hb::win {
+
+struct TMainWindowEvents {
+  std::function<void()> FirstShow;                // once, when the window is first shown
+  std::function<void(ICanvas&)> PaintCover;       // the cover's whole area
+  std::function<void(TSize)> CoverResized;        // the cover's new client size
+  std::function<void(int x, int y)> CoverRightUp; // right button released on the cover
+  std::function<void()> WakeUp;                   // a second start asked for the window
+  std::function<void()> ClientResized;            // the browser follows the client area
+};
+
+class TMainWindow : public IWindowHost {
+ public:
+  // wakeMessage: the registered wake-up message (0: none); it is handled before anything else.
+  TMainWindow(const std::string& title, UINT wakeMessage);
+  ~TMainWindow() override;
+  TMainWindow(const TMainWindow&) = delete;
+  TMainWindow& operator=(const TMainWindow&) = delete;
+
+  HWND Handle() const { return FHwnd; }
+  bool Valid() const { return FHwnd && FCover; }
+  TWinUiQueue& Queue() { return *FQueue; }
+  TMainWindowEvents Events;
+
+  // Shows the window (FirstShow runs) and runs the message loop until the window is destroyed.
+  int Run();
+
+  std::vector<TMonitor> Monitors() override;
+  void PlaceWindow(const TRect& bounds) override;
+  TSize ClientSize() override;
+  void SetCoverVisible(bool visible) override;
+  bool CoverVisible() const override;
+  void InvalidateCover() override;
+  TPoint CursorPos() override;
+  TMonitor MonitorNearest(TPoint p) override;
+  std::unique_ptr<IPopupWindow> CreatePopup(IPopupClient& client) override;
+  void BringToFront() override;
+  void Close() override;
+
+  static LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK CoverProc(HWND h, UINT m, WPARAM wp, LPARAM lp);
+
+ private:
+  LRESULT HandleMain(UINT m, WPARAM wp, LPARAM lp, bool& handled);
+  void FitChildren();
+
+  HWND FHwnd = nullptr;
+  HWND FCover = nullptr;
+  UINT FWakeMessage = 0;
+  bool FShown = false;
+  std::unique_ptr<TWinUiQueue> FQueue;
+};
+
+TMonitor MonitorFromHandle(HMONITOR m);
+
+} // namespace hb::win
