@@ -1,0 +1,191 @@
+#pragma once
+// The display window THallBoardForm: the state and every decision of the one main window —
+// settings, placement, cover and retry countdown, browser configuration and navigation
+// outcomes, map choice, the seat-map menu, gateway resolution and update scheduling. The shells
+// own the native windows and forward their events here; everything runs on the user-interface
+// thread, and background work hands its results back only through IUiQueue.
+//
+// How a shell drives it:
+//   construct it with TFormPorts (the host must answer Monitors() and ClientSize() already);
+//   call FirstShow() once when the window is first shown;
+//   PaintCover(canvas) on every cover paint, CoverSize(size) when the cover's size changes,
+//   CoverRightButtonUp() when the right button is released anywhere on the cover;
+//   WakeUp() for the wake-up message; Close() for the system's close command;
+//   destroy the form on the user-interface thread after the message loop ends.
+// The browser's events arrive through IBrowser's std::function members, which the form sets in
+// its constructor and clears in its destructor.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Geometry.h"
+#include "IBrowser.h"
+#include "ICanvas.h"
+#include "IHttpClient.h"
+#include "ISystem.h"
+#include "ITimer.h"
+#include "IUiQueue.h"
+#include "IWindowHost.h"
+#include "display/Cover.h"
+#include "display/SeatMenu.h"
+#include "gateway/GatewayResolve.h"
+
+namespace hb {
+
+struct TSettings;
+
+// One update attempt on its background thread: true when an installer has been started.
+using TUpdateAttemptProc = std::function<bool(const std::string& gatewayBase)>;
+// One gateway resolution on its background thread.
+using TResolveProc = std::function<TResolveResult(const TResolveInputs& inputs)>;
+
+struct TFormPorts {
+  IWindowHost& Host;
+  IBrowser& Browser;
+  IUiQueue& Queue; // must outlive every background thread the form starts (the whole process)
+  TTimerFactory NewTimer;
+  THttpClientFactory NewHttp;
+  ISystem& System;
+  // The monitor's DPI / 96, for the menu's metrics.
+  double ScaleFactor = 1.0;
+  // Text size in the menu's 12-point font on the menu's monitor, in device pixels. When empty a
+  // character-class estimate is used.
+  TTextMeasure MeasureText;
+  // The registered wake-up message number (Windows); kept as FShowMsg.
+  uint32_t ShowMsg = 0;
+  // What the cover says when the browser cannot be created. Empty: the WebView2 texts. The
+  // Linux shell names its own browser here.
+  std::string MissingBrowserTitle;
+  std::string MissingBrowserAdvice;
+  // For tests: settings instead of reading hallBoard.ini; the resolution and the update attempt
+  // instead of the real ones (RunResolution with a client from NewHttp; RunUpdateCheck).
+  const TSettings* Settings = nullptr;
+  TResolveProc Resolve;
+  TUpdateAttemptProc UpdateAttempt;
+};
+
+// Countdown length and the timers' periods.
+constexpr int kRetrySeconds = 30;
+constexpr uint32_t kRetryIntervalMs = 1000;
+constexpr uint32_t kFirstUpdateIntervalMs = 10000;
+constexpr uint32_t kUpdateIntervalMs = 10800000; // 3 hours
+
+class THallBoardForm {
+ public:
+  explicit THallBoardForm(TFormPorts ports);
+  ~THallBoardForm();
+  THallBoardForm(const THallBoardForm&) = delete;
+  THallBoardForm& operator=(const THallBoardForm&) = delete;
+
+  // ---- Events from the shell ----
+  void FirstShow(); // runs once; later calls do nothing
+  void PaintCover(ICanvas& canvas);
+  void CoverSize(TSize size);
+  void CoverRightButtonUp();
+  void WakeUp();
+  void Close(); // the ordinary close of the main window
+
+  // ---- Cover and countdown ----
+  void ShowCover(const std::string& title, const std::string& detail, bool retry);
+  void HideCover();
+  void StartSilentRetry();
+  void LayoutCover();
+  void RetryTick();
+  void PlaceOnMonitor();
+
+  // ---- Browser side ----
+  void BrowserCreated(int32_t result);
+  void NavigationOutcome(const TNavCompleted& nav);
+  void WebMessageReceived(const std::string& json);
+  void ProcessFailed(int32_t kind);
+
+  // ---- Resolution, map choice and navigation ----
+  void StartResolve();
+  void ResolveFinished(const TResolveResult& result);
+  std::string DisplayUrl() const;
+  void NavigateMap();
+  void ChooseMap(int32_t index);
+  void RefreshMap();
+
+  // ---- Menu and update ----
+  void ShowMenu();
+  void UpdateTick();
+
+  // ---- State, read-only (shells and tests) ----
+  const std::string& CoverTitle() const { return FCoverTitle.Text; }
+  const std::string& CoverDetail() const { return FCoverDetail.Text; }
+  const std::string& CoverHint() const { return FCoverHint.Text; }
+  const TCoverLayout& CoverLayout() const { return FCoverLayout; }
+  bool RetryRunning() const;
+  bool RetryVisible() const { return FRetryVisible; }
+  int32_t RetryLeft() const { return FRetryLeft; }
+  const ITimer& UpdateTimer() const { return *FUpdateTimer; }
+  bool UpdateChecking() const { return FUpdateChecking; }
+  TSeatMenu* Menu() const { return FMenu.get(); }
+  const std::string& Gateway() const { return FGateway; }
+  int32_t GatewayPort() const { return FGatewayPort; }
+  const std::string& ServerUrl() const { return FServerUrl; }
+  const std::string& NetBarId() const { return FNetBarId; }
+  const std::string& StoreName() const { return FStoreName; }
+  const std::vector<TSeatMapItem>& Maps() const { return FMaps; }
+  int32_t CurrentMap() const { return FCurrentMap; }
+  bool BrowserReady() const { return FBrowserReady; }
+  bool CacheHooked() const { return FCacheHooked; }
+  bool Resolving() const { return FResolving; }
+  uint32_t ShowMsg() const { return FShowMsg; }
+  const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
+
+ private:
+  void ConfigureBrowser();
+  void RecreateBrowser();
+  std::function<void()> Guarded(std::function<void(THallBoardForm&)> action);
+  void SetHint(const std::string& text);
+
+  TFormPorts FPorts;
+  // Queued procedures hold a weak reference to this token and do nothing once it has expired.
+  std::shared_ptr<int> FAlive = std::make_shared<int>(0);
+  bool FShown = false;
+
+  // The fields of the window, in their order. Native controls are held as the port that owns
+  // them (browser, cover visibility) or as the core's own model of them (cover texts, places).
+  IBrowser& FBrowser;
+  TSize FCover; // the cover's client size; its visibility is the host's
+  TRect FCoverIcon;
+  TCoverLabel FCoverTitle;
+  TCoverLabel FCoverDetail;
+  TCoverLabel FCoverHint;
+  std::unique_ptr<ITimer> FRetryTimer;
+  std::unique_ptr<ITimer> FUpdateTimer;
+  bool FUpdateChecking = false;
+  std::unique_ptr<TSeatMenu> FMenu;
+  std::string FGateway;
+  int32_t FGatewayPort = 58001;
+  std::string FServerOverride;
+  std::string FNetBarOverride;
+  std::string FMapWant;
+  int32_t FMonitor = 1;
+  bool FHideCursor = true;
+  std::string FServerUrl;
+  std::string FNetBarId;
+  std::string FStoreName;
+  std::vector<TSeatMapItem> FMaps;
+  int32_t FCurrentMap = -1;
+  bool FBrowserReady = false;
+  bool FCacheHooked = false;
+  bool FResolving = false;
+  bool FClosing = false;
+  bool FRetryVisible = false;
+  int32_t FRetryLeft = 0;
+  uint32_t FShowMsg = 0;
+
+  // Beyond the table: the browser's options, the layout last computed, and whether the whole
+  // browser process has gone so that the next navigation must create it anew.
+  TBrowserOptions FBrowserOptions;
+  TCoverLayout FCoverLayout;
+  bool FBrowserLost = false;
+};
+
+} // namespace hb
