@@ -41,6 +41,22 @@ LPWSTR CoCopy(const std::string& s) {
   return p;
 }
 
+// The runtime asks the program's objects for their interfaces; one that does not answer for
+// its own id (or for IUnknown) is recorded, and the test's expected log has no such line.
+template <class T> T* Checked(T* object, const GUID& iid, const char* name) {
+  void* p = nullptr;
+  if (FAILED(object->QueryInterface(iid, &p)) || p != static_cast<void*>(object))
+    Log(std::string("QueryInterface failed: ") + name);
+  else
+    object->Release();
+  if (FAILED(object->QueryInterface(IID_IUnknown, &p)) || !p)
+    Log(std::string("IUnknown failed: ") + name);
+  else
+    static_cast<IUnknown*>(p)->Release();
+  return object;
+}
+#define CHECKED(object, Iface) Checked(object, IID_##Iface, #Iface)
+
 #define STUB(name, ...)                                                                            \
   HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override {                                           \
     return E_NOTIMPL;                                                                              \
@@ -292,7 +308,8 @@ class TWebView : public TComObject<ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler* h,
                                                     EventRegistrationToken* t) override {
     Log("add_NavigationCompleted");
-    gEvents.Nav = TComPtr<ICoreWebView2NavigationCompletedEventHandler>::Share(h);
+    gEvents.Nav = TComPtr<ICoreWebView2NavigationCompletedEventHandler>::Share(
+        CHECKED(h, ICoreWebView2NavigationCompletedEventHandler));
     t->value = 1;
     return S_OK;
   }
@@ -308,7 +325,8 @@ class TWebView : public TComObject<ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE add_ProcessFailed(ICoreWebView2ProcessFailedEventHandler* h,
                                               EventRegistrationToken* t) override {
     Log("add_ProcessFailed");
-    gEvents.Failed = TComPtr<ICoreWebView2ProcessFailedEventHandler>::Share(h);
+    gEvents.Failed = TComPtr<ICoreWebView2ProcessFailedEventHandler>::Share(
+        CHECKED(h, ICoreWebView2ProcessFailedEventHandler));
     t->value = 2;
     return S_OK;
   }
@@ -316,8 +334,8 @@ class TWebView : public TComObject<ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
       LPCWSTR js, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* h) override {
     Log("AddScript " + W(js));
-    auto handler =
-        TComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>::Share(h);
+    auto handler = TComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>::Share(
+        CHECKED(h, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler));
     gPending.push_back([handler] { handler->Invoke(S_OK, L"script-id"); });
     return S_OK;
   }
@@ -330,7 +348,8 @@ class TWebView : public TComObject<ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE add_WebMessageReceived(ICoreWebView2WebMessageReceivedEventHandler* h,
                                                    EventRegistrationToken* t) override {
     Log("add_WebMessageReceived");
-    gEvents.Message = TComPtr<ICoreWebView2WebMessageReceivedEventHandler>::Share(h);
+    gEvents.Message = TComPtr<ICoreWebView2WebMessageReceivedEventHandler>::Share(
+        CHECKED(h, ICoreWebView2WebMessageReceivedEventHandler));
     t->value = 3;
     return S_OK;
   }
@@ -357,7 +376,8 @@ class TWebView : public TComObject<ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE add_WebResourceRequested(
       ICoreWebView2WebResourceRequestedEventHandler* h, EventRegistrationToken* t) override {
     Log("add_WebResourceRequested");
-    gEvents.Resource = TComPtr<ICoreWebView2WebResourceRequestedEventHandler>::Share(h);
+    gEvents.Resource = TComPtr<ICoreWebView2WebResourceRequestedEventHandler>::Share(
+        CHECKED(h, ICoreWebView2WebResourceRequestedEventHandler));
     t->value = 4;
     return S_OK;
   }
@@ -418,7 +438,8 @@ class TEnvironment : public TComObject<ICoreWebView2Environment> {
   HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
       HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* h) override {
     Log(std::string("CreateController ") + (IsWindow(parent) ? "window" : "no-window"));
-    auto handler = TComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>::Share(h);
+    auto handler = TComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>::Share(
+        CHECKED(h, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler));
     gPending.push_back([handler] {
       auto c = TComPtr<ICoreWebView2Controller>::Attach(new TController());
       handler->Invoke(S_OK, c.Get());
@@ -453,14 +474,21 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOp
     LPCWSTR browserFolder, LPCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
   if (gFlags & kRefuseSynchronously) return E_ACCESSDENIED;
-  LPWSTR args = nullptr, lang = nullptr;
+  LPWSTR args = nullptr, lang = nullptr, version = nullptr;
+  BOOL sso = TRUE;
+  CHECKED(options, ICoreWebView2EnvironmentOptions);
+  options->get_TargetCompatibleBrowserVersion(&version);
+  options->get_AllowSingleSignOnUsingOSPrimaryAccount(&sso);
+  if (!version || !*version || sso) Log("unexpected options");
+  CoTaskMemFree(version);
   options->get_AdditionalBrowserArguments(&args);
   options->get_Language(&lang);
   Log("CreateEnvironment browser=" + W(browserFolder) + " data=" + W(userDataFolder) +
       " lang=" + W(lang) + " args=" + W(args));
   CoTaskMemFree(args);
   CoTaskMemFree(lang);
-  auto h = TComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>::Share(handler);
+  auto h = TComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>::Share(
+      CHECKED(handler, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler));
   gPending.push_back([h] {
     if (gFlags & kFailEnvironment) {
       h->Invoke(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), nullptr);
