@@ -1,0 +1,66 @@
+#include "display/BrowserHost.h"
+
+#include <cstdio>
+
+#include "FileUtil.h"
+#include "display/PageScripts.h"
+
+namespace hb {
+
+TBrowserOptions DisplayBrowserOptions(const std::string& appDataFolder) {
+  TBrowserOptions o;
+  o.UserDataFolder = JoinPath(appDataFolder, "WebView2");
+  o.Language = kBrowserLanguage;
+  o.AdditionalArgs = kBrowserArgs;
+  return o;
+}
+
+void LockDownBrowser(IBrowser& browser) {
+  browser.SetSetting(TBrowserSetting::bsDefaultContextMenus, false);
+  browser.SetSetting(TBrowserSetting::bsStatusBar, false);
+  browser.SetSetting(TBrowserSetting::bsDevTools, false);
+  browser.SetSetting(TBrowserSetting::bsZoomControl, false);
+  browser.SetSetting(TBrowserSetting::bsWebMessages, true);
+}
+
+void HardenBrowser(IBrowser& browser) {
+  try {
+    if (!browser.HasWebView()) return;
+    // Each switch belongs to a settings generation the runtime may not offer; a refused one is
+    // simply skipped.
+    browser.SetSetting(TBrowserSetting::bsAcceleratorKeys, false);
+    browser.SetSetting(TBrowserSetting::bsPasswordAutosave, false);
+    browser.SetSetting(TBrowserSetting::bsGeneralAutofill, false);
+    browser.SetSetting(TBrowserSetting::bsPinchZoom, false);
+    browser.SetSetting(TBrowserSetting::bsSwipeNavigation, false);
+    browser.AddScriptOnDocumentCreated(kDragReloadScript);
+  } catch (...) {
+    // A kiosk page that keeps a browser feature is better than a window that fails to open.
+  }
+}
+
+bool AddNavCompletedHandler(IBrowser& browser, std::function<void(const TNavCompleted&)> proc) {
+  if (!browser.HasWebView()) return false;
+  browser.OnNavigationCompleted = std::move(proc);
+  return true;
+}
+
+std::string BrowserInitFailedText(int32_t result) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "WebView2 初始化失败 HRESULT=%X", static_cast<uint32_t>(result));
+  return buf;
+}
+
+std::string NavigationFailedText(int32_t webErrorStatus) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "打开机位图失败 WebErrorStatus=%d", webErrorStatus);
+  return buf;
+}
+
+std::string ProcessFailedText(int32_t kind) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "页面进程异常 Kind=%d", kind);
+  return buf;
+}
+
+} // namespace hb

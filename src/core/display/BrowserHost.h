@@ -1,0 +1,47 @@
+#pragma once
+// The window's side of the embedded browser: its fixed options, the lock-down applied once it
+// exists, the navigation-completed registration, and the texts of its failures.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "IBrowser.h"
+
+namespace hb {
+
+constexpr const char* kBrowserLanguage = "zh-CN";
+constexpr const char* kBrowserArgs = "--disable-background-timer-throttling "
+                                     "--disable-renderer-backgrounding "
+                                     "--autoplay-policy=no-user-gesture-required";
+
+// Options with the data folder "WebView2" inside appDataFolder.
+TBrowserOptions DisplayBrowserOptions(const std::string& appDataFolder);
+
+// The basic switches: default context menus, status bar, developer tools and zoom control off,
+// web messages on.
+void LockDownBrowser(IBrowser& browser);
+// The newer switches (accelerator keys, password autosave, general autofill, pinch zoom, swipe
+// navigation) off where offered, then the drag-and-reload script. Does nothing without a web
+// view; never throws.
+void HardenBrowser(IBrowser& browser);
+// Registers proc for the navigation-completed event; false (and nothing done) without a web view.
+bool AddNavCompletedHandler(IBrowser& browser, std::function<void(const TNavCompleted&)> proc);
+
+// Problem texts and cover texts of the browser's failures.
+std::string BrowserInitFailedText(int32_t result); // "WebView2 初始化失败 HRESULT=%X"
+constexpr const char* kMissingRuntimeTitle = "缺少 WebView2 运行库";
+constexpr const char* kMissingRuntimeAdvice =
+    "这台电脑需要先安装 Microsoft Edge WebView2 运行库（与收银端相同），装好后重新打开机位图。"
+    "错误码 ";
+std::string NavigationFailedText(int32_t webErrorStatus); // "打开机位图失败 WebErrorStatus=%d"
+constexpr const char* kCloudUnreachableTitle = "连不上云端";
+constexpr const char* kCloudUnreachableDetail =
+    "门店网关已连上，但打不开云端的机位图。请检查这台电脑能不能上网，稍后会自动重试。";
+std::string ProcessFailedText(int32_t kind); // "页面进程异常 Kind=%d"
+constexpr const char* kPageCrashedTitle = "机位图页面出错了";
+constexpr const char* kPageCrashedDetail = "浏览器页面意外退出，稍后会自动重新打开。";
+
+// The web message, in its JSON form, that opens the menu.
+constexpr const char* kMenuMessage = "\"menu\"";
+
+} // namespace hb

@@ -1,0 +1,17 @@
+#include "display/PageScripts.h"
+
+namespace hb {
+
+// Both texts are sent to the browser exactly as written; a change here changes every page.
+const char* const kDragReloadScript =
+    R"JS((function(){document.addEventListener("dragstart",function(e){var t=e.target;if(t&&t.closest&&t.closest("input,textarea,[contenteditable=true],[draggable=true]"))return;e.preventDefault();},true);document.addEventListener("keydown",function(e){if(e.key==="F5"||((e.ctrlKey||e.metaKey)&&(e.key==="r"||e.key==="R"))){e.preventDefault();location.reload();}},true);})();)JS";
+
+const char* const kPageScript =
+    R"JS((function(){var d=document,t;d.addEventListener("contextmenu",function(e){e.preventDefault();try{window.chrome.webview.postMessage("menu");}catch(x){}},true);d.addEventListener("selectstart",function(e){e.preventDefault();},true);if(!window.__hbHideCursor)return;function nocur(on){var h=d.documentElement;if(h)h.classList[on?"add":"remove"]("hb-nocur");}function moved(){nocur(false);clearTimeout(t);t=setTimeout(function(){nocur(true);},3000);}d.addEventListener("DOMContentLoaded",function(){var s=d.createElement("style");s.textContent="html.hb-nocur,html.hb-nocur *{cursor:none!important}";d.head.appendChild(s);moved();});d.addEventListener("mousemove",moved,true);})();)JS";
+
+std::string PageScriptWithPrefix(bool hideCursor) {
+  return std::string("window.__hbHideCursor=") + (hideCursor ? "true" : "false") + ";" +
+         kPageScript;
+}
+
+} // namespace hb

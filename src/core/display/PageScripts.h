@@ -1,0 +1,17 @@
+#pragma once
+// The two scripts the browser runs at the creation of every document, in this order: first the
+// drag-and-reload script, then the page script behind its cursor prefix.
+#include <string>
+
+namespace hb {
+
+// Cancels drags except from editable or draggable elements; F5 and Ctrl/Meta+R reload the page.
+extern const char* const kDragReloadScript;
+// Right-click posts "menu" to the program, text selection is blocked, and with
+// window.__hbHideCursor the cursor hides after 3 seconds without movement.
+extern const char* const kPageScript;
+
+// "window.__hbHideCursor=true;" or "...=false;" followed directly by kPageScript.
+std::string PageScriptWithPrefix(bool hideCursor);
+
+} // namespace hb
