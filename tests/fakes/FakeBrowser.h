@@ -1,0 +1,92 @@
+#pragma once
+// IBrowser for tests: records every call and fires the browser's events when the test says so.
+// Each successful creation starts a new web view with no scripts, filters or handlers.
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "IBrowser.h"
+
+namespace hb::test {
+
+class TFakeBrowser : public IBrowser {
+ public:
+  // Recorded calls.
+  int Creates = 0;
+  TBrowserOptions LastOptions;
+  std::vector<std::pair<TBrowserSetting, bool>> Settings; // of the current web view
+  std::vector<std::string> Scripts;                       // of the current web view
+  std::vector<std::string> Navigations;                   // of every web view
+  std::vector<std::string> Filters;                       // of the current web view
+  TResourceRequestedProc ResourceHandler;
+  // Switches this browser does not offer (SetSetting answers false).
+  std::set<TBrowserSetting> Unsupported;
+  int WebViews = 0; // successful creations so far
+
+  void Create(const TBrowserOptions& options) override {
+    ++Creates;
+    LastOptions = options;
+  }
+  bool HasWebView() const override { return FWebView; }
+  const void* WebViewIdentity() const override {
+    return FWebView ? &FIdentities[static_cast<size_t>(WebViews) % sizeof FIdentities] : nullptr;
+  }
+  bool SetSetting(TBrowserSetting setting, bool on) override {
+    if (!FWebView || Unsupported.count(setting)) return false;
+    Settings.emplace_back(setting, on);
+    return true;
+  }
+  void AddScriptOnDocumentCreated(const std::string& script) override {
+    if (FWebView) Scripts.push_back(script);
+  }
+  void Navigate(const std::string& url) override { Navigations.push_back(url); }
+  bool AddResourceFilter(const std::string& uriPattern) override {
+    if (!FWebView) return false;
+    Filters.push_back(uriPattern);
+    return true;
+  }
+  bool SetResourceRequestedHandler(TResourceRequestedProc proc) override {
+    if (!FWebView) return false;
+    ResourceHandler = std::move(proc);
+    return true;
+  }
+
+  // Events, as the real browser would deliver them on the user-interface thread.
+  void FireCreated(int32_t result) {
+    if (result >= 0) {
+      FWebView = true;
+      ++WebViews;
+      Settings.clear();
+      Scripts.clear();
+      Filters.clear();
+      ResourceHandler = nullptr;
+      OnNavigationCompleted = nullptr;
+    }
+    if (OnCreated) OnCreated(result);
+  }
+  void FireNavigation(bool success, int32_t webErrorStatus, int32_t httpStatus) {
+    TNavCompleted n;
+    n.Success = success;
+    n.WebErrorStatus = webErrorStatus;
+    n.HttpStatus = httpStatus;
+    n.NavigationId = ++FNavIds;
+    if (OnNavigationCompleted) OnNavigationCompleted(n);
+  }
+  void FireWebMessage(const std::string& json) {
+    if (OnWebMessage) OnWebMessage(json);
+  }
+  // Kind 0 (the browser process exited) takes the web view with it.
+  void FireProcessFailed(int32_t kind) {
+    if (kind == pfBrowserProcessExited) FWebView = false;
+    if (OnProcessFailed) OnProcessFailed(kind);
+  }
+
+ private:
+  bool FWebView = false;
+  uint64_t FNavIds = 0;
+  char FIdentities[8] = {};
+};
+
+} // namespace hb::test
