@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Exception.h"
 #include "IHttpClient.h"
 
 namespace hb {
@@ -11,5 +12,99 @@ namespace hb {
 // rethrows its error as "UPDATE_FAILED". True only when an installer has been started.
 bool RunUpdateCheck(const std::string& gatewayBase, const std::string& versionText,
                     int64_t versionCode, const THttpClientFactory& newHttp);
+
+// The whole attempt: ask the gateway, download, check size and digest, verify the signature,
+// stage and launch the installer. Throws on failure after cleaning up what it wrote; false when
+// there is nothing to install (or the gateway answered other than 200, which is only logged).
+bool CheckForUpdate(const std::string& gatewayBase, const std::string& versionText,
+                    int64_t versionCode, const THttpClientFactory& newHttp);
+
+// The version code the installer recorded in folder's ".installed-version-code"; 0 when the file
+// is missing or does not hold a whole decimal number.
+int64_t ReadInstalledVersionCode(const std::string& folder);
+
+// A fresh GUID: 36 lower-case characters, no braces.
+std::string NewNonce();
+
+// The compact JSON body of POST /getUpdate, every character outside U+0020..U+007F escaped.
+std::string BuildUpdateRequest(const std::string& versionText, int64_t effectiveCode,
+                               int64_t unixSeconds, const std::string& nonce);
+
+// What the gateway offered, read from the /getUpdate answer.
+struct TUpdateOffer {
+  bool Update = false;
+  std::string Reason;
+  std::string DownloadPath;
+  std::string Sha256; // lower-cased
+  int64_t Size = 0;
+  int64_t VersionCode = 0;
+  std::string Version;
+};
+
+inline constexpr int64_t kMaxPackageSize = 300LL * 1024 * 1024;
+
+// False when the body is not a JSON object.
+bool ParseUpdateOffer(const std::string& body, TUpdateOffer& offer);
+// The download path, digest length and size limits an offer must keep before anything is fetched.
+bool IsSafeOffer(const TUpdateOffer& offer);
+
+// A transport failure of a gateway request (no connection, time-out): its own kind name in the
+// log line, so support staff can tell an unreachable gateway from a rejected package.
+class THttpFailure : public Exception {
+ public:
+  using Exception::Exception;
+  const char* KindName() const noexcept override { return "EHttpError"; }
+};
+
+// The announced size's download: the answer, and whether the body ran past the size (the
+// transfer was then stopped).
+struct TDownloadResult {
+  THttpResponse Response;
+  bool Overran = false;
+};
+// Streams the request's body into a new file at path (replacing one), refusing more than
+// maxBytes. Throws Exception when the file cannot be created or written.
+TDownloadResult DownloadToFile(IHttpClient& http, const THttpRequest& request,
+                               const std::string& path, int64_t maxBytes);
+// Lower-case hexadecimal SHA-256 of a file, read back in 1 MiB chunks.
+std::string FileSha256Hex(const std::string& path);
+// The first maxChars characters of a UTF-8 text, line breaks as blanks, for one log line.
+std::string LogExcerpt(const std::string& text, size_t maxChars);
+
+// ---- The installer script ----
+
+// Everything an installer script needs. The log path and process id are taken when the script
+// is built (BuildInstallerScript); tests fill them in directly.
+struct TInstallerInputs {
+  std::string LogPath;
+  uint32_t ProcessId = 0;
+  std::string Staging;
+  std::string ProgramFolder; // without a trailing separator
+  std::string Backup;
+  std::string Package;
+  int64_t VersionCode = 0;
+};
+
+// A PowerShell single-quoted literal. PowerShell also ends such a literal at the typographic
+// single quotes U+2018..U+201B, so those are doubled as well as the ASCII quote.
+std::string PsQuote(const std::string& text);
+// A POSIX sh single-quoted literal: embedded quotes become '\''.
+std::string ShQuote(const std::string& text);
+
+// The Windows PowerShell installer: 26 lines joined by CR LF, no line end after the last. The
+// caller writes it with a UTF-8 byte-order mark (WriteInstallerScript does).
+std::string PowerShellInstallerText(const TInstallerInputs& in);
+// The POSIX sh installer for the Linux program: same steps, same log lines.
+std::string ShInstallerText(const TInstallerInputs& in);
+
+// The platform's installer text with the current log path and process id.
+std::string BuildInstallerScript(const std::string& staging, const std::string& programFolder,
+                                 const std::string& backup, const std::string& package,
+                                 int64_t versionCode);
+// The script file's name for a nonce: "HallBoard-install-" + nonce + ".ps1" (".sh" on Linux).
+std::string InstallerScriptName(const std::string& nonce);
+// Writes the script (with the byte-order mark on Windows) and starts it through ISystem.
+// Throws Exception("无法启动更新安装器") when it cannot be written or started.
+void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& text);
 
 } // namespace hb
