@@ -76,7 +76,7 @@ TMainWindow::TMainWindow(const std::string& title, UINT wakeMessage) : FWakeMess
   FHwnd = CreateWindowExW(0, kMainClass, Wide(title).c_str(), WS_POPUP | WS_CLIPCHILDREN, 0, 0, 640,
                           480, nullptr, nullptr, inst, this);
   if (!FHwnd) return;
-  FQueue = std::make_unique<TWinUiQueue>(FHwnd);
+  FQueue = new TWinUiQueue(FHwnd);
   FCover = CreateWindowExW(0, kCoverClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, 640,
                            480, FHwnd, nullptr, inst, this);
 }
@@ -145,10 +145,12 @@ LRESULT TMainWindow::HandleMain(UINT m, WPARAM wp, LPARAM lp, bool& handled) {
     return 0;
   }
   case WM_CLOSE:
+    // The system's close command (Alt+F4) and Close() end here, once: the message loop ends and
+    // the owner takes the window down after it, browser first, while the window still exists.
+    if (FClosing) return 0;
+    FClosing = true;
+    if (Events.CloseRequested) Events.CloseRequested();
     if (FQueue) FQueue->Shutdown(); // late results are dropped from here on
-    DestroyWindow(FHwnd);
-    return 0;
-  case WM_DESTROY:
     PostQuitMessage(0);
     return 0;
   }

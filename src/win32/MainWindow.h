@@ -19,6 +19,7 @@ struct TMainWindowEvents {
   std::function<void(int x, int y)> CoverRightUp; // right button released on the cover
   std::function<void()> WakeUp;                   // a second start asked for the window
   std::function<void()> ClientResized;            // the browser follows the client area
+  std::function<void()> CloseRequested;           // the close command, once
 };
 
 class TMainWindow : public IWindowHost {
@@ -31,10 +32,13 @@ class TMainWindow : public IWindowHost {
 
   HWND Handle() const { return FHwnd; }
   bool Valid() const { return FHwnd && FCover; }
+  // The queue outlives the window: detached background jobs may still post after it is gone (they
+  // are dropped then), so it is never freed.
   TWinUiQueue& Queue() { return *FQueue; }
   TMainWindowEvents Events;
 
-  // Shows the window (FirstShow runs) and runs the message loop until the window is destroyed.
+  // Shows the window (FirstShow runs) and runs the message loop until the window is closed; the
+  // window itself goes with this object.
   int Run();
 
   std::vector<TMonitor> Monitors() override;
@@ -60,7 +64,8 @@ class TMainWindow : public IWindowHost {
   HWND FCover = nullptr;
   UINT FWakeMessage = 0;
   bool FShown = false;
-  std::unique_ptr<TWinUiQueue> FQueue;
+  bool FClosing = false;
+  TWinUiQueue* FQueue = nullptr;
 };
 
 TMonitor MonitorFromHandle(HMONITOR m);

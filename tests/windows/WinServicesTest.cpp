@@ -111,7 +111,7 @@ TEST(Win32System, ExeFolderOfACopyInAChineseFolder) {
                      L"--gtest_also_run_disabled_tests";
   STARTUPINFOW si{};
   si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;  // the copy's own test report stays out of ours
+  si.dwFlags = STARTF_USESTDHANDLES; // the copy's own test report stays out of ours
   PROCESS_INFORMATION pi{};
   ASSERT_TRUE(
       CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));

@@ -155,8 +155,11 @@ TEST(MainWindow, CoversAMonitorRoutesWakeUpFirstAndClosesThroughTheLoop) {
       HWND cover = GetWindow(w.Handle(), GW_CHILD);
       SendMessageW(cover, WM_RBUTTONUP, 0, MAKELPARAM(30, 40));
       w.Close();
+      w.Close();
     });
   };
+  int closes = 0;
+  w.Events.CloseRequested = [&] { ++closes; };
   w.Events.WakeUp = [&] { ++wakes; };
   w.Events.PaintCover = [&](ICanvas&) { ++paints; };
   w.Events.CoverResized = [&](TSize s) { coverSize = s; };
@@ -168,7 +171,8 @@ TEST(MainWindow, CoversAMonitorRoutesWakeUpFirstAndClosesThroughTheLoop) {
   EXPECT_EQ(wakes, 1);
   EXPECT_GE(paints, 1);
   EXPECT_EQ(rightUps, (std::vector<TPoint>{TPoint{30, 40}}));
-  EXPECT_FALSE(IsWindow(w.Handle()));
+  EXPECT_EQ(closes, 1);              // once, though Close() was asked for twice
+  EXPECT_TRUE(IsWindow(w.Handle())); // still there for the owner's orderly take-down
   bool late = false;
   w.Queue().Post([&] { late = true; }); // after closing: dropped
   Pump(50);
@@ -226,6 +230,8 @@ TEST(SingleInstance, SecondClaimIsRefusedAndWakesTopLevelWindows) {
   ASSERT_TRUE(w.Valid());
   ShowWindow(w.Handle(), SW_SHOWNOACTIVATE);
   int wakes = 0;
+  int closes = 0;
+  w.Events.CloseRequested = [&] { ++closes; };
   w.Events.WakeUp = [&] { ++wakes; };
   EXPECT_TRUE(EnsureSingleInstance(id, 0));
   EXPECT_FALSE(EnsureSingleInstance(id, 0)); // the mutex exists now
