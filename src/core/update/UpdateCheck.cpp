@@ -90,6 +90,13 @@ std::string InstallOffer(IHttpClient& http, const std::string& base, const TUpda
     if (!IsRegularFile(JoinPath(staging, kProgramFileName)) ||
         !IsRegularFile(JoinPath(staging, "manifest.json")))
       throw Exception("更新包缺少主程序或 manifest.json");
+    // A ZIP made on Windows carries no execute bit; the installed program must still start.
+    std::error_code ec;
+    std::filesystem::permissions(PathFromUtf8(JoinPath(staging, kProgramFileName)),
+                                 std::filesystem::perms::owner_exec |
+                                     std::filesystem::perms::group_exec |
+                                     std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add, ec);
 
     std::string script =
         BuildInstallerScript(staging, exeFolder, backup, package, offer.VersionCode);
