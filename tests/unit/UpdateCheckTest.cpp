@@ -378,6 +378,7 @@ TEST_F(UpdateCheck, DownloadFailuresCleanUp) {
       {"not found", 404, body, 1, THttpError::heNone, kZeros, "更新包下载不完整"},
       {"endless", 200, body, 1000000, THttpError::heNone, kZeros, "更新包下载不完整"},
       {"wrong digest", 200, body, 1, THttpError::heNone, kZeros, "更新包 SHA-256 校验失败"},
+      {"cut off", 200, body.substr(0, 5), 1, THttpError::heOther, kZeros, "更新包下载不完整"},
       {"stalled", 200, body.substr(0, 5), 1, THttpError::heTimeout, kZeros,
        "门店网关响应超时（下载更新包）：no bytes for 15 s"},
   };

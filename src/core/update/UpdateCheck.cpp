@@ -71,9 +71,10 @@ std::string InstallOffer(IHttpClient& http, const std::string& base, const TUpda
     TDownloadResult got =
         DownloadToFile(http, GatewayRequest(base + offer.DownloadPath), package, offer.Size);
     const THttpResponse& r = got.Response;
-    if (!r.Ok() && !got.Overran && r.Error != THttpError::heAborted)
-      ThrowTransport(r, "下载更新包");
-    if (got.Overran || r.Status != 200 || FileSize(package) != offer.Size)
+    // No connection or no bytes in time is the network's fault and says so; a body cut short
+    // or running past the size is an incomplete package like any other.
+    if (IsTransportFailure(r.Error)) ThrowTransport(r, "下载更新包");
+    if (!r.Ok() || got.Overran || r.Status != 200 || FileSize(package) != offer.Size)
       throw Exception("更新包下载不完整");
 
     std::string digest = FileSha256Hex(package);
