@@ -1,0 +1,120 @@
+// The demo store gateway: the entry answer and the cache relay in front of the demo cloud.
+#include <httplib.h>
+
+#include "Demo.h"
+
+namespace hb::demo {
+
+namespace {
+
+constexpr int kHangMs = 120000;
+
+void Json(httplib::Response& res, const std::string& body, int status = 200) {
+  res.status = status;
+  res.set_content(body, "application/json; charset=utf-8");
+}
+
+} // namespace
+
+void TDemo::AddGatewayRoutes(httplib::Server& server) {
+  server.Get("/entry", [this](const httplib::Request&, httplib::Response& res) {
+    std::string fault = Faults.Get("entry");
+    std::string id = JsonQuote(Options().NetBarId);
+    std::string cloud = "127.0.0.1:" + std::to_string(CloudSlot().Port());
+    std::string url = JsonQuote("http://" + cloud + "/seatmap/?from=gateway");
+    if (fault == "hang") {
+      HoldWhile(GatewaySlot(), "entry", "hang", kHangMs);
+      res.status = 503;
+      res.set_content("hang ended", "text/plain");
+    } else if (fault == "500") {
+      Json(res, "{\"code\":500,\"msg\":\"网关内部错误\"}", 500);
+    } else if (fault == "text") {
+      res.set_content("网关正在启动，请稍候", "text/plain; charset=utf-8");
+    } else if (fault == "no-netbarid") {
+      Json(res, "{\"entry_url\":" + url + "}");
+    } else if (fault == "no-entry-url") {
+      Json(res, "{\"NetBarId\":" + id + "}");
+    } else if (fault == "bad-entry-url") {
+      Json(res, "{\"NetBarId\":" + id + ",\"entry_url\":" + JsonQuote(cloud + "/seatmap/") + "}");
+    } else if (fault == "huge") {
+      // Valid and complete, but far beyond what an entry answer may be.
+      Json(res, "{\"NetBarId\":" + id + ",\"entry_url\":" + url + ",\"pad\":\"" +
+                    std::string((2 << 20) + 4096, 'x') + "\"}");
+    } else if (fault == "deep") {
+      constexpr size_t kDepth = 200000;
+      Json(res, "{\"NetBarId\":" + id + ",\"entry_url\":" + url +
+                    ",\"deep\":" + std::string(kDepth, '[') + std::string(kDepth, ']') + "}");
+    } else {
+      Json(res, "{\"NetBarId\":" + id + ",\"entry_url\":" + url + "}");
+    }
+  });
+
+  server.Get("/cache", [this](const httplib::Request& req, httplib::Response& res) {
+    std::string u = req.has_param("u") ? req.get_param_value("u") : "";
+    GatewayStats.CacheRequested(u);
+    std::string fault = Faults.Get("cache");
+    if (fault == "429") {
+      Json(res, "{\"code\":429,\"msg\":\"网关繁忙\"}", 429);
+      return;
+    }
+    if (fault == "404-no-api") {
+      Json(res, "{\"code\":404,\"msg\":\"接口不存在\"}", 404);
+      return;
+    }
+    if (fault == "404") {
+      Json(res, "{\"code\":404,\"msg\":\"文件不在缓存中\"}", 404);
+      return;
+    }
+    if (fault == "500") {
+      Json(res, "{\"code\":500,\"msg\":\"网关内部错误\"}", 500);
+      return;
+    }
+    if (fault == "hang") {
+      HoldWhile(GatewaySlot(), "cache", "hang", kHangMs);
+      res.status = 503;
+      res.set_content("hang ended", "text/plain");
+      return;
+    }
+    if (fault == "empty") {
+      res.set_header("Cache-Control", "public, max-age=60");
+      res.set_content("", "image/png");
+      return;
+    }
+    if (fault == "oversized") {
+      // Above both the 12 MiB and the 32 MiB limits, streamed so the demo never holds it.
+      constexpr size_t kSize = (32u << 20) + 1;
+      res.set_header("Cache-Control", "public, max-age=60");
+      res.set_content_provider(kSize, "image/png",
+                               [this](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 static const std::string kBlock(64 * 1024, '\x5a');
+                                 if (Stopping() || GatewaySlot().Stopping()) return false;
+                                 (void)offset;
+                                 return sink.write(kBlock.data(), std::min(length, kBlock.size()));
+                               });
+      return;
+    }
+    if (u.empty() || u[0] != '/') {
+      Json(res, "{\"code\":400,\"msg\":\"缺少参数 u\"}", 400);
+      return;
+    }
+    httplib::Client cloud("127.0.0.1", CloudSlot().Port());
+    cloud.set_connection_timeout(2);
+    cloud.set_read_timeout(10);
+    auto answer = cloud.Get(u.c_str());
+    if (!answer) {
+      Json(res, "{\"code\":502,\"msg\":\"云端不可达\"}", 502);
+      return;
+    }
+    res.status = answer->status;
+    if (answer->has_header("Cache-Control"))
+      res.set_header("Cache-Control", answer->get_header_value("Cache-Control"));
+    // A header the program must not pass on to the page.
+    res.set_header("X-Demo-Extra", "gateway-only");
+    res.set_content(answer->body, answer->has_header("Content-Type")
+                                      ? answer->get_header_value("Content-Type").c_str()
+                                      : "application/octet-stream");
+    if (answer->status == 200 && !answer->body.empty()) GatewayStats.CacheServed(u);
+  });
+}
+
+} // namespace hb::demo

@@ -1,0 +1,62 @@
+#include "ServerSlot.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+
+namespace hb::demo {
+
+// Hanging and stalling handlers each hold a worker while they wait, so the pool is generous.
+static constexpr size_t kWorkers = 64;
+
+TServerSlot::TServerSlot(std::string name, TRoutes routes)
+    : FName(std::move(name)), FRoutes(std::move(routes)) {}
+
+TServerSlot::~TServerSlot() {
+  Stop();
+}
+
+bool TServerSlot::Start(int port) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FRunning) return true;
+  auto server = std::make_unique<httplib::Server>();
+  server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+  server->set_keep_alive_timeout(2);
+  server->set_payload_max_length(4 << 20);
+  FRoutes(*server);
+  int wanted = FPort ? FPort.load() : port;
+  int bound = wanted;
+  if (wanted == 0) {
+    bound = server->bind_to_any_port("127.0.0.1");
+    if (bound <= 0) bound = 0;
+  } else if (!server->bind_to_port("127.0.0.1", wanted)) {
+    bound = 0;
+  }
+  if (bound == 0) {
+    std::fprintf(stderr, "hallboard-demo: %s cannot listen on 127.0.0.1:%d\n", FName.c_str(),
+                 wanted);
+    return false;
+  }
+  FPort = bound;
+  FStopping = false;
+  FServer = std::move(server);
+  FRunning = true;
+  httplib::Server* raw = FServer.get();
+  FThread = std::thread([raw] { raw->listen_after_bind(); });
+  // stop() only takes effect once the loop runs, so wait for it before anyone may call Stop.
+  for (int i = 0; i < 400 && !raw->is_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return true;
+}
+
+void TServerSlot::Stop() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (!FRunning) return;
+  FStopping = true;
+  FServer->stop();
+  if (FThread.joinable()) FThread.join();
+  FServer.reset();
+  FRunning = false;
+}
+
+} // namespace hb::demo
