@@ -342,17 +342,23 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     return Fail(got);
   }
   FitToParent();
-  FController->put_IsVisible(TRUE);
+  // A browser that cannot be shown or cannot tell how its navigations end is of no use to the
+  // display: either counts as a failed creation, with the runtime's own code.
   EventRegistrationToken token{};
   auto nav = TComPtr<ICoreWebView2NavigationCompletedEventHandler>::Attach(
       new TNavCompletedHandler(FAlive));
-  FWebView->add_NavigationCompleted(nav.Get(), &token);
   auto msg =
       TComPtr<ICoreWebView2WebMessageReceivedEventHandler>::Attach(new TWebMessageHandler(FAlive));
-  FWebView->add_WebMessageReceived(msg.Get(), &token);
   auto failed =
       TComPtr<ICoreWebView2ProcessFailedEventHandler>::Attach(new TProcessFailedHandler(FAlive));
-  FWebView->add_ProcessFailed(failed.Get(), &token);
+  HRESULT step = FController->put_IsVisible(TRUE);
+  if (SUCCEEDED(step)) step = FWebView->add_NavigationCompleted(nav.Get(), &token);
+  if (SUCCEEDED(step)) step = FWebView->add_WebMessageReceived(msg.Get(), &token);
+  if (SUCCEEDED(step)) step = FWebView->add_ProcessFailed(failed.Get(), &token);
+  if (FAILED(step)) {
+    ReleaseBrowser();
+    return Fail(step);
+  }
   if (OnCreated) {
     auto proc = OnCreated;
     proc(S_OK);
@@ -414,7 +420,18 @@ void TWebView2Browser::AddScriptOnDocumentCreated(const std::string& script) {
 }
 
 void TWebView2Browser::Navigate(const std::string& url) {
-  if (FWebView) FWebView->Navigate(Wide(url).c_str());
+  if (!FWebView) return;
+  HRESULT hr = FWebView->Navigate(Wide(url).c_str());
+  if (SUCCEEDED(hr)) return;
+  // A refused navigation never completes by itself; report it as one that got no answer, so the
+  // window shows its cover and tries again instead of waiting for good.
+  std::weak_ptr<TWebView2Browser*> alive = FAlive;
+  FQueue.Post([alive] {
+    auto a = alive.lock();
+    if (!a || !*a || !(*a)->OnNavigationCompleted) return;
+    auto proc = (*a)->OnNavigationCompleted;
+    proc(TNavCompleted{});
+  });
 }
 
 bool TWebView2Browser::AddResourceFilter(const std::string& uriPattern) {

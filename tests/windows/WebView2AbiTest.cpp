@@ -200,6 +200,24 @@ TEST_F(WebView2Abi, ADeferralLeftOpenIsCompletedWhenTheRequestIsDropped) {
   EXPECT_EQ(log.find("put_Response"), std::string::npos);
 }
 
+TEST_F(WebView2Abi, ARefusedNavigationIsReportedAsUnanswered) {
+  auto b = MakeBrowser(FLoader);
+  int completions = 0;
+  TNavCompleted nav{true, 5, 200, 9};
+  b->OnNavigationCompleted = [&](const TNavCompleted& n) {
+    nav = n;
+    ++completions;
+  };
+  b->Create(Options());
+  FFake->Pump();
+  b->Navigate("https://cloud.test/refused");
+  EXPECT_EQ(completions, 0); // later, from the message loop
+  PumpMessages();
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(nav.Success);
+  EXPECT_EQ(nav.HttpStatus, 0);
+}
+
 TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {
   FFake->Configure(2 | 4);
   auto b = MakeBrowser(FLoader);

@@ -294,7 +294,7 @@ class TWebView : public TComObject<ICoreWebView2> {
   STUB(get_Source, LPWSTR*)
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
     Log("Navigate " + W(uri));
-    return S_OK;
+    return wcsstr(uri, L"refused") ? E_INVALIDARG : S_OK;
   }
   STUB(NavigateToString, LPCWSTR)
   STUB(add_NavigationStarting, IUnknown*, EventRegistrationToken*)
