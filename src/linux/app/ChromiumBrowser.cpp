@@ -1,0 +1,507 @@
+// The browser behind IBrowser on Linux: Debian's Chromium, started with "--remote-debugging-pipe"
+// and driven over our own protocol client. Depends on GLib (spawning, child watch, idle sources)
+// and RapidJSON (messages).
+#include "ChromiumBrowser.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "ChromiumLaunch.h"
+#include "NetErrorStatus.h"
+#include "UiGuard.h"
+
+namespace hb::lin {
+namespace {
+
+// Runs proc from the main loop while token lives: events are never delivered inside the call
+// that caused them, as with WebView2.
+void Later(std::weak_ptr<int> token, std::function<void()> proc) {
+  struct TItem {
+    std::weak_ptr<int> Token;
+    std::function<void()> Proc;
+  };
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer p) -> gboolean {
+        auto* item = static_cast<TItem*>(p);
+        if (!item->Token.expired()) Guarded([&] { item->Proc(); });
+        return G_SOURCE_REMOVE;
+      },
+      new TItem{std::move(token), std::move(proc)},
+      [](gpointer p) { delete static_cast<TItem*>(p); });
+}
+
+int32_t IntMember(const rapidjson::Value& o, const char* name) {
+  if (!o.IsObject()) return 0;
+  auto it = o.FindMember(name);
+  if (it == o.MemberEnd() || !it->value.IsNumber()) return 0;
+  return static_cast<int32_t>(it->value.GetDouble());
+}
+
+const rapidjson::Value& Member(const rapidjson::Value& o, const char* name) {
+  static const rapidjson::Value kNull;
+  if (!o.IsObject()) return kNull;
+  auto it = o.FindMember(name);
+  return it == o.MemberEnd() ? kNull : it->value;
+}
+
+std::string ToJson(const rapidjson::Value& v) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  v.Accept(writer);
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+// One paused request of Fetch: the deferral and created response of IResourceRequest.
+class TPausedRequest : public IResourceRequest {
+ public:
+  TPausedRequest(std::weak_ptr<TDevToolsConnection> conn, std::string session, std::string id,
+                 std::string url, std::string method, std::vector<std::string> headerNames)
+      : FConn(std::move(conn)), FSession(std::move(session)), FId(std::move(id)),
+        FUrl(std::move(url)), FMethod(std::move(method)), FHeaderNames(std::move(headerNames)) {}
+  ~TPausedRequest() override {
+    // A request must never stay paused: whoever drops it without completing lets it go on.
+    if (!FDone) Finish();
+  }
+  std::string Uri() override { return FUrl; }
+  std::string Method() override { return FMethod; }
+  bool HasHeader(const std::string& name) override {
+    for (const auto& h : FHeaderNames)
+      if (g_ascii_strcasecmp(h.c_str(), name.c_str()) == 0) return true;
+    return false;
+  }
+  bool Defer() override {
+    if (FDone) return false;
+    FDeferred = true;
+    return true;
+  }
+  bool SetResponse(int status, const std::string& reason, const std::string& headers,
+                   const std::string& body) override {
+    if (FDone || status < 100 || status > 999) return false;
+    std::string list = "[";
+    size_t pos = 0;
+    while (pos <= headers.size()) {
+      size_t end = headers.find("\r\n", pos);
+      if (end == std::string::npos) end = headers.size();
+      std::string line = headers.substr(pos, end - pos);
+      size_t colon = line.find(':');
+      if (colon != std::string::npos && colon > 0) {
+        std::string value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.erase(0, 1);
+        if (list.size() > 1) list += ",";
+        list += "{\"name\":" + JsonQuote(line.substr(0, colon)) + ",\"value\":" + JsonQuote(value) +
+                "}";
+      }
+      pos = end + 2;
+    }
+    list += "]";
+    gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(body.data()), body.size());
+    FResponse = "{\"requestId\":" + JsonQuote(FId) + ",\"responseCode\":" + std::to_string(status) +
+                ",\"responseHeaders\":" + list + ",\"body\":\"" + b64 + "\"" +
+                (reason.empty() ? std::string() : ",\"responsePhrase\":" + JsonQuote(reason)) + "}";
+    g_free(b64);
+    return true;
+  }
+  void Complete() override {
+    if (!FDone) Finish();
+  }
+  bool Deferred() const { return FDeferred; }
+
+ private:
+  void Finish() {
+    FDone = true;
+    auto conn = FConn.lock();
+    if (!conn || !conn->Open()) return; // the browser has gone, and the request with it
+    if (!FResponse.empty())
+      conn->Send("Fetch.fulfillRequest", FResponse, FSession);
+    else
+      conn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(FId) + "}", FSession);
+  }
+
+  std::weak_ptr<TDevToolsConnection> FConn;
+  std::string FSession, FId, FUrl, FMethod;
+  std::vector<std::string> FHeaderNames;
+  std::string FResponse;
+  bool FDeferred = false;
+  bool FDone = false;
+};
+
+std::shared_ptr<int> KeepAliveToken() {
+  static auto token = std::make_shared<int>(0);
+  return token;
+}
+
+} // namespace
+
+TChromiumBrowser::TChromiumBrowser(std::function<TRect()> bounds)
+    : FBounds(std::move(bounds)), FIdentity(std::make_shared<int>(0)) {}
+
+TChromiumBrowser::~TChromiumBrowser() {
+  OnCreated = nullptr;
+  OnNavigationCompleted = nullptr;
+  OnWebMessage = nullptr;
+  OnProcessFailed = nullptr;
+  OnWindowShown = nullptr;
+  FIdentity.reset();
+  StopProcess();
+}
+
+void TChromiumBrowser::StopProcess() {
+  if (FChildWatch) g_source_remove(FChildWatch);
+  FChildWatch = 0;
+  if (FConn && FConn->Open()) FConn->Send("Browser.close", "{}");
+  // Closing our pipe ends also tells the browser to quit. We may be inside one of the
+  // connection's own callbacks (a re-creation asked for from a browser event), so it is freed
+  // from the main loop, except when the whole browser object goes.
+  if (FConn && FIdentity) {
+    auto old = std::move(FConn);
+    old->OnEvent = nullptr;
+    Later(std::weak_ptr<int>(KeepAliveToken()), [old] {});
+  }
+  FConn.reset();
+  if (FPid > 0) {
+    // Give the browser a moment to save its profile cleanly, then insist.
+    for (int i = 0; i < 50; ++i) {
+      if (waitpid(FPid, nullptr, WNOHANG) == FPid) {
+        FPid = 0;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (FPid > 0) {
+      kill(FPid, SIGTERM);
+      for (int i = 0; i < 50 && waitpid(FPid, nullptr, WNOHANG) != FPid; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      kill(FPid, SIGKILL);
+      waitpid(FPid, nullptr, WNOHANG);
+    }
+    g_spawn_close_pid(FPid);
+    FPid = 0;
+  }
+  FSession.clear();
+  FTargetId.clear();
+  FAttaching = false;
+  FNav = {};
+}
+
+void TChromiumBrowser::FailCreate(int32_t code) {
+  FCreatedReported = true;
+  Later(FIdentity, [this, code] {
+    if (OnCreated) OnCreated(code);
+  });
+}
+
+void TChromiumBrowser::Create(const TBrowserOptions& options) {
+  StopProcess();
+  FIdentity = std::make_shared<int>(0); // a new web view: the form hooks it anew
+  FCreatedReported = false;
+  FCrashReported = false;
+  FPatterns.clear();
+  FResourceProc = nullptr;
+  Start(options);
+}
+
+void TChromiumBrowser::Start(const TBrowserOptions& options) {
+  TChromiumLaunch launch;
+  launch.Executable = FindChromium();
+  if (launch.Executable.empty()) {
+    FailCreate(kBrowserNotFound);
+    return;
+  }
+  launch.ProfileFolder = ChromiumProfileFolder(options.UserDataFolder);
+  launch.Language = options.Language.empty() ? std::string("zh-CN") : options.Language;
+  launch.AdditionalArgs = options.AdditionalArgs;
+  launch.Bounds = FBounds ? FBounds() : TRect{0, 0, 1280, 720};
+  launch.RunningAsRoot = geteuid() == 0;
+  WriteLockDownPreferences(launch.ProfileFolder, launch.Language);
+
+  int toBrowser[2], fromBrowser[2];
+  if (pipe2(toBrowser, O_CLOEXEC) != 0) {
+    FailCreate(kBrowserStartFailed);
+    return;
+  }
+  if (pipe2(fromBrowser, O_CLOEXEC) != 0) {
+    close(toBrowser[0]);
+    close(toBrowser[1]);
+    FailCreate(kBrowserStartFailed);
+    return;
+  }
+  // The browser's own messages go to a file beside its profile, for support staff; the terminal
+  // and our log stay readable.
+  std::string logPath = launch.ProfileFolder + "chromium.log";
+  int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+
+  std::vector<std::string> args = ChromiumArguments(launch);
+  std::vector<const char*> argv;
+  for (auto& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  gchar** env = g_get_environ();
+  if (!g_environ_getenv(env, "LANGUAGE")) env = g_environ_setenv(env, "LANGUAGE", "zh_CN:zh", TRUE);
+  const gint sourceFds[] = {toBrowser[0], fromBrowser[1]};
+  const gint targetFds[] = {3, 4};
+  GError* error = nullptr;
+  GPid pid = 0;
+  gboolean ok = g_spawn_async_with_pipes_and_fds(
+      nullptr, argv.data(), env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, -1, logFd, logFd,
+      sourceFds, targetFds, 2, &pid, nullptr, nullptr, nullptr, &error);
+  g_strfreev(env);
+  close(toBrowser[0]);
+  close(fromBrowser[1]);
+  if (logFd >= 0) close(logFd);
+  if (!ok) {
+    if (error) g_error_free(error);
+    close(toBrowser[1]);
+    close(fromBrowser[0]);
+    FailCreate(kBrowserStartFailed);
+    return;
+  }
+  FPid = pid;
+  FChildWatch = g_child_watch_add(pid, &TChromiumBrowser::ChildExited, this);
+  FConn = std::make_shared<TDevToolsConnection>(toBrowser[1], fromBrowser[0]);
+  FConn->OnEvent = [this](const std::string& m, const std::string& s, const rapidjson::Value& p) {
+    OnEvent(m, s, p);
+  };
+  FConn->Send("Target.setDiscoverTargets", "{\"discover\":true}");
+  FConn->Send("Target.getTargets", "{}", {}, [this](const TDevToolsReply& r) {
+    if (!r.Result) return;
+    const auto& infos = Member(*r.Result, "targetInfos");
+    if (!infos.IsArray()) return;
+    for (const auto& info : infos.GetArray())
+      if (JsonString(info, "type") == "page") {
+        AttachTo(JsonString(info, "targetId"));
+        return;
+      }
+  });
+}
+
+void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
+  auto* self = static_cast<TChromiumBrowser*>(p);
+  g_spawn_close_pid(pid);
+  if (self->FPid != pid) return;
+  self->FPid = 0;
+  self->FChildWatch = 0;
+  Guarded([&] {
+    // The connection may still be delivering its last messages; it goes away from the main loop.
+    auto conn = std::move(self->FConn);
+    if (conn) conn->OnEvent = nullptr;
+    Later(KeepAliveToken(), [conn] {});
+    self->FSession.clear();
+    self->FTargetId.clear();
+    self->FAttaching = false;
+    self->FNav = {};
+    if (!self->FCreatedReported) {
+      self->FailCreate(kBrowserStartFailed);
+    } else if (self->OnProcessFailed) {
+      self->OnProcessFailed(pfBrowserProcessExited);
+    }
+  });
+}
+
+void TChromiumBrowser::AttachTo(const std::string& targetId) {
+  if (FAttaching || !FSession.empty() || targetId.empty() || !FConn) return;
+  FAttaching = true;
+  FTargetId = targetId;
+  FConn->Send("Target.attachToTarget",
+              "{\"targetId\":" + JsonQuote(targetId) + ",\"flatten\":true}", {},
+              [this](const TDevToolsReply& r) {
+                FAttaching = false;
+                if (!r.Result) return;
+                FSession = JsonString(*r.Result, "sessionId");
+                if (!FSession.empty()) SessionReady();
+              });
+}
+
+void TChromiumBrowser::SessionReady() {
+  FMainFrame = FTargetId; // a page target's id is its main frame's id
+  FConn->Send("Page.enable", "{}", FSession);
+  FConn->Send("Network.enable", "{}", FSession);
+  FConn->Send("Runtime.enable", "{}", FSession);
+  FConn->Send("Inspector.enable", "{}", FSession);
+  FConn->Send("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}", FSession);
+  AddScriptOnDocumentCreated(BridgeScript());
+  FConn->Send("Page.getFrameTree", "{}", FSession, [this](const TDevToolsReply& r) {
+    if (r.Result) {
+      std::string id = JsonString(Member(Member(*r.Result, "frameTree"), "frame"), "id");
+      if (!id.empty()) FMainFrame = id;
+    }
+    if (OnWindowShown) OnWindowShown();
+    if (!FCreatedReported) {
+      FCreatedReported = true;
+      if (OnCreated) OnCreated(0);
+    }
+  });
+}
+
+bool TChromiumBrowser::SetSetting(TBrowserSetting setting, bool on) {
+  // Everything WebView2 switches here is fixed on Chromium by its switches, the profile's
+  // preferences and our bridge script, decided before the page exists. What remains is to say
+  // whether the asked state is the one in force.
+  switch (setting) {
+  case TBrowserSetting::bsWebMessages:
+    return on;
+  default:
+    return !on;
+  }
+}
+
+void TChromiumBrowser::AddScriptOnDocumentCreated(const std::string& script) {
+  if (!FConn || FSession.empty()) return;
+  FConn->Send("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}",
+              FSession);
+}
+
+void TChromiumBrowser::Navigate(const std::string& url) {
+  if (!FConn || FSession.empty()) return;
+  FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
+              [this, token = std::weak_ptr<int>(FIdentity)](const TDevToolsReply& r) {
+                if (token.expired() || !r.Result) return;
+                std::string error = JsonString(*r.Result, "errorText");
+                std::string loader = JsonString(*r.Result, "loaderId");
+                if (error.empty() || error == "net::ERR_ABORTED") return;
+                // The network events may already have reported this navigation.
+                if (FNav.Active && !loader.empty() && loader != FNav.LoaderId) return;
+                if (!FNav.Active && !loader.empty() && loader == FNav.LoaderId) return;
+                FNav.Active = true;
+                FinishNavigation(false, WebErrorStatusOf(error));
+              });
+}
+
+void TChromiumBrowser::FinishNavigation(bool success, int32_t webError) {
+  if (!FNav.Active) return;
+  FNav.Active = false;
+  TNavCompleted nav;
+  nav.HttpStatus = FNav.HttpStatus;
+  nav.Success = success && (nav.HttpStatus == 0 || nav.HttpStatus < 400);
+  nav.WebErrorStatus = nav.Success ? 0 : webError;
+  nav.NavigationId = ++FNavigationCount;
+  if (OnNavigationCompleted) OnNavigationCompleted(nav);
+}
+
+bool TChromiumBrowser::AddResourceFilter(const std::string& uriPattern) {
+  if (!FConn || FSession.empty()) return false;
+  FPatterns.push_back(uriPattern);
+  SendFetchEnable();
+  return true;
+}
+
+bool TChromiumBrowser::SetResourceRequestedHandler(TResourceRequestedProc proc) {
+  if (!FConn || FSession.empty()) return false;
+  FResourceProc = std::move(proc);
+  return true;
+}
+
+void TChromiumBrowser::SendFetchEnable() {
+  std::string list = "[";
+  for (const auto& p : FPatterns) {
+    if (list.size() > 1) list += ",";
+    list += "{\"urlPattern\":" + JsonQuote(p) + ",\"requestStage\":\"Request\"}";
+  }
+  list += "]";
+  FConn->Send("Fetch.enable", "{\"patterns\":" + list + "}", FSession);
+}
+
+void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
+  std::string id = JsonString(p, "requestId");
+  if (id.empty()) return;
+  const auto& request = Member(p, "request");
+  std::vector<std::string> names;
+  const auto& headers = Member(request, "headers");
+  if (headers.IsObject())
+    for (auto it = headers.MemberBegin(); it != headers.MemberEnd(); ++it)
+      names.emplace_back(it->name.GetString(), it->name.GetStringLength());
+  auto req = std::make_shared<TPausedRequest>(FConn, FSession, id, JsonString(request, "url"),
+                                              JsonString(request, "method"), std::move(names));
+  if (FResourceProc) FResourceProc(req);
+  // Without a deferral the request goes on as soon as the handler returns (the destructor would
+  // do it too, but only when the last reference goes).
+  if (!req->Deferred()) req->Complete();
+}
+
+void TChromiumBrowser::OnEvent(const std::string& method, const std::string& session,
+                               const rapidjson::Value& p) {
+  if (session.empty()) {
+    if (method == "Target.targetCreated") {
+      const auto& info = Member(p, "targetInfo");
+      if (JsonString(info, "type") == "page") AttachTo(JsonString(info, "targetId"));
+    } else if (method == "Target.targetCrashed" && JsonString(p, "targetId") == FTargetId) {
+      if (!FCrashReported) {
+        FCrashReported = true;
+        FNav = {};
+        if (OnProcessFailed) OnProcessFailed(pfRenderProcessExited);
+      }
+    }
+    return;
+  }
+  if (session != FSession) return;
+  if (method == "Network.requestWillBeSent") {
+    if (JsonString(p, "type") != "Document" || JsonString(p, "frameId") != FMainFrame) return;
+    std::string request = JsonString(p, "requestId"), loader = JsonString(p, "loaderId");
+    if (request != loader) return;
+    if (FNav.Active && FNav.LoaderId == loader) return; // a redirect of the same navigation
+    FNav = {true, loader, 0};
+    FCrashReported = false;
+  } else if (method == "Network.responseReceived") {
+    if (FNav.Active && JsonString(p, "requestId") == FNav.LoaderId)
+      FNav.HttpStatus = IntMember(Member(p, "response"), "status");
+  } else if (method == "Network.loadingFailed") {
+    if (!FNav.Active || JsonString(p, "requestId") != FNav.LoaderId) return;
+    const auto& canceled = Member(p, "canceled");
+    if (canceled.IsBool() && canceled.GetBool() && FNav.HttpStatus == 0) {
+      FNav.Active = false; // replaced by a newer navigation, which reports for itself
+      return;
+    }
+    FinishNavigation(false, WebErrorStatusOf(JsonString(p, "errorText")));
+  } else if (method == "Page.loadEventFired") {
+    FinishNavigation(true, wsUnknown);
+  } else if (method == "Page.frameNavigated") {
+    const auto& frame = Member(p, "frame");
+    if (JsonString(frame, "parentId").empty()) {
+      std::string id = JsonString(frame, "id");
+      if (!id.empty()) FMainFrame = id;
+    }
+  } else if (method == "Fetch.requestPaused") {
+    ResourcePaused(p);
+  } else if (method == "Runtime.bindingCalled") {
+    if (JsonString(p, "name") == kBindingName && OnWebMessage)
+      OnWebMessage(JsonString(p, "payload"));
+  } else if (method == "Inspector.targetCrashed") {
+    if (!FCrashReported) {
+      FCrashReported = true;
+      FNav = {};
+      if (OnProcessFailed) OnProcessFailed(pfRenderProcessExited);
+    }
+  }
+}
+
+void TChromiumBrowser::CrashRenderer() {
+  if (FConn && !FSession.empty())
+    FConn->Send("Page.navigate", "{\"url\":\"chrome://crash\"}", FSession);
+}
+
+void TChromiumBrowser::Evaluate(const std::string& expression,
+                                std::function<void(const std::string&)> done) {
+  if (!FConn || FSession.empty()) {
+    done("error: no page");
+    return;
+  }
+  FConn->Send("Runtime.evaluate",
+              "{\"expression\":" + JsonQuote(expression) +
+                  ",\"returnByValue\":true,\"awaitPromise\":true}",
+              FSession, [done](const TDevToolsReply& r) {
+                if (!r.Result) return done("error: " + r.Error);
+                const auto& ex = Member(*r.Result, "exceptionDetails");
+                if (!ex.IsNull()) return done("error: " + ToJson(ex));
+                const auto& value = Member(Member(*r.Result, "result"), "value");
+                done(ToJson(value));
+              });
+}
+
+} // namespace hb::lin

@@ -1,0 +1,84 @@
+#pragma once
+// IBrowser over Chromium: the browser runs as its own app window over the display's monitor and
+// is driven through the debugging protocol on a pipe. Our windows (cover, menu) are stacked
+// above it by the window host. Everything runs on the user-interface thread.
+#include <glib.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DevToolsConnection.h"
+#include "Geometry.h"
+#include "IBrowser.h"
+
+namespace hb::lin {
+
+// Failure codes handed to OnCreated, HRESULT style so the cover shows them like WebView2's.
+constexpr int32_t kBrowserNotFound = static_cast<int32_t>(0x80070002u);    // file not found
+constexpr int32_t kBrowserStartFailed = static_cast<int32_t>(0x80004005u); // unspecified
+
+class TChromiumBrowser : public IBrowser {
+ public:
+  // bounds: where the browser window goes (the display monitor), asked at each creation.
+  explicit TChromiumBrowser(std::function<TRect()> bounds);
+  ~TChromiumBrowser() override;
+
+  void Create(const TBrowserOptions& options) override;
+  bool HasWebView() const override { return !FSession.empty(); }
+  const void* WebViewIdentity() const override {
+    return FSession.empty() ? nullptr : FIdentity.get();
+  }
+  bool SetSetting(TBrowserSetting setting, bool on) override;
+  void AddScriptOnDocumentCreated(const std::string& script) override;
+  void Navigate(const std::string& url) override;
+  bool AddResourceFilter(const std::string& uriPattern) override;
+  bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
+
+  // The browser's window has appeared or been replaced: windows meant to lie above it are raised
+  // again (without a window manager the newest mapped window is on top).
+  std::function<void()> OnWindowShown;
+
+  // Test hooks (enabled by the program only when asked): crash the renderer, run a script in the
+  // page and hand back its result's JSON text (or an "error: ..." text).
+  void CrashRenderer();
+  void Evaluate(const std::string& expression, std::function<void(const std::string&)> done);
+  int BrowserPid() const { return FPid; }
+
+ private:
+  struct TNavState {
+    bool Active = false;
+    std::string LoaderId;
+    int32_t HttpStatus = 0;
+  };
+
+  void Start(const TBrowserOptions& options);
+  void StopProcess();
+  void FailCreate(int32_t code);
+  void OnEvent(const std::string& method, const std::string& session, const rapidjson::Value& p);
+  void AttachTo(const std::string& targetId);
+  void SessionReady();
+  void FinishNavigation(bool success, int32_t webError);
+  void SendFetchEnable();
+  void ResourcePaused(const rapidjson::Value& p);
+  static void ChildExited(GPid pid, gint status, gpointer self);
+
+  std::function<TRect()> FBounds;
+  std::shared_ptr<TDevToolsConnection> FConn;
+  GPid FPid = 0;
+  unsigned FChildWatch = 0;
+  bool FAttaching = false;
+  bool FCreatedReported = false;
+  std::string FSession;
+  std::string FTargetId;
+  std::string FMainFrame;
+  std::shared_ptr<int> FIdentity;
+  TNavState FNav;
+  uint64_t FNavigationCount = 0;
+  bool FCrashReported = false;
+  std::vector<std::string> FPatterns;
+  TResourceRequestedProc FResourceProc;
+};
+
+} // namespace hb::lin
