@@ -203,16 +203,8 @@ void TCairoCanvas::Icon(const std::string& name, const TRect& r) {
         RoundRect(seat, static_cast<int>(2 * u), static_cast<int>(2 * u),
                   row == 1 && col == 1 ? 0x34D399 : 0xDBEAFE, std::nullopt);
       }
-  } else if (name == "STATEOK") {
-    // A round notice mark: the dialog's icon.
-    Ellipse(r, 0xF59E0B, std::nullopt);
-    FillRect({r.Left + static_cast<int>(14.5 * u), r.Top + static_cast<int>(7 * u),
-              std::max(1, static_cast<int>(3 * u)), static_cast<int>(12 * u)},
-             0xFFFFFF);
-    FillRect({r.Left + static_cast<int>(14.5 * u), r.Top + static_cast<int>(22 * u),
-              std::max(1, static_cast<int>(3 * u)), std::max(1, static_cast<int>(3 * u))},
-             0xFFFFFF);
   }
+  // Other names have no picture in this program: nothing is drawn, as with a missing resource.
 }
 
 TMeasureCanvas::TMeasureCanvas(int dpi) {

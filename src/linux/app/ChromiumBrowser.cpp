@@ -481,6 +481,11 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
   }
 }
 
+void TChromiumBrowser::Activate() {
+  if (FConn && !FTargetId.empty())
+    FConn->Send("Target.activateTarget", "{\"targetId\":" + JsonQuote(FTargetId) + "}");
+}
+
 void TChromiumBrowser::CrashRenderer() {
   if (FConn && !FSession.empty())
     FConn->Send("Page.navigate", "{\"url\":\"chrome://crash\"}", FSession);

@@ -43,6 +43,8 @@ class TChromiumBrowser : public IBrowser {
   // Test hooks (enabled by the program only when asked): crash the renderer, run a script in the
   // page and hand back its result's JSON text (or an "error: ..." text).
   void CrashRenderer();
+  // Brings the browser's window to the front (the wake-up).
+  void Activate();
   void Evaluate(const std::string& expression, std::function<void(const std::string&)> done);
   int BrowserPid() const { return FPid; }
 

@@ -1,0 +1,161 @@
+#include "RunDisplay.h"
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "AppIdentity.h"
+#include "CairoCanvas.h"
+#include "ChromiumBrowser.h"
+#include "CurlHttpClient.h"
+#include "GLibLoop.h"
+#include "GtkHost.h"
+#include "KeepAwake.h"
+#include "ShellDialogWindow.h"
+#include "UiGuard.h"
+#include "display/uHallBoardMain.h"
+#include "shell/DiagnosticLog.h"
+#include "shell/ExceptionLogger.h"
+
+namespace hb::lin {
+namespace {
+
+constexpr const char* kMissingBrowserTitle = "缺少 Chromium 浏览器";
+constexpr const char* kMissingBrowserAdvice =
+    "这台电脑需要先安装 Chromium 浏览器（Debian / Ubuntu：sudo apt-get install chromium），"
+    "装好后重新打开机位图。错误码 ";
+
+// What the test tools may ask on the command socket, when HALLBOARD_TEST_HOOKS=1: the window's
+// state, a script run in the page, a renderer crash.
+std::string StateJson(THallBoardForm& form, TGtkHost& host, TChromiumBrowser& browser) {
+  rapidjson::StringBuffer b;
+  rapidjson::Writer<rapidjson::StringBuffer> w(b);
+  w.StartObject();
+  w.Key("cover");
+  w.Bool(host.CoverVisible());
+  w.Key("title");
+  w.String(form.CoverTitle().c_str());
+  w.Key("detail");
+  w.String(form.CoverDetail().c_str());
+  w.Key("hint");
+  w.String(form.CoverHint().c_str());
+  w.Key("retryVisible");
+  w.Bool(form.RetryVisible());
+  w.Key("retryRunning");
+  w.Bool(form.RetryRunning());
+  w.Key("retryLeft");
+  w.Int(form.RetryLeft());
+  w.Key("currentMap");
+  w.Int(form.CurrentMap());
+  w.Key("browserReady");
+  w.Bool(form.BrowserReady());
+  w.Key("browserPid");
+  w.Int(browser.BrowserPid());
+  TSeatMenu* menu = form.Menu();
+  w.Key("menuVisible");
+  w.Bool(menu && menu->Visible());
+  if (menu) {
+    w.Key("menuHot");
+    w.Int(menu->Hot());
+    TRect r = menu->Bounds();
+    w.Key("menuBounds");
+    w.StartArray();
+    for (int v : {r.Left, r.Top, r.Width, r.Height}) w.Int(v);
+    w.EndArray();
+  }
+  w.EndObject();
+  return std::string(b.GetString(), b.GetSize());
+}
+
+} // namespace
+
+int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv) {
+  if (!gtk_init_check(&argc, &argv)) {
+    const char* display = g_getenv("DISPLAY");
+    WriteLog(std::string("没有可用的显示，机位图无法打开 (DISPLAY=") + (display ? display : "") +
+             ")");
+    std::fprintf(stderr, "hallBoard: cannot open the display\n");
+    return 1;
+  }
+  g_set_application_name(kAppTitle);
+
+  TGtkHost host(kAppTitle);
+  InstallExceptionLogger(kAppFolder, kExceptionCode, kExceptionFriendlyText,
+                         [&host](const std::string& title, const std::string& text,
+                                 const std::vector<std::string>& buttons, int primary, int danger) {
+                           return ShowShellDialog(title, text, buttons, primary, danger,
+                                                  host.Bounds());
+                         });
+  SetUiExceptionHandler([](const std::exception& e) { HandleException(e); });
+
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  TGLibUiQueue queue;
+  TChromiumBrowser browser([&host] { return host.Bounds(); });
+  bool closing = false;
+
+  TFormPorts ports(
+      host, browser, queue, GLibTimerFactory(),
+      [] { return std::unique_ptr<IHttpClient>(std::make_unique<TCurlHttpClient>()); }, system);
+  int dpi = host.Monitors().empty() ? 96 : host.Monitors().front().Dpi;
+  ports.ScaleFactor = dpi / 96.0;
+  auto measure = std::make_shared<TMeasureCanvas>(dpi);
+  ports.MeasureText = [measure](const std::string& text, const TFont& font) {
+    return measure->Canvas().MeasureText(text, font);
+  };
+  ports.MissingBrowserTitle = kMissingBrowserTitle;
+  ports.MissingBrowserAdvice = kMissingBrowserAdvice;
+
+  std::unique_ptr<THallBoardForm> form;
+  Guarded([&] { form = std::make_unique<THallBoardForm>(ports); });
+  if (!form) {
+    g_main_loop_unref(loop);
+    return 1;
+  }
+  host.Events.PaintCover = [&](ICanvas& c) { form->PaintCover(c); };
+  host.Events.CoverResized = [&](TSize s) { form->CoverSize(s); };
+  host.Events.CoverRightUp = [&] { form->CoverRightButtonUp(); };
+  host.Events.CloseRequested = [&] { form->Close(); };
+  host.Events.BringBrowserToFront = [&] { browser.Activate(); };
+  host.Events.Closed = [&] {
+    if (closing) return;
+    closing = true;
+    queue.Shutdown(); // late results of background work are dropped from here on
+    g_main_loop_quit(loop);
+  };
+  browser.OnWindowShown = [&] { host.RaiseAbove(); };
+
+  bool hooks = g_strcmp0(g_getenv("HALLBOARD_TEST_HOOKS"), "1") == 0;
+  instance.Listen(
+      [&, hooks](const std::string& command, std::function<void(const std::string&)> reply) {
+        if (closing) return reply("closing");
+        if (command == "wake") {
+          form->WakeUp();
+          return reply("ok");
+        }
+        if (!hooks) return reply("unknown command");
+        if (command == "state") return reply(StateJson(*form, host, browser));
+        if (command == "crash") {
+          browser.CrashRenderer();
+          return reply("ok");
+        }
+        if (command.rfind("eval ", 0) == 0) return browser.Evaluate(command.substr(5), reply);
+        reply("unknown command");
+      });
+
+  host.Show();
+  SetKeepAwake(true);
+  Guarded([&] { form->FirstShow(); });
+  g_main_loop_run(loop);
+
+  // The form's destructor marks it closing, releases keep-awake and lets go of the browser's
+  // events; the browser process is ended after it.
+  form.reset();
+  SetKeepAwake(false);
+  g_main_loop_unref(loop);
+  return 0;
+}
+
+} // namespace hb::lin

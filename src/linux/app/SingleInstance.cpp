@@ -1,0 +1,190 @@
+#include "SingleInstance.h"
+
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "UiGuard.h"
+
+namespace hb::lin {
+namespace {
+
+constexpr const char* kLockName = "hallBoard.lock";
+constexpr const char* kSocketName = "hallBoard.sock";
+constexpr size_t kMaxCommand = 64 * 1024;
+
+bool PrivateFolder(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+bool FillAddress(const std::string& path, sockaddr_un& addr) {
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.c_str(), path.size());
+  return true;
+}
+
+// One connected client: reads a line, hands it on, writes the answer, closes.
+struct TClient {
+  int Fd = -1;
+  unsigned Source = 0;
+  std::string In;
+  bool Answered = false;
+  TSingleInstance::TCommandProc Proc;
+  ~TClient() {
+    if (Source) g_source_remove(Source);
+    if (Fd >= 0) close(Fd);
+  }
+};
+
+void WriteAll(int fd, const std::string& text) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, 2000) <= 0) return; // a client that does not read is given up on
+    ssize_t n = send(fd, text.data() + pos, text.size() - pos, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    pos += static_cast<size_t>(n);
+  }
+}
+
+int ClientReady(int fd, unsigned, void* p) {
+  auto* client = static_cast<TClient*>(p);
+  char buf[4096];
+  ssize_t n = recv(fd, buf, sizeof buf, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return G_SOURCE_CONTINUE;
+  if (n > 0) client->In.append(buf, static_cast<size_t>(n));
+  size_t nl = client->In.find('\n');
+  bool ended = n <= 0 || client->In.size() > kMaxCommand;
+  if (nl == std::string::npos && !ended) return G_SOURCE_CONTINUE;
+  client->Source = 0;
+  std::string line = client->In.substr(0, nl == std::string::npos ? client->In.size() : nl);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  // The client lives until it is answered (the answer may come later, from the browser).
+  std::shared_ptr<TClient> owner(client);
+  auto reply = [owner](const std::string& text) {
+    if (owner->Answered) return;
+    owner->Answered = true;
+    WriteAll(owner->Fd, text + "\n");
+    shutdown(owner->Fd, SHUT_RDWR);
+  };
+  if (client->In.size() > kMaxCommand)
+    reply("error: command too long");
+  else if (client->Proc)
+    Guarded([&] { client->Proc(line, reply); });
+  if (!client->Answered) reply("");
+  return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
+std::string RuntimeFolder() {
+  const char* xdg = g_getenv("XDG_RUNTIME_DIR");
+  if (xdg && *xdg && PrivateFolder(xdg)) {
+    std::string f = xdg;
+    return f.back() == '/' ? f : f + "/";
+  }
+  std::string f = "/tmp/hallBoard-" + std::to_string(geteuid());
+  if (mkdir(f.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  // Someone else's folder (or a link planted in /tmp) is never used.
+  if (!PrivateFolder(f)) return {};
+  return f + "/";
+}
+
+std::string SendToRunningInstance(const std::string& folder, const std::string& command,
+                                  int timeoutMs) {
+  sockaddr_un addr;
+  if (!FillAddress(folder + kSocketName, addr)) return {};
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return {};
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    WriteAll(fd, command + "\n");
+    char buf[4096];
+    for (;;) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, timeoutMs) <= 0) break;
+      ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      answer.append(buf, static_cast<size_t>(n));
+      if (answer.find('\n') != std::string::npos) break;
+    }
+  }
+  close(fd);
+  size_t nl = answer.find('\n');
+  return nl == std::string::npos ? answer : answer.substr(0, nl);
+}
+
+TSingleInstance::~TSingleInstance() {
+  if (FSource) g_source_remove(FSource);
+  if (FListenFd >= 0) {
+    close(FListenFd);
+    unlink(FSocketPath.c_str());
+  }
+  if (FLockFd >= 0) close(FLockFd); // releases the lock; the system does so on any exit too
+}
+
+bool TSingleInstance::Acquire(const std::string& folder) {
+  if (folder.empty()) return true;
+  std::string lockPath = folder + kLockName;
+  FLockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (FLockFd < 0) return true;
+  if (flock(FLockFd, LOCK_EX | LOCK_NB) == 0) {
+    FSocketPath = folder + kSocketName;
+    return true;
+  }
+  close(FLockFd);
+  FLockFd = -1;
+  if (errno != EWOULDBLOCK) return true; // locks unsupported here: run unprotected
+  SendToRunningInstance(folder, "wake", 2000);
+  return false;
+}
+
+void TSingleInstance::Listen(TCommandProc proc) {
+  FProc = std::move(proc);
+  if (FSocketPath.empty()) return;
+  sockaddr_un addr;
+  if (!FillAddress(FSocketPath, addr)) return;
+  // We hold the lock, so a socket file left here belongs to an instance that has ended.
+  unlink(FSocketPath.c_str());
+  FListenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (FListenFd < 0) return;
+  if (bind(FListenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(FListenFd, 8) != 0) {
+    close(FListenFd);
+    FListenFd = -1;
+    return;
+  }
+  chmod(FSocketPath.c_str(), 0600);
+  FSource = g_unix_fd_add(FListenFd, G_IO_IN,
+                          reinterpret_cast<GUnixFDSourceFunc>(&TSingleInstance::Accept), this);
+}
+
+int TSingleInstance::Accept(int fd, unsigned, void* p) {
+  auto* self = static_cast<TSingleInstance*>(p);
+  int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (c < 0) return G_SOURCE_CONTINUE;
+  auto* client = new TClient;
+  client->Fd = c;
+  client->Proc = self->FProc;
+  client->Source = g_unix_fd_add(c, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                                 reinterpret_cast<GUnixFDSourceFunc>(&ClientReady), client);
+  return G_SOURCE_CONTINUE;
+}
+
+} // namespace hb::lin
