@@ -15,6 +15,10 @@ struct TReleaseKey {
 // The compiled-in trusted keys. Throws Exception when the built-in key line is invalid.
 std::vector<TReleaseKey> TrustedReleaseKeys();
 
+// One key line: "ed25519", the 16-character key id and the base64 public key, single spaces
+// between. Throws Exception "公钥格式不对", "公钥长度不对" or "公钥编号与公钥不符".
+TReleaseKey ParseReleaseKey(const std::string& line);
+
 // Lower-case hexadecimal SHA-256 of bytes.
 std::string Sha256Hex(const std::string& bytes);
 
@@ -30,5 +34,9 @@ std::string VerifyUpdatePackage(const std::string& packagePath, const std::strin
 // Extracts every entry of a verified package into stagingFolder (created as needed), never
 // creating anything outside it. Empty text on success, else the worded reason.
 std::string ExtractUpdatePackage(const std::string& packagePath, const std::string& stagingFolder);
+
+// True for the three signature files, exactly "update-manifest.json", "update-files.json" and
+// "update-manifest.sig" (letter case matters).
+bool IsSignatureFile(const std::string& name);
 
 } // namespace hb
