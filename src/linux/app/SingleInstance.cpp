@@ -86,7 +86,8 @@ int ClientReady(int fd, unsigned, void* p) {
     reply("error: command too long");
   else if (client->Proc)
     Guarded([&] { client->Proc(line, reply); });
-  if (!client->Answered) reply("");
+  // A command left unanswered is closed when the last copy of reply goes, which the asker
+  // reads as an empty answer.
   return G_SOURCE_REMOVE;
 }
 
