@@ -43,6 +43,11 @@ using TUpdateAttemptProc = std::function<bool(const std::string& gatewayBase)>;
 using TResolveProc = std::function<TResolveResult(const TResolveInputs& inputs)>;
 
 struct TFormPorts {
+  TFormPorts(IWindowHost& host, IBrowser& browser, IUiQueue& queue, TTimerFactory newTimer,
+             THttpClientFactory newHttp, ISystem& system)
+      : Host(host), Browser(browser), Queue(queue), NewTimer(std::move(newTimer)),
+        NewHttp(std::move(newHttp)), System(system) {}
+
   IWindowHost& Host;
   IBrowser& Browser;
   IUiQueue& Queue; // must outlive every background thread the form starts (the whole process)
