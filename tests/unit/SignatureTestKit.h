@@ -5,7 +5,11 @@
 #include <openssl/evp.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +102,47 @@ inline std::vector<std::vector<std::string>> ReadVectorFile(const std::string& p
     rows.push_back(row);
   }
   return rows;
+}
+
+} // namespace hb::test
+
+namespace hb::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TTempFolder {
+ public:
+  TTempFolder() {
+    std::random_device rd;
+    FPath = (std::filesystem::temp_directory_path() /
+             ("hb-sig-test-" + std::to_string(rd()) + std::to_string(rd())))
+                .string();
+    std::filesystem::create_directories(FPath);
+  }
+  ~TTempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(FPath, ec);
+  }
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+  const std::string& Path() const { return FPath; }
+  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
+
+ private:
+  std::string FPath;
+};
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteAll(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline bool ToolAvailable(const std::string& tool) {
+  return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 } // namespace hb::test
