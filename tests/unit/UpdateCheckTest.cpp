@@ -108,7 +108,10 @@ class UpdateCheck : public ::testing::Test {
     std::string tail = ReadAll(FLogPath).substr(FLogStart);
     std::vector<std::string> lines;
     std::istringstream in(tail);
-    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(9));
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line.substr(9));
+    }
     return lines;
   }
 
