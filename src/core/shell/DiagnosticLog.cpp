@@ -1,0 +1,153 @@
+#include "shell/DiagnosticLog.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <system_error>
+
+#include "AppIdentity.h"
+#include "FileUtil.h"
+#include "Platform.h"
+
+namespace hb {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The one log lock, and everything it guards.
+std::mutex gLogLock;
+std::string gAppFolder = kAppFolder;
+bool gFolderTested = false;
+bool gExeFolderWritable = false;
+
+// Incident tags need variety, not secrecy: one 64-bit state seeded from the clock, stepped
+// atomically (so threads never share a half-updated state) and mixed with SplitMix64.
+std::atomic<uint64_t> gTagState{
+    static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count())};
+
+uint64_t NextRandom() {
+  uint64_t z =
+      gTagState.fetch_add(0x9E3779B97F4A7C15ull, std::memory_order_relaxed) + 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// The one-time test of the executable's folder: make logs, write and delete a probe file.
+bool ExeFolderWritable(const std::string& exeFolder) {
+  try {
+    const std::string logs = JoinPath(exeFolder, "logs");
+    std::error_code ec;
+    fs::create_directories(PathFromUtf8(logs), ec);
+    if (ec) return false;
+    const std::string probe = JoinPath(logs, ".write-test");
+    if (!WriteFileBytes(probe, "ok")) return false;
+    return fs::remove(PathFromUtf8(probe), ec) && !ec;
+  } catch (...) {
+    return false;
+  }
+}
+
+// LogFilePath for a given moment, with the lock already held.
+std::string LogFilePathLocked(const std::string& appFolder, const TLocalTime& now) {
+  ISystem& system = System();
+  if (!gFolderTested) {
+    gFolderTested = true;
+    gExeFolderWritable = ExeFolderWritable(system.ExeFolder());
+  }
+  const std::string folder = gExeFolderWritable
+                                 ? JoinPath(system.ExeFolder(), "logs")
+                                 : JoinPath(JoinPath(system.LocalAppData(), appFolder), "logs");
+  std::error_code ec;
+  fs::create_directories(PathFromUtf8(folder), ec);
+  char name[32];
+  std::snprintf(name, sizeof name, "%04d%02d%02d.log", now.Year % 10000, now.Month % 100,
+                now.Day % 100);
+  return JoinPath(folder, name);
+}
+
+} // namespace
+
+void SetAppFolder(const std::string& appFolder) {
+  std::lock_guard<std::mutex> lock(gLogLock);
+  gAppFolder = appFolder;
+}
+
+std::string AppFolder() {
+  std::lock_guard<std::mutex> lock(gLogLock);
+  return gAppFolder;
+}
+
+std::string LogFilePath(const std::string& appFolder) {
+  try {
+    std::lock_guard<std::mutex> lock(gLogLock);
+    return LogFilePathLocked(appFolder, System().LocalNow());
+  } catch (...) {
+    return {};
+  }
+}
+
+void AppendLogLine(const std::string& appFolder, const std::string& text) {
+  try {
+    std::lock_guard<std::mutex> lock(gLogLock);
+    // One reading of the clock for both the file and the time, so a line stamped 23:59:59
+    // never lands in the next day's file.
+    const TLocalTime now = System().LocalNow();
+    const std::string path = LogFilePathLocked(appFolder, now);
+    char time[16];
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d ", now.Hour % 100, now.Minute % 100,
+                  now.Second % 100);
+    std::string line;
+    line.reserve(text.size() + 12);
+    line.append(time).append(text).append("\r\n");
+    std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::app);
+    if (!out) return;
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  } catch (...) {
+    // The log must never take the program down; the line is lost.
+  }
+}
+
+void WriteLog(const std::string& text) {
+  std::string folder;
+  try {
+    folder = AppFolder();
+  } catch (...) {
+    return;
+  }
+  AppendLogLine(folder, text);
+}
+
+std::string NewTagSuffix() {
+  static constexpr char kAlphabet[] = "23456789ABCDEFGHJKLMNPQRSTUVWXYZ";
+  uint64_t r = NextRandom();
+  std::string out(4, '2');
+  for (char& c : out) {
+    c = kAlphabet[r & 31];
+    r >>= 5;
+  }
+  return out;
+}
+
+std::string ReportProblem(const std::string& appFolder, const std::string& code,
+                          const std::string& text) {
+  std::string tag;
+  try {
+    tag = code + "-" + NewTagSuffix();
+    AppendLogLine(appFolder, "[" + tag + "] " + text);
+  } catch (...) {
+  }
+  return tag;
+}
+
+void ResetLogFolderTestForTests() {
+  std::lock_guard<std::mutex> lock(gLogLock);
+  gFolderTested = false;
+  gExeFolderWritable = false;
+}
+
+} // namespace hb
