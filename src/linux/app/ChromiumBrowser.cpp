@@ -204,6 +204,7 @@ void TChromiumBrowser::Create(const TBrowserOptions& options) {
   FIdentity = std::make_shared<int>(0); // a new web view: the form hooks it anew
   FCreatedReported = false;
   FCrashReported = false;
+  FNavigated = false;
   FPatterns.clear();
   FResourceProc = nullptr;
   Start(options);
@@ -360,6 +361,7 @@ void TChromiumBrowser::AddScriptOnDocumentCreated(const std::string& script) {
 
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
+  FNavigated = true;
   FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
               [this, token = std::weak_ptr<int>(FIdentity)](const TDevToolsReply& r) {
                 if (token.expired() || !r.Result) return;
@@ -445,6 +447,8 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     if (JsonString(p, "type") != "Document" || JsonString(p, "frameId") != FMainFrame) return;
     std::string request = JsonString(p, "requestId"), loader = JsonString(p, "loaderId");
     if (request != loader) return;
+    // The start page of the app window is not one of the window's navigations.
+    if (!FNavigated) return;
     if (FNav.Active && FNav.LoaderId == loader) return; // a redirect of the same navigation
     FNav = {true, loader, 0};
     FCrashReported = false;

@@ -79,6 +79,7 @@ class TChromiumBrowser : public IBrowser {
   TNavState FNav;
   uint64_t FNavigationCount = 0;
   bool FCrashReported = false;
+  bool FNavigated = false;
   std::vector<std::string> FPatterns;
   TResourceRequestedProc FResourceProc;
 };

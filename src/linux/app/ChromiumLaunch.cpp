@@ -12,6 +12,9 @@
 
 namespace hb::lin {
 
+const char* const kStartPage =
+    "data:text/html,%3Chtml%20style%3D%22background%3A%23070D18%22%3E%3C%2Fhtml%3E";
+
 std::string FindChromium() {
   if (const char* env = g_getenv("HALLBOARD_CHROMIUM"); env && *env)
     return g_file_test(env, G_FILE_TEST_IS_EXECUTABLE) ? std::string(env) : std::string();
@@ -45,7 +48,8 @@ std::vector<std::string> ChromiumArguments(const TChromiumLaunch& l) {
       "--user-data-dir=" + l.ProfileFolder,
       "--lang=" + l.Language,
       // An app window: no tabs, no address bar, no menu.
-      "--app=about:blank",
+      // Opened dark, like our backdrop, until the seat map arrives.
+      std::string("--app=") + kStartPage,
       "--window-position=" + std::to_string(l.Bounds.Left) + "," + std::to_string(l.Bounds.Top),
       "--window-size=" + std::to_string(l.Bounds.Width) + "," + std::to_string(l.Bounds.Height),
       // Nothing that asks the person in front of the display a question.
@@ -132,8 +136,9 @@ bool WriteLockDownPreferences(const std::string& profileFolder, const std::strin
   Set(Child(doc, "browser", a), "enable_spellchecking", rapidjson::Value(false), a);
   std::string langs = language.empty() ? std::string("zh-CN,zh") : language + ",zh";
   Set(Child(doc, "intl", a), "accept_languages", rapidjson::Value(langs.c_str(), a), a);
-  // 2: developer tools disallowed.
-  Set(Child(doc, "devtools", a), "availability", rapidjson::Value(2), a);
+  // Developer tools stay allowed here: the preference that forbids them also forbids the
+  // protocol this program drives the browser with. The keys that open them are swallowed by
+  // the bridge script instead.
 
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);

@@ -25,11 +25,14 @@ std::string FindChromium();
 // ("WebView2" on Windows) replaced by "Chromium", so both live under the per-user folder.
 std::string ChromiumProfileFolder(const std::string& webViewFolder);
 
+// The page the app window opens with: an empty dark page.
+extern const char* const kStartPage;
+
 // The full argument vector, executable first.
 std::vector<std::string> ChromiumArguments(const TChromiumLaunch& launch);
 
 // Preferences that lock the profile down (no password or autofill prompts, no translation bar, no
-// developer tools, no "restore pages" bubble after a crash), merged into the profile's
+// "restore pages" bubble after a crash), merged into the profile's
 // "Default/Preferences" file. Returns false when the file could not be written; the browser then
 // runs with its defaults and the switches still apply.
 bool WriteLockDownPreferences(const std::string& profileFolder, const std::string& language);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <rapidjson/stringbuffer.h>
@@ -13,6 +14,14 @@
 #include "UiGuard.h"
 
 namespace hb::lin {
+namespace {
+// HALLBOARD_DEVTOOLS_TRACE=1 writes every message (shortened) to stderr, for whoever has to find
+// out what the browser and the program told each other.
+void Trace(const char* direction, const std::string& frame) {
+  static const bool on = g_strcmp0(g_getenv("HALLBOARD_DEVTOOLS_TRACE"), "1") == 0;
+  if (on) std::fprintf(stderr, "%s %.400s\n", direction, frame.c_str());
+}
+} // namespace
 
 std::vector<std::string> TFrameSplitter::Feed(const char* data, size_t size) {
   std::vector<std::string> frames;
@@ -101,6 +110,7 @@ uint64_t TDevToolsConnection::Send(const std::string& method, const std::string&
   std::string frame = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonQuote(method);
   if (!sessionId.empty()) frame += ",\"sessionId\":" + JsonQuote(sessionId);
   frame += ",\"params\":" + (paramsJson.empty() ? std::string("{}") : paramsJson) + "}";
+  Trace(">>", frame);
   frame.push_back('\0');
   if (onReply) FPending.emplace(id, std::move(onReply));
   if (FOutPos > 0 && FOutPos == FOut.size()) {
@@ -180,6 +190,7 @@ int TDevToolsConnection::ReadReady(int, unsigned condition, void* p) {
 }
 
 void TDevToolsConnection::HandleFrame(const std::string& frame) {
+  Trace("<<", frame);
   rapidjson::Document doc;
   doc.Parse<rapidjson::kParseIterativeFlag>(frame.data(), frame.size());
   if (doc.HasParseError() || !doc.IsObject()) return; // not a protocol message: ignored
