@@ -3,12 +3,15 @@
 // Ed25519 signing (the program itself only verifies).
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -52,6 +55,17 @@ class TTestSigner {
       EVP_PKEY_keygen(ctx, &FKey);
       EVP_PKEY_CTX_free(ctx);
     }
+  }
+  // The private key in a PEM file (the development key of the test data).
+  static std::unique_ptr<TTestSigner> FromPem(const std::string& path) {
+    auto signer = std::make_unique<TTestSigner>(std::vector<uint8_t>(32, 0));
+    EVP_PKEY_free(signer->FKey);
+    signer->FKey = nullptr;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+      signer->FKey = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+      std::fclose(f);
+    }
+    return signer->FKey ? std::move(signer) : nullptr;
   }
   ~TTestSigner() { EVP_PKEY_free(FKey); }
   TTestSigner(const TTestSigner&) = delete;
