@@ -76,7 +76,11 @@ std::vector<std::string> ChromiumArguments(const TChromiumLaunch& l) {
       "--disable-pinch",
       "--overscroll-history-navigation=0",
   };
-  if (l.RunningAsRoot) a.push_back("--no-sandbox");
+  if (l.RunningAsRoot) {
+    a.push_back("--no-sandbox");
+    // Without it the browser puts a warning bar about the switch above the seat map.
+    a.push_back("--test-type");
+  }
   std::istringstream extra(l.AdditionalArgs);
   for (std::string s; extra >> s;) a.push_back(s);
   return a;

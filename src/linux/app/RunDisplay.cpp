@@ -1,6 +1,9 @@
 #include "RunDisplay.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+
+#include <csignal>
 
 #include <memory>
 
@@ -60,6 +63,10 @@ std::string StateJson(THallBoardForm& form, TGtkHost& host, TChromiumBrowser& br
   if (menu) {
     w.Key("menuHot");
     w.Int(menu->Hot());
+    w.Key("menuEntries");
+    w.StartArray();
+    for (const auto& e : menu->Entries()) w.String(e.Caption.c_str());
+    w.EndArray();
     TRect r = menu->Bounds();
     w.Key("menuBounds");
     w.StartArray();
@@ -145,6 +152,16 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
         reply("unknown command");
       });
 
+  // A service manager's stop (SIGTERM) or Ctrl+C closes the window the ordinary way, so the
+  // browser is ended with it instead of being left behind.
+  auto closeOnSignal = +[](gpointer p) -> gboolean {
+    auto* f = static_cast<THallBoardForm*>(p);
+    Guarded([&] { f->Close(); });
+    return G_SOURCE_CONTINUE;
+  };
+  unsigned sigTerm = g_unix_signal_add(SIGTERM, closeOnSignal, form.get());
+  unsigned sigInt = g_unix_signal_add(SIGINT, closeOnSignal, form.get());
+
   host.Show();
   SetKeepAwake(true);
   Guarded([&] { form->FirstShow(); });
@@ -152,6 +169,8 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
 
   // The form's destructor marks it closing, releases keep-awake and lets go of the browser's
   // events; the browser process is ended after it.
+  g_source_remove(sigTerm);
+  g_source_remove(sigInt);
   form.reset();
   SetKeepAwake(false);
   g_main_loop_unref(loop);

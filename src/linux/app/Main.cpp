@@ -1,0 +1,51 @@
+// hallBoard on Linux: the entry. Decides between "--write-ini" and a normal start, keeps one
+// instance per user session, writes the start line, installs the exception logger and runs the
+// display window with Chromium as its browser.
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "AppIdentity.h"
+#include "CurlHttpClient.h"
+#include "KeepAwake.h"
+#include "LinuxSystem.h"
+#include "OpenSslHasher.h"
+#include "Platform.h"
+#include "RunDisplay.h"
+#include "settings/Settings.h"
+#include "shell/DiagnosticLog.h"
+
+using namespace hb;
+
+namespace {
+
+std::string StartLine(const std::string& exeFolder) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, " (%lld) ", static_cast<long long>(kAppVersionCode));
+  return std::string("STARTED 机位图 ") + kAppVersion + buf + "目录 " + exeFolder;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  static TLinuxSystem system;
+  system.OnKeepAwake = lin::SetKeepAwake;
+  static TOpenSslHasher hasher;
+  InstallPlatform(&system, &hasher);
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+
+  // The maintenance command: only the first argument counts, and nothing else happens.
+  if (!args.empty() && args[0] == "--write-ini") {
+    WriteDefaultIni(args.size() > 1 ? args[1] : std::string());
+    return 0;
+  }
+
+  SetAppFolder(kAppFolder);
+  lin::TSingleInstance instance;
+  if (!instance.Acquire(lin::RuntimeFolder())) return 0;
+  WriteLog(StartLine(system.ExeFolder()));
+  return lin::RunDisplay(system, instance, argc, argv);
+}
