@@ -43,11 +43,7 @@ bool TDemo::Start() {
 }
 
 static void ReconcileSlot(TServerSlot& slot, bool wantUp) {
-  if (wantUp && !slot.Running()) {
-    slot.Start(0);
-  } else if (!wantUp && slot.Running()) {
-    slot.Stop();
-  }
+  slot.Want(wantUp);
 }
 
 void TDemo::Reconcile() {

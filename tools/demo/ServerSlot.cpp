@@ -18,6 +18,23 @@ TServerSlot::~TServerSlot() {
 
 bool TServerSlot::Start(int port) {
   std::lock_guard<std::mutex> lock(FMutex);
+  return StartLocked(port);
+}
+
+void TServerSlot::Stop() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  StopLocked();
+}
+
+void TServerSlot::Want(bool up) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (up)
+    StartLocked(0);
+  else
+    StopLocked();
+}
+
+bool TServerSlot::StartLocked(int port) {
   if (FRunning) return true;
   auto server = std::make_unique<httplib::Server>();
   server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
@@ -49,8 +66,7 @@ bool TServerSlot::Start(int port) {
   return true;
 }
 
-void TServerSlot::Stop() {
-  std::lock_guard<std::mutex> lock(FMutex);
+void TServerSlot::StopLocked() {
   if (!FRunning) return;
   FStopping = true;
   FServer->stop();

@@ -25,12 +25,18 @@ class TServerSlot {
   bool Start(int port);
   // Stops listening and waits for every handler to end (handlers poll Stopping()).
   void Stop();
+  // Starts or stops as wanted. Decided under the same lock as Start and Stop, so a call made
+  // while a stop is still finishing waits for it and then starts again.
+  void Want(bool up);
   bool Running() const { return FRunning.load(); }
   bool Stopping() const { return FStopping.load(); }
   int Port() const { return FPort.load(); }
   const std::string& Name() const { return FName; }
 
  private:
+  bool StartLocked(int port);
+  void StopLocked();
+
   std::string FName;
   TRoutes FRoutes;
   std::mutex FMutex; // serialises Start and Stop
