@@ -1,0 +1,258 @@
+// The display window's browser side: configuration, creation failure, navigation outcomes,
+// the web message, page-process failures, and when the first navigation happens.
+#include "FormFixture.h"
+#include "display/PageScripts.h"
+
+namespace hb {
+namespace {
+
+using test::TFormFixture;
+
+constexpr const char* kFirstUrl =
+    "https://cloud.example.cn/seatmap/display?NetBarId=1001&embed=1&m=11";
+
+TEST_F(TFormFixture, CreatedBrowserIsLockedDownAndGetsBothScriptsInOrder) {
+  Settings.HideCursor = false;
+  Make();
+  Form->FirstShow();
+  Browser.Unsupported = {TBrowserSetting::bsPinchZoom, TBrowserSetting::bsSwipeNavigation};
+  Browser.FireCreated(0);
+  const std::vector<std::pair<TBrowserSetting, bool>> expected = {
+      {TBrowserSetting::bsDefaultContextMenus, false},
+      {TBrowserSetting::bsStatusBar, false},
+      {TBrowserSetting::bsDevTools, false},
+      {TBrowserSetting::bsZoomControl, false},
+      {TBrowserSetting::bsWebMessages, true},
+      {TBrowserSetting::bsAcceleratorKeys, false},
+      {TBrowserSetting::bsPasswordAutosave, false},
+      {TBrowserSetting::bsGeneralAutofill, false},
+  };
+  EXPECT_EQ(Browser.Settings, expected); // the missing newer switches are skipped quietly
+  ASSERT_EQ(Browser.Scripts.size(), 2u);
+  EXPECT_EQ(Browser.Scripts[0], kDragReloadScript);
+  EXPECT_EQ(Browser.Scripts[1], std::string("window.__hbHideCursor=false;") + kPageScript);
+  EXPECT_TRUE(Form->BrowserReady());
+  EXPECT_TRUE(Browser.OnNavigationCompleted);
+  Deliver();
+
+  Settings.HideCursor = true;
+  Make();
+  Form->FirstShow();
+  Browser.FireCreated(0);
+  ASSERT_EQ(Browser.Scripts.size(), 2u);
+  EXPECT_EQ(Browser.Scripts[1].rfind("window.__hbHideCursor=true;(function(){", 0), 0u);
+  Deliver();
+}
+
+TEST_F(TFormFixture, FirstNavigationWhicheverFinishesLast) {
+  Settings.Gateway = "192.168.1.10";
+  // Browser first, then the resolution.
+  Make();
+  Form->FirstShow();
+  Browser.FireCreated(0);
+  EXPECT_TRUE(Browser.Navigations.empty());
+  Deliver();
+  EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+  EXPECT_TRUE(Form->CacheHooked());
+
+  // The resolution first, then the browser.
+  Browser.Navigations.clear();
+  Make();
+  Form->FirstShow();
+  Deliver();
+  EXPECT_TRUE(Browser.Navigations.empty());
+  EXPECT_EQ(Form->ServerUrl(), "https://cloud.example.cn");
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+}
+
+TEST_F(TFormFixture, NoGatewayCacheWithoutAGatewayHost) {
+  Start();
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+  EXPECT_FALSE(Form->CacheHooked());
+  EXPECT_TRUE(Browser.Filters.empty());
+}
+
+TEST_F(TFormFixture, NavigationOutcomes) {
+  struct TCase {
+    bool Success;
+    int32_t WebError;
+    int32_t Http;
+    bool Cover;
+    bool Retry;
+    bool RetryVisible;
+    bool Logged;
+  };
+  const TCase cases[] = {
+      {true, 0, 200, false, false, false, false},
+      {true, 0, 0, false, false, false, false},
+      {false, 3, 200, false, false, false, false}, // a server answered: counts as shown
+      {false, 3, 1, false, false, false, false},
+      {false, 3, 399, false, false, false, false},
+      {true, 0, 404, false, true, false, false}, // error page stays, silent reload
+      {false, 3, 500, false, true, false, false},
+      {false, 7, 0, true, true, true, true}, // no answer at all: M104 and the countdown
+      {false, 0, 0, true, true, true, true},
+  };
+  for (const TCase& c : cases) {
+    Make();
+    Form->FirstShow();
+    Browser.FireCreated(0);
+    Deliver();
+    const size_t navigations = Browser.Navigations.size();
+    const size_t logSize = Log().size();
+    Browser.FireNavigation(c.Success, c.WebError, c.Http);
+    const std::string trace = std::to_string(c.Success) + "/" + std::to_string(c.Http);
+    EXPECT_EQ(Host.Cover, c.Cover) << trace;
+    EXPECT_EQ(Form->RetryRunning(), c.Retry) << trace;
+    EXPECT_EQ(Form->RetryVisible(), c.RetryVisible) << trace;
+    const std::string logged = Log().substr(logSize);
+    if (c.Logged) {
+      EXPECT_NE(logged.find("[M104-"), std::string::npos) << logged;
+      EXPECT_NE(logged.find("打开机位图失败 WebErrorStatus=" + std::to_string(c.WebError)),
+                std::string::npos)
+          << logged;
+      EXPECT_EQ(Form->CoverTitle(), "连不上云端");
+      EXPECT_EQ(Form->CoverDetail(),
+                "门店网关已连上，但打不开云端的机位图。请检查这台电脑能不能上网，稍后会自动重试。");
+      EXPECT_EQ(Form->CoverHint(), "30 秒后自动重试 · 右键可退出");
+    } else {
+      EXPECT_EQ(logged, "") << trace;
+    }
+    // Whatever was armed ends in one new navigation 30 seconds later, the cover unchanged.
+    Clock.Advance(30000);
+    EXPECT_EQ(Browser.Navigations.size(), navigations + (c.Retry ? 1 : 0)) << trace;
+    EXPECT_EQ(Host.Cover, c.Cover) << trace;
+  }
+}
+
+TEST_F(TFormFixture, HttpErrorReloadsAgainAndAgain) {
+  Start();
+  for (int i = 0; i < 3; ++i) {
+    Browser.FireNavigation(true, 0, 502);
+    Clock.Advance(30000);
+  }
+  EXPECT_EQ(Browser.Navigations.size(), 4u);
+  EXPECT_FALSE(Host.Cover);
+}
+
+TEST_F(TFormFixture, CreationFailureShowsMissingRuntimeWithoutRetry) {
+  Make();
+  Form->FirstShow();
+  Browser.FireCreated(static_cast<int32_t>(0x80070002u));
+  const std::string log = Log();
+  const size_t at = log.find("[M103-");
+  ASSERT_NE(at, std::string::npos) << log;
+  const std::string tag = log.substr(at + 1, log.find(']', at) - at - 1);
+  EXPECT_NE(log.find("WebView2 初始化失败 HRESULT=80070002"), std::string::npos) << log;
+  EXPECT_EQ(Form->CoverTitle(), "缺少 WebView2 运行库");
+  EXPECT_EQ(Form->CoverDetail(), "这台电脑需要先安装 Microsoft Edge WebView2 "
+                                 "运行库（与收银端相同），装好后重新打开机位图。错误码 " +
+                                     tag);
+  EXPECT_EQ(Form->CoverHint(), "右键可退出");
+  EXPECT_FALSE(Form->RetryRunning());
+  // The resolution still completes, but nothing navigates and nothing retries.
+  Deliver();
+  Clock.Advance(120000);
+  EXPECT_TRUE(Browser.Navigations.empty());
+  EXPECT_EQ(Browser.Creates, 1);
+  EXPECT_EQ(Form->CoverTitle(), "缺少 WebView2 运行库");
+}
+
+TEST_F(TFormFixture, ShellNamesItsOwnBrowserOnTheCover) {
+  TFormPorts p = Ports();
+  p.MissingBrowserTitle = "缺少 Chromium 浏览器";
+  p.MissingBrowserAdvice = "请安装 Chromium。错误码 ";
+  Form = std::make_unique<THallBoardForm>(std::move(p));
+  Form->FirstShow();
+  Browser.FireCreated(-1);
+  EXPECT_EQ(Form->CoverTitle(), "缺少 Chromium 浏览器");
+  EXPECT_EQ(Form->CoverDetail().rfind("请安装 Chromium。错误码 M103-", 0), 0u);
+  EXPECT_NE(Log().find("HRESULT=FFFFFFFF"), std::string::npos);
+  Deliver();
+}
+
+TEST_F(TFormFixture, OnlyTheMenuMessageOpensTheMenu) {
+  Start();
+  for (const char* json : {"\"Menu\"", "menu", "\"menu \"", "{\"menu\":1}", "[\"menu\"]", ""}) {
+    Browser.FireWebMessage(json);
+    EXPECT_TRUE(Host.Popups.empty()) << json;
+  }
+  Browser.FireWebMessage("\"menu\"");
+  ASSERT_EQ(Host.Popups.size(), 1u);
+  EXPECT_TRUE(Host.Popups[0]->Visible);
+  // A second request while the menu is open neither opens another nor moves this one.
+  const TRect bounds = Host.Popups[0]->Bounds;
+  Host.Cursor = {900, 700};
+  Browser.FireWebMessage("\"menu\"");
+  EXPECT_EQ(Host.Popups.size(), 1u);
+  EXPECT_EQ(Host.Popups[0]->Bounds, bounds);
+}
+
+TEST_F(TFormFixture, RendererFailureCoversAndNavigatesAgain) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  for (int32_t kind : {pfRenderProcessExited, pfRenderProcessUnresponsive}) {
+    const size_t navigations = Browser.Navigations.size();
+    Browser.FireProcessFailed(kind);
+    EXPECT_NE(Log().find("页面进程异常 Kind=" + std::to_string(kind)), std::string::npos);
+    EXPECT_NE(Log().find("[M105-"), std::string::npos);
+    EXPECT_TRUE(Host.Cover);
+    EXPECT_EQ(Form->CoverTitle(), "机位图页面出错了");
+    EXPECT_EQ(Form->CoverDetail(), "浏览器页面意外退出，稍后会自动重新打开。");
+    EXPECT_EQ(Form->CoverHint(), "30 秒后自动重试 · 右键可退出");
+    Clock.Advance(29000);
+    EXPECT_EQ(Browser.Navigations.size(), navigations);
+    Clock.Advance(1000);
+    EXPECT_EQ(Browser.Navigations.size(), navigations + 1);
+    EXPECT_EQ(Browser.Creates, 1);
+    Browser.FireNavigation(true, 0, 200);
+    EXPECT_FALSE(Host.Cover);
+  }
+}
+
+TEST_F(TFormFixture, BrowserProcessGoneCreatesTheBrowserAnew) {
+  Settings.Gateway = "192.168.1.10";
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfBrowserProcessExited);
+  EXPECT_EQ(Form->CoverTitle(), "机位图页面出错了");
+  EXPECT_FALSE(Form->BrowserReady());
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Creates, 2);
+  EXPECT_EQ(Browser.Navigations.size(), 1u); // waits for the new browser
+  Browser.FireCreated(0);
+  // Configured again from scratch, cache included, then the page opens again.
+  EXPECT_EQ(Browser.Scripts.size(), 2u);
+  EXPECT_EQ(Browser.Settings.size(), 10u);
+  EXPECT_TRUE(Form->CacheHooked());
+  ASSERT_EQ(Browser.Navigations.size(), 2u);
+  EXPECT_EQ(Browser.Navigations[1], kFirstUrl);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+}
+
+TEST_F(TFormFixture, BrowserGoneBeforeAnyCloudAddressWaitsForTheResolution) {
+  SetAnswer(Failure());
+  Start();
+  Browser.FireProcessFailed(pfBrowserProcessExited);
+  SetAnswer(Success(test::ThreeStoreMaps()));
+  Clock.Advance(30000); // no cloud address yet: resolve first
+  EXPECT_EQ(Browser.Creates, 1);
+  Deliver();
+  EXPECT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+}
+
+TEST_F(TFormFixture, HelperProcessFailureIsOnlyLogged) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(6); // the GPU process: the browser restarts it, the page runs on
+  EXPECT_NE(Log().find("页面进程异常 Kind=6"), std::string::npos);
+  EXPECT_FALSE(Host.Cover);
+  EXPECT_FALSE(Form->RetryRunning());
+}
+
+} // namespace
+} // namespace hb
