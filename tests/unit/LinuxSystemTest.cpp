@@ -75,6 +75,9 @@ TEST(LinuxSystemTest, FileNameKeysMatchExactlyTheNamesThatDifferOnlyInCase) {
     EXPECT_EQ(sys.FileNameKey(c.A) == sys.FileNameKey(c.B), c.Same) << c.A << " vs " << c.B;
   }
   EXPECT_EQ(sys.FileNameKey(""), "");
+  // A NUL inside a name does not cut the key short.
+  EXPECT_NE(sys.FileNameKey(std::string("a\0b", 3)), sys.FileNameKey(std::string("a\0c", 3)));
+  EXPECT_EQ(sys.FileNameKey(std::string("A\0B", 3)), std::string("a\0b", 3));
   // Invalid UTF-8 still gives a key (with U+FFFD), and equal bytes give equal keys.
   std::string bad = "A\xFF\xFE.txt";
   EXPECT_EQ(sys.FileNameKey(bad), sys.FileNameKey("a\xFF\xFE.TXT"));

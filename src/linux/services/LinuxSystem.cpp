@@ -186,13 +186,26 @@ bool TLinuxSystem::LaunchInstaller(const std::string& scriptPath) {
 }
 
 std::string TLinuxSystem::FileNameKey(const std::string& name) {
-  if (name.empty()) return {};
-  std::unique_ptr<gchar, decltype(&g_free)> valid(
-      g_utf8_make_valid(name.data(), static_cast<gssize>(name.size())), g_free);
-  std::unique_ptr<gchar, decltype(&g_free)> folded(g_utf8_casefold(valid.get(), -1), g_free);
-  std::unique_ptr<gchar, decltype(&g_free)> composed(
-      g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFC), g_free);
-  return composed ? std::string(composed.get()) : std::string(folded.get());
+  // glib's text functions stop at a NUL; a name from a package may carry one, so each piece
+  // between NULs is keyed on its own and the NULs are kept, never letting "a\0b" meet "a\0c".
+  std::string key;
+  size_t start = 0;
+  for (;;) {
+    size_t nul = name.find('\0', start);
+    size_t end = nul == std::string::npos ? name.size() : nul;
+    if (end > start) {
+      std::unique_ptr<gchar, decltype(&g_free)> valid(
+          g_utf8_make_valid(name.data() + start, static_cast<gssize>(end - start)), g_free);
+      std::unique_ptr<gchar, decltype(&g_free)> folded(g_utf8_casefold(valid.get(), -1), g_free);
+      std::unique_ptr<gchar, decltype(&g_free)> composed(
+          g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFC), g_free);
+      key += composed ? composed.get() : folded.get();
+    }
+    if (nul == std::string::npos) break;
+    key += '\0';
+    start = nul + 1;
+  }
+  return key;
 }
 
 std::string TLinuxSystem::DecodeGbk(const std::string& bytes) {
