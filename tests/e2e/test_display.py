@@ -1,0 +1,241 @@
+"""The kiosk as a person in the shop sees it: first display, the gateway pausing, the menu, the
+page scripts, the cloud failing, a crashed page."""
+
+import os
+import subprocess
+import time
+import unittest
+
+from harness import Demo, Program, Xvfb, rgb, wait_until
+
+MAP_COLOURS = {"大厅": rgb("#0E4D3A"), "包间区": rgb("#4D0E3A"), "电竞区": rgb("#3A4D0E")}
+COVER = rgb("#070D18")
+X = DEMO = None
+
+
+def setUpModule():
+    global X, DEMO
+    X = Xvfb()
+    DEMO = Demo()
+
+
+def tearDownModule():
+    DEMO.stop()
+    X.stop()
+
+
+class KioskCase(unittest.TestCase):
+    hide_cursor = 1
+
+    def setUp(self):
+        DEMO.reset()
+        self.program = Program(X, DEMO, hide_cursor=self.hide_cursor)
+
+    def tearDown(self):
+        self.program.cleanup()
+
+    def shot(self, label):
+        return X.screenshot("%s-%s" % (self.id().rsplit(".", 1)[-1], label))
+
+    def wait_page(self, map_name="大厅", timeout=30):
+        wait_until(lambda: self.program.page_ready(map_name), timeout, what="the %s page" % map_name)
+
+    def assert_screen_shows(self, colour, label, at_least=0.6):
+        share = self.shot(label).share(colour)
+        self.assertGreater(share, at_least, "only %.0f%% of the screen is %s" % (share * 100, colour))
+
+    def open_menu(self, x=640, y=600):
+        X.xdotool("mousemove", x, y)
+        X.xdotool("click", 3)
+        return wait_until(lambda: (self.program.state() or {}).get("menuVisible") and self.program.state(),
+                          10, what="the seat-map menu")
+
+    def press_until_hot(self, caption, key="Down"):
+        for _ in range(12):
+            st = self.program.state()
+            if st["menuHot"] >= 0 and st["menuEntries"][st["menuHot"]] == caption:
+                return
+            X.xdotool("key", key)
+            time.sleep(0.15)
+        self.fail("could not move the menu's highlight to " + caption)
+
+
+class FirstDisplay(KioskCase):
+    def test_cover_then_the_page_with_pictures_through_the_gateway_cache(self):
+        self.program.start()
+        st = self.program.state()
+        self.assertTrue(st["cover"])
+        self.assertEqual(st["title"], "正在打开机位图")
+        self.wait_page()
+        self.assert_screen_shows(MAP_COLOURS["大厅"], "page")
+        gateway = DEMO.stats("gateway")
+        served = " ".join(gateway.get("cache_served", {}).keys())
+        for path in ("/assets/", "/product-image/", "/avatar/", "/brand-logo", "/shop/catalog-version",
+                     "/seatmap/5f2c8a91d04b4e7c9a3e61b0f7d2c845/img/"):
+            self.assertIn(path, served)
+        self.assertIn("STARTED 机位图 1.0.1 (2) 目录 %s/" % self.program.install, self.program.log_text())
+
+    def test_second_start_wakes_the_first_and_ends_without_a_log_line(self):
+        self.program.start()
+        self.wait_page()
+        second = subprocess.run([self.program.exe], env=self.program.env(), timeout=20,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertEqual(second.returncode, 0)
+        self.assertTrue(self.program.running())
+        self.assertEqual(self.program.log_text().count("STARTED"), 1)
+
+
+class GatewayPausing(KioskCase):
+    def check_page_complete_from_cloud(self, **fault):
+        DEMO.fault(**fault)
+        self.program.start()
+        self.wait_page()
+        cloud = DEMO.stats("cloud")["requests"]
+        served = DEMO.stats("gateway").get("cache_served", {})
+        for path in ("/assets/seat-free.png", "/shop/catalog-version",
+                     "/seatmap/5f2c8a91d04b4e7c9a3e61b0f7d2c845/img/0a1b2c3d4e5f60718293.png"):
+            self.assertIn(path, cloud)
+            self.assertFalse([p for p in served if p.startswith(path)], path)
+
+    def test_busy_gateway(self):
+        self.check_page_complete_from_cloud(cache="429")
+
+    def test_gateway_without_the_cache_interface(self):
+        self.check_page_complete_from_cloud(cache="404-no-api")
+
+    def test_gateway_gone_after_the_start(self):
+        self.program.start()
+        self.wait_page()
+        DEMO.fault(gateway="down")
+        self.program.eval("document.title='reloading';location.reload();1")
+        self.wait_page()
+
+
+class Menu(KioskCase):
+    def test_choose_another_map_escape_and_exit(self):
+        self.program.start()
+        self.wait_page()
+        st = self.open_menu(700, 500)
+        left, top, width, height = st["menuBounds"]
+        self.assertTrue(abs(left - 700) <= 4 or left + width <= 1280 - 4)
+        self.assertLessEqual(top + height, 720)
+        self.shot("menu")
+        self.press_until_hot("包间区")
+        X.xdotool("key", "Return")
+        self.wait_page("包间区")
+        self.assert_screen_shows(MAP_COLOURS["包间区"], "second-map")
+        with open(os.path.join(self.program.appdata, "hallBoard", "last-map.txt"), encoding="utf-8-sig") as f:
+            self.assertEqual(f.read().strip(), "2")
+
+        self.open_menu()
+        X.xdotool("key", "Escape")
+        wait_until(lambda: not self.program.state()["menuVisible"], 5, what="the menu to hide")
+
+        self.open_menu()
+        self.press_until_hot("退出机位图", key="Up")
+        X.xdotool("key", "Return")
+        wait_until(lambda: self.program.proc.poll() is not None, 15, what="the program to end")
+        self.assertEqual(self.program.proc.returncode, 0)
+
+
+class PageScripts(KioskCase):
+    def test_selection_drag_reload_and_the_cursor(self):
+        self.program.start()
+        self.wait_page()
+        # Drag across the heading: nothing gets selected.
+        X.xdotool("mousemove", 170, 94)
+        X.xdotool("mousedown", 1)
+        X.xdotool("mousemove", 240, 96)
+        X.xdotool("mousemove", 400, 100)
+        X.xdotool("mouseup", 1)
+        self.assertEqual(self.program.eval("String(getSelection())"), "")
+        # Drag a picture: the browser's drag is cancelled before any page handler sees it go.
+        self.program.eval("window.__drag=null;document.addEventListener('dragstart',function(e)"
+                          "{window.__drag=e.defaultPrevented;});1")
+        X.xdotool("mousemove", 64, 156)
+        X.xdotool("mousedown", 1)
+        for step in range(1, 8):
+            X.xdotool("mousemove", 64 + step * 12, 156 + step * 6)
+            time.sleep(0.05)
+        X.xdotool("mouseup", 1)
+        self.assertIs(wait_until(lambda: self.program.eval("window.__drag") is not None, 5,
+                                 what="a drag to start"), True)
+        self.assertTrue(self.program.eval("window.__drag"))
+        # F5 reloads: a mark left in the page is gone and the page is whole again.
+        self.program.eval("window.__mark=1")
+        X.xdotool("key", "F5")
+        wait_until(lambda: self.program.eval("typeof window.__mark") == "undefined", 10, what="a reload")
+        self.wait_page()
+        # The cursor: shown on movement, hidden 3 s after the last one.
+        hidden = "document.documentElement.classList.contains('hb-nocur')"
+        X.xdotool("mousemove", 300, 300)
+        X.xdotool("mousemove", 310, 305)
+        self.assertFalse(self.program.eval(hidden))
+        time.sleep(1.5)
+        self.assertFalse(self.program.eval(hidden))
+        wait_until(lambda: self.program.eval(hidden), 4, what="the cursor to hide")
+        X.xdotool("mousemove", 320, 310)
+        wait_until(lambda: not self.program.eval(hidden), 2, what="the cursor to show again")
+
+
+class CursorKept(KioskCase):
+    hide_cursor = 0
+
+    def test_cursor_never_hides(self):
+        self.program.start()
+        self.wait_page()
+        X.xdotool("mousemove", 300, 300)
+        time.sleep(4)
+        self.assertFalse(self.program.eval("document.documentElement.classList.contains('hb-nocur')"))
+        self.assertFalse(self.program.eval("window.__hbHideCursor"))
+
+
+class CloudFailures(KioskCase):
+    def test_error_page_stays_without_cover_and_reloads(self):
+        DEMO.fault(page="404")
+        self.program.start()
+        wait_until(lambda: self.program.state()["retryRunning"], 30, what="the silent retry")
+        st = self.program.state()
+        self.assertFalse(st["cover"])
+        self.assertFalse(st["retryVisible"])
+        self.shot("error-page")
+        pages = lambda: DEMO.stats("cloud")["requests"].get("/seatmap/display", 0)
+        before = pages()
+        started = time.monotonic()
+        wait_until(lambda: pages() > before, 40, interval=0.5, what="the reload 30 s later")
+        self.assertGreater(time.monotonic() - started, 20)
+        self.assertFalse(self.program.state()["cover"])
+
+    def test_cloud_down_shows_the_countdown_then_the_page(self):
+        self.program.start()
+        self.wait_page()
+        DEMO.fault(cloud="down")
+        self.program.eval("setTimeout(function(){location.reload();},10);1")
+        st = wait_until(lambda: (self.program.state() or {}).get("cover") and self.program.state(), 15,
+                        what="the cover")
+        self.assertEqual(st["title"], "连不上云端")
+        self.assertTrue(st["retryVisible"])
+        self.assertIn("M104", self.program.log_text())
+        left = st["retryLeft"]
+        time.sleep(2.2)
+        self.assertLess(self.program.state()["retryLeft"], left)
+        self.assert_screen_shows(COVER, "cloud-down", at_least=0.8)
+        DEMO.fault(cloud="ok")
+        self.wait_page(timeout=40)
+
+
+class PageCrash(KioskCase):
+    def test_crashed_page_shows_the_cover_then_the_page(self):
+        self.program.start()
+        self.wait_page()
+        self.program.command("crash")
+        st = wait_until(lambda: (self.program.state() or {}).get("cover") and self.program.state(), 15,
+                        what="the crash cover")
+        self.assertIn("M105", self.program.log_text())
+        self.shot("crash-cover")
+        self.assertTrue(st["retryVisible"])
+        self.wait_page(timeout=45)
+
+
+if __name__ == "__main__":
+    unittest.main()
