@@ -1,0 +1,279 @@
+// Interception, the fetch thread and the response step of the gateway cache.
+//
+// Every deferred request must be completed exactly once, or the browser waits for it forever.
+// The request record therefore completes its deferral itself when its last owner lets go of it
+// without having done so. That happens only once the window is closing and the queue drops the
+// response step unrun, or when the step cannot be queued at all; the request then continues to
+// the cloud. The drop may happen on the fetch thread (a queue that refuses new work after
+// shutdown frees it there); completing from there is still right: a browser that is going away
+// ignores it, one that lives on would otherwise stall the request for good.
+#include "shell/GatewayCache.h"
+
+#include <thread>
+#include <vector>
+
+#include "UrlEncode.h"
+
+namespace hb {
+
+std::atomic<uint64_t> BlockedUntil{0};
+
+namespace {
+
+std::atomic<int> FetchesInFlight{0};
+
+constexpr const char* kDefaultCacheControl = "public, max-age=600";
+constexpr const char* kNoFunctionText = "接口不存在";
+constexpr size_t kNotFoundPeek = 4096;
+
+// The captured state of one intercepted request, shared by the user-interface thread and its
+// fetch thread. The request fields are written before the thread starts, the result fields
+// before the response step is queued.
+struct TCacheRequest {
+  int64_t Limit = kCacheBodyLimit;
+  std::string Gateway;
+  bool SeatMap = false;
+  std::string PathQuery;
+  std::shared_ptr<IResourceRequest> Request;
+
+  std::string CT;
+  std::string CC;
+  std::string Bytes;
+  bool Ok = false;
+
+  std::atomic<bool> Completed{false};
+
+  void Complete() noexcept {
+    if (Completed.exchange(true)) return;
+    try {
+      Request->Complete();
+    } catch (...) {
+      // An adapter that fails here cannot be helped; the browser drops the request with the view.
+    }
+  }
+  ~TCacheRequest() { Complete(); }
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string TrimSpaces(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+std::string StripTrailingSlashes(std::string s) {
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  return s;
+}
+
+// A header value from the gateway goes into the header text given to the browser: a control
+// character there could start a header of its own, so none survives.
+std::string HeaderSafe(const std::string& v) {
+  std::string out;
+  out.reserve(v.size());
+  for (char c : v) {
+    auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F)
+      out.push_back(c);
+    else if (c == '\t')
+      out.push_back(' ');
+  }
+  return out;
+}
+
+// The value of an answer header asked for, by name without regard to ASCII case.
+std::string HeaderValue(const THttpResponse& resp, std::string_view name) {
+  for (const auto& [n, v] : resp.Headers)
+    if (EqualsNoCase(n, name)) return v;
+  return {};
+}
+
+// Judges the gateway's answer: fills the result on success, sets a pause after the answers that
+// say the gateway cannot help for a while.
+void Judge(TCacheRequest& r, THttpResponse resp, ISystem& system) {
+  if (!resp.Ok()) {
+    if (IsTransportFailure(resp.Error))
+      BlockedUntil.store(system.TickCount64() + kPauseUnreachableMs);
+    return;
+  }
+  if (resp.Status == 200) {
+    if (resp.Overflow || resp.Body.empty() || static_cast<int64_t>(resp.Body.size()) > r.Limit)
+      return;
+    r.CT = HeaderValue(resp, "Content-Type");
+    r.CC = HeaderValue(resp, "Cache-Control");
+    r.Bytes = std::move(resp.Body);
+    r.Ok = true;
+  } else if (resp.Status == 429) {
+    BlockedUntil.store(system.TickCount64() + kPauseBusyMs);
+  } else if (resp.Status == 404) {
+    std::string_view peek(resp.Body);
+    peek = peek.substr(0, kNotFoundPeek);
+    if (peek.find(kNoFunctionText) != std::string_view::npos)
+      BlockedUntil.store(system.TickCount64() + kPauseNoFunctionMs);
+  }
+}
+
+// On the user-interface thread: answer the request when a body was fetched, then release it.
+void RespondOnUi(TCacheRequest& r) {
+  if (r.Ok) {
+    try {
+      std::string cc = r.CC.empty() ? std::string(kDefaultCacheControl) : HeaderSafe(r.CC);
+      std::string headers = "Content-Type: " + NormalizeContentType(HeaderSafe(r.CT)) +
+                            "\r\nCache-Control: " + cc + "\r\nX-QV-Cache: gateway";
+      r.Request->SetResponse(200, "OK", headers, r.Bytes);
+    } catch (...) {
+      // Without a response the request continues to the cloud.
+    }
+    std::string().swap(r.Bytes);
+  }
+  r.Complete();
+}
+
+void Post(IUiQueue& queue, std::shared_ptr<TCacheRequest> r, bool respond) {
+  try {
+    queue.Post([r = std::move(r), respond] {
+      if (respond)
+        RespondOnUi(*r);
+      else
+        r->Complete();
+    });
+  } catch (...) {
+    // The record completes its deferral when it is freed (see the top of this file).
+  }
+}
+
+void FetchThread(std::shared_ptr<TCacheRequest> r, THttpClientFactory newHttp, ISystem* system,
+                 IUiQueue* queue) {
+  // A pause that began after Invoke let this request through: leave it to the cloud.
+  if (system->TickCount64() < BlockedUntil.load()) {
+    Post(*queue, std::move(r), false);
+    --FetchesInFlight;
+    return;
+  }
+  try {
+    std::unique_ptr<IHttpClient> client = newHttp();
+    if (client) {
+      THttpRequest req;
+      req.Method = "GET";
+      req.Url = r->Gateway + "/cache?u=" + UrlEncode(r->PathQuery);
+      req.ConnectTimeoutMs = kCacheConnectTimeoutMs;
+      req.ResponseTimeoutMs = r->SeatMap                                 ? kSeatMapResponseTimeoutMs
+                              : r->PathQuery.starts_with(kCatalogPrefix) ? kCatalogResponseTimeoutMs
+                                                                         : kCacheResponseTimeoutMs;
+      req.FollowRedirects = false;
+      req.UserAgent = kCacheUserAgent;
+      req.ResponseHeaders = {"Content-Type", "Cache-Control"};
+      req.MaxBody = r->Limit;
+      Judge(*r, client->Send(req), *system);
+    }
+  } catch (...) {
+    // Any other failure falls back to the cloud without a pause.
+    r->Ok = false;
+    std::string().swap(r->Bytes);
+  }
+  Post(*queue, std::move(r), true);
+  --FetchesInFlight;
+}
+
+std::vector<const void*>& HookedWebViews() {
+  static std::vector<const void*> views;
+  return views;
+}
+
+} // namespace
+
+int GatewayFetchesInFlight() {
+  return FetchesInFlight.load();
+}
+
+TGatewayCacheHandler::TGatewayCacheHandler(std::string server, std::string gateway,
+                                           TGatewayCachePorts ports)
+    : FServer(std::move(server)), FGateway(std::move(gateway)), FPorts(std::move(ports)) {}
+
+void TGatewayCacheHandler::Invoke(std::shared_ptr<IResourceRequest> request) {
+  if (!request || !FPorts.Queue || !FPorts.System || !FPorts.NewHttp) return;
+  std::shared_ptr<TCacheRequest> r;
+  try {
+    if (FPorts.System->TickCount64() < BlockedUntil.load()) return;
+    if (!EqualsNoCase(request->Method(), "GET")) return;
+    std::string uri = request->Uri();
+    if (uri.size() <= FServer.size() || uri[FServer.size()] != '/' ||
+        !EqualsNoCase(std::string_view(uri).substr(0, FServer.size()), FServer))
+      return;
+    std::string_view pathQuery = std::string_view(uri).substr(FServer.size());
+    if (!IsCacheablePath(pathQuery)) return;
+    // Partial requests (video seeking) stay with the cloud.
+    if (request->HasHeader("Range")) return;
+
+    auto record = std::make_shared<TCacheRequest>();
+    record->SeatMap = IsSeatMapMedia(pathQuery);
+    record->Limit = record->SeatMap ? kSeatMapBodyLimit : kCacheBodyLimit;
+    record->Gateway = FGateway;
+    record->PathQuery = std::string(pathQuery);
+    // Marked completed until the deferral is really taken, so a failed Defer is never completed.
+    record->Completed = true;
+    record->Request = request;
+    if (!request->Defer()) return;
+    record->Completed = false;
+    r = std::move(record);
+
+    ++FetchesInFlight;
+    try {
+      std::thread(FetchThread, r, FPorts.NewHttp, FPorts.System, FPorts.Queue).detach();
+    } catch (...) {
+      --FetchesInFlight;
+      throw;
+    }
+  } catch (...) {
+    // No thread could take the request (or something else failed after the deferral): release
+    // it now so the browser fetches it from the cloud.
+    if (r) r->Complete();
+  }
+}
+
+void InstallGatewayCache(IBrowser& browser, const std::string& server,
+                         const std::string& gatewayBase, const TGatewayCachePorts& ports) {
+  try {
+    if (!browser.HasWebView() || !browser.WebViewIdentity()) return;
+    if (!ports.Queue || !ports.System || !ports.NewHttp) return;
+    std::string trimmedServer = TrimSpaces(server);
+    std::string trimmedGateway = TrimSpaces(gatewayBase);
+    if (trimmedServer.empty() || trimmedGateway.empty()) return;
+
+    const void* view = browser.WebViewIdentity();
+    std::vector<const void*>& hooked = HookedWebViews();
+    for (const void* v : hooked)
+      if (v == view) return;
+
+    std::string base = StripTrailingSlashes(trimmedServer);
+    static constexpr const char* kPrefixFilters[] = {
+        "/assets/", "/product-image/",  "/shop/netfee-image/", "/shop/news-image/",
+        "/avatar/", "/shop/game-icon/", "/brand-logo",         "/site-logo",
+    };
+    for (const char* prefix : kPrefixFilters) browser.AddResourceFilter(base + prefix + "*");
+    browser.AddResourceFilter(base + "/shop/catalog-version?*");
+    browser.AddResourceFilter(base + "/seatmap/*/img/*");
+
+    auto handler =
+        std::make_shared<TGatewayCacheHandler>(base, StripTrailingSlashes(trimmedGateway), ports);
+    bool registered =
+        browser.SetResourceRequestedHandler([handler](std::shared_ptr<IResourceRequest> request) {
+          handler->Invoke(std::move(request));
+        });
+    if (registered) hooked.push_back(view);
+  } catch (...) {
+    // Without the cache the page loads from the cloud as before.
+  }
+}
+
+} // namespace hb
