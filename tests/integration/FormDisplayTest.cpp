@@ -1,0 +1,141 @@
+// The display window over real loopback HTTP: the resolution thread, the gateway cache and the
+// update attempt run the program's own code with the libcurl client against hallboard-demo;
+// only the native window, the browser and the clock are fakes.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "AppIdentity.h"
+#include "CurlHttpClient.h"
+#include "DemoProcess.h"
+#include "FakeBrowser.h"
+#include "FakeSystem.h"
+#include "FakeTimer.h"
+#include "FakeUiQueue.h"
+#include "FakeWindowHost.h"
+#include "FileUtil.h"
+#include "OpenSslHasher.h"
+#include "Platform.h"
+#include "display/uHallBoardMain.h"
+#include "settings/Settings.h"
+#include "shell/DiagnosticLog.h"
+
+namespace hb {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FormOverLoopback : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { sDemo = std::make_unique<test::TDemoProcess>(); }
+  static void TearDownTestSuite() { sDemo.reset(); }
+
+  void SetUp() override {
+    FRoot = (fs::temp_directory_path() / ("hb-form-it-" + std::to_string(::getpid()))).string();
+    fs::remove_all(FRoot);
+    fs::create_directories(FRoot + "/exe");
+    FSys.Exe = FRoot + "/exe/";
+    FSys.Temp = FRoot + "/exe/";
+    FSys.AppData = FRoot + "/appdata";
+    InstallPlatform(&FSys, &FHasher);
+    ResetLogFolderTestForTests();
+    sDemo->SetFault(R"({"reset":true})");
+    FSettings.Gateway = "127.0.0.1";
+    FSettings.GatewayPort = sDemo->GatewayPort();
+  }
+  void TearDown() override {
+    FForm.reset();
+    // Late results of background jobs arrive at a queue that outlives them; they are dropped.
+    FQueue.WaitAndDrain(1, std::chrono::milliseconds(200));
+    ResetLogFolderTestForTests();
+    InstallPlatform(nullptr, nullptr);
+    fs::remove_all(FRoot);
+  }
+
+  void Make() {
+    TFormPorts p{FHost,
+                 FBrowser,
+                 FQueue,
+                 FClock.Factory(),
+                 [] { return std::make_unique<TCurlHttpClient>(); },
+                 FSys};
+    p.Settings = &FSettings;
+    FForm = std::make_unique<THallBoardForm>(std::move(p));
+  }
+  // Runs queued results until pred holds (other jobs, such as the update attempt, may hand
+  // their results back in between); false when it does not within 20 seconds.
+  template <class F> bool DrainUntil(F pred) {
+    for (int i = 0; i < 200 && !pred(); ++i) FQueue.WaitAndDrain(1, std::chrono::milliseconds(100));
+    return pred();
+  }
+  std::string Log() { return ReadFileBytes(LogFilePath(kAppFolder)).value_or(""); }
+
+  static std::unique_ptr<test::TDemoProcess> sDemo;
+  std::string FRoot;
+  test::TFakeSystem FSys;
+  TOpenSslHasher FHasher;
+  test::TFakeWindowHost FHost;
+  test::TFakeBrowser FBrowser;
+  test::TFakeUiQueue FQueue;
+  test::TFakeClock FClock;
+  TSettings FSettings;
+  std::unique_ptr<THallBoardForm> FForm;
+};
+
+std::unique_ptr<test::TDemoProcess> FormOverLoopback::sDemo;
+
+TEST_F(FormOverLoopback, ResolvesAndOpensTheDisplayPageThroughTheCache) {
+  Make();
+  FForm->FirstShow();
+  FBrowser.FireCreated(0);
+  ASSERT_EQ(FQueue.WaitAndDrain(1), 1);
+  ASSERT_EQ(FBrowser.Navigations.size(), 1u);
+  ASSERT_EQ(FForm->Maps().size(), 3u);
+  EXPECT_FALSE(FForm->StoreName().empty());
+  const std::string expected = sDemo->CloudBase() +
+                               "/seatmap/display?NetBarId=" + FForm->NetBarId() +
+                               "&embed=1&m=" + std::to_string(FForm->Maps()[0].Id);
+  EXPECT_EQ(FBrowser.Navigations[0], expected);
+  EXPECT_TRUE(FForm->CacheHooked());
+  EXPECT_FALSE(FBrowser.Filters.empty());
+  EXPECT_TRUE(FBrowser.ResourceHandler);
+}
+
+TEST_F(FormOverLoopback, UnreachableGatewayCountsDownAndRecovers) {
+  sDemo->SetFault(R"({"gateway":"down"})");
+  Make();
+  FForm->FirstShow();
+  FBrowser.FireCreated(0);
+  ASSERT_EQ(FQueue.WaitAndDrain(1), 1);
+  EXPECT_EQ(FForm->CoverTitle(), "连不上门店网关");
+  EXPECT_EQ(FForm->CoverHint(), "30 秒后自动重试 · 右键可退出");
+  EXPECT_NE(Log().find("[M101-"), std::string::npos) << Log();
+  EXPECT_TRUE(FBrowser.Navigations.empty());
+
+  sDemo->SetFault(R"({"reset":true})");
+  FClock.Advance(30000);
+  EXPECT_EQ(FForm->CoverDetail(), "正在重新连接门店网关…");
+  EXPECT_TRUE(DrainUntil([&] { return !FBrowser.Navigations.empty(); }));
+}
+
+TEST_F(FormOverLoopback, UpdateTickWithNothingOfferedKeepsTheWindowOpen) {
+  Make();
+  FForm->FirstShow();
+  ASSERT_EQ(FQueue.WaitAndDrain(1), 1); // the resolution
+  FClock.Advance(10000);
+  EXPECT_TRUE(FForm->UpdateChecking());
+  ASSERT_EQ(FQueue.WaitAndDrain(1), 1); // the update attempt
+  EXPECT_FALSE(FForm->UpdateChecking());
+  const std::string log = Log();
+  EXPECT_NE(log.find("UPDATE_CHECK"), std::string::npos) << log;
+  EXPECT_NE(log.find("UPDATE_IDLE"), std::string::npos) << log;
+  EXPECT_EQ(log.find("UPDATE_RESTART"), std::string::npos) << log;
+  EXPECT_EQ(FHost.Closes, 0);
+  EXPECT_EQ(FForm->UpdateTimer().Interval(), 10800000u);
+}
+
+} // namespace
+} // namespace hb
