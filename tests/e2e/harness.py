@@ -182,10 +182,11 @@ class Program:
                     "HideCursor=%d\n[Advanced]\nServerUrl=\nNetBarId=\n"
                     % (demo.gateway_port, map_want, hide_cursor))
         self.proc = None
+        self.extra_env = {}
 
     def env(self):
         return dict(self.x.env(), LOCALAPPDATA=self.appdata, XDG_RUNTIME_DIR=self.runtime,
-                    HALLBOARD_TEST_HOOKS="1")
+                    HALLBOARD_TEST_HOOKS="1", **self.extra_env)
 
     def start(self):
         self.proc = subprocess.Popen([self.exe], env=self.env(), cwd=self.root,

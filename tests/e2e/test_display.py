@@ -2,15 +2,26 @@
 page scripts, the cloud failing, a crashed page."""
 
 import os
+import signal
 import subprocess
 import time
 import unittest
+
+import urllib.request
 
 from harness import Demo, Program, Xvfb, rgb, wait_until
 
 MAP_COLOURS = {"大厅": rgb("#0E4D3A"), "包间区": rgb("#4D0E3A"), "电竞区": rgb("#3A4D0E")}
 COVER = rgb("#070D18")
 X = DEMO = None
+
+
+def reachable(base):
+    try:
+        urllib.request.urlopen(base + "/demo/stats", timeout=3).read()
+        return True
+    except OSError:
+        return False
 
 
 def setUpModule():
@@ -142,20 +153,31 @@ class PageScripts(KioskCase):
     def test_selection_drag_reload_and_the_cursor(self):
         self.program.start()
         self.wait_page()
-        # Drag across the heading: nothing gets selected.
-        X.xdotool("mousemove", 170, 94)
+        # Drag across the heading and double-click a word of it: nothing gets selected. The app
+        # window has no browser bar, so page coordinates are screen coordinates.
+        left, top, width, height = self.program.eval(
+            "(function(){var r=document.querySelector('h1').getBoundingClientRect();"
+            "return [r.left,r.top,r.width,r.height];})()")
+        y = int(top + height / 2)
+        X.xdotool("mousemove", int(left) + 2, y)
         X.xdotool("mousedown", 1)
-        X.xdotool("mousemove", 240, 96)
-        X.xdotool("mousemove", 400, 100)
+        for step in range(1, 6):
+            X.xdotool("mousemove", int(left + width * step / 5) + 4, y)
         X.xdotool("mouseup", 1)
+        self.assertEqual(self.program.eval("String(getSelection())"), "")
+        X.xdotool("mousemove", int(left + width / 2), y)
+        X.xdotool("click", "--repeat", 2, 1)
         self.assertEqual(self.program.eval("String(getSelection())"), "")
         # Drag a picture: the browser's drag is cancelled before any page handler sees it go.
         self.program.eval("window.__drag=null;document.addEventListener('dragstart',function(e)"
                           "{window.__drag=e.defaultPrevented;});1")
-        X.xdotool("mousemove", 64, 156)
+        ix, iy = self.program.eval(
+            "(function(){var r=document.querySelector('img').getBoundingClientRect();"
+            "return [Math.round(r.left+r.width/2),Math.round(r.top+r.height/2)];})()")
+        X.xdotool("mousemove", ix, iy)
         X.xdotool("mousedown", 1)
         for step in range(1, 8):
-            X.xdotool("mousemove", 64 + step * 12, 156 + step * 6)
+            X.xdotool("mousemove", ix + step * 12, iy + step * 6)
             time.sleep(0.05)
         X.xdotool("mouseup", 1)
         self.assertIs(wait_until(lambda: self.program.eval("window.__drag") is not None, 5,
@@ -210,6 +232,9 @@ class CloudFailures(KioskCase):
         self.program.start()
         self.wait_page()
         DEMO.fault(cloud="down")
+        wait_until(lambda: not reachable(DEMO.cloud), 10, what="the cloud to go down")
+        # Connections the browser already holds stay usable until the server's keep-alive ends.
+        time.sleep(6)
         self.program.eval("setTimeout(function(){location.reload();},10);1")
         st = wait_until(lambda: (self.program.state() or {}).get("cover") and self.program.state(), 15,
                         what="the cover")
@@ -235,6 +260,29 @@ class PageCrash(KioskCase):
         self.shot("crash-cover")
         self.assertTrue(st["retryVisible"])
         self.wait_page(timeout=45)
+
+    def test_browser_process_gone_is_started_again(self):
+        self.program.start()
+        self.wait_page()
+        old = self.program.state()["browserPid"]
+        os.kill(old, signal.SIGKILL)
+        wait_until(lambda: (self.program.state() or {}).get("cover"), 15, what="the cover")
+        self.wait_page(timeout=45)
+        self.assertNotEqual(self.program.state()["browserPid"], old)
+
+
+class MissingBrowser(KioskCase):
+    def test_cover_names_chromium_and_does_not_retry(self):
+        self.program.extra_env = {"HALLBOARD_CHROMIUM": "/nonexistent/chromium"}
+        self.program.start()
+        st = wait_until(lambda: (self.program.state() or {}).get("title") == "缺少 Chromium 浏览器"
+                        and self.program.state(), 15, what="the missing-browser cover")
+        self.assertTrue(st["cover"])
+        self.assertIn("Chromium", st["detail"])
+        self.assertIn("M103", st["detail"])
+        self.assertFalse(st["retryRunning"])
+        self.assertIn("M103", self.program.log_text())
+        self.shot("missing-browser")
 
 
 if __name__ == "__main__":
