@@ -42,12 +42,10 @@ void UnreachableGateway(const TResolveInputs& in, const std::string& message, TR
 
 THallBoardForm::THallBoardForm(TFormPorts ports)
     : FPorts(std::move(ports)), FBrowser(FPorts.Browser) {
-  // 1. The native window's appearance (caption, no border, colour, font) is the shell's.
-  // 2.
+  // The steps keep their order: the settings decide the monitor, the monitor the cover's size.
+  // The native window's appearance (caption, no border, colour, font) is the shell's.
   FShowMsg = FPorts.ShowMsg;
-  // 3.
   FPorts.System.KeepAwake(true);
-  // 4.
   const TSettings settings = FPorts.Settings ? *FPorts.Settings : LoadSettings();
   FGateway = settings.Gateway;
   FGatewayPort = settings.GatewayPort;
@@ -56,29 +54,23 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FMapWant = settings.MapWant;
   FMonitor = settings.Monitor;
   FHideCursor = settings.HideCursor;
-  // 5.
   PlaceOnMonitor();
-  // 6. Prepared, not started: FirstShow starts the creation.
+  // The browser is prepared, not started: FirstShow starts its creation.
   FBrowserOptions = DisplayBrowserOptions(AppDataFolder());
   FBrowser.OnCreated = [this](int32_t result) { BrowserCreated(result); };
   FBrowser.OnWebMessage = [this](const std::string& json) { WebMessageReceived(json); };
   FBrowser.OnProcessFailed = [this](int32_t kind) { ProcessFailed(kind); };
-  // 7.
   FRetryTimer = FPorts.NewTimer();
   FRetryTimer->SetInterval(kRetryIntervalMs);
   FRetryTimer->SetEnabled(false);
   FRetryTimer->OnTick = [this] { RetryTick(); };
-  // 8.
   FUpdateTimer = FPorts.NewTimer();
   FUpdateTimer->SetInterval(kFirstUpdateIntervalMs);
   FUpdateTimer->SetEnabled(false);
   FUpdateTimer->OnTick = [this] { UpdateTick(); };
-  // 9.
   FCover = FPorts.Host.ClientSize();
   LayoutCover();
-  // 10.
   ShowCover(kStartingTitle, kStartingDetail, false);
-  // 11. The shell calls FirstShow when the window is first shown.
 }
 
 THallBoardForm::~THallBoardForm() {
