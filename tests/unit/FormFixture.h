@@ -31,12 +31,28 @@ inline std::vector<TSeatMapItem> ThreeStoreMaps() {
 }
 
 // Counts what background jobs handed back, so a test ends only after every job has posted.
+// The count changes under the queue's own lock together with the post, so once a waiter sees
+// it the posting thread is done with the queue.
 struct TCountingQueue : TFakeUiQueue {
-  std::atomic<int> Posts{0};
   void Post(std::function<void()> proc) override {
+    std::lock_guard<std::mutex> lock(FCountMutex);
     TFakeUiQueue::Post(std::move(proc));
-    ++Posts;
+    ++FPosts;
   }
+  int Posts() {
+    std::lock_guard<std::mutex> lock(FCountMutex);
+    return FPosts;
+  }
+  // Waits until at least n posts have been made; false when the time runs out.
+  bool WaitPosts(int n) {
+    for (int i = 0; i < 10000 && Posts() < n; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return Posts() >= n;
+  }
+
+ private:
+  std::mutex FCountMutex;
+  int FPosts = 0;
 };
 
 struct TFormFixture : ::testing::Test {
@@ -79,16 +95,26 @@ struct TFormFixture : ::testing::Test {
   }
 
   void TearDown() override {
-    Release();
+    Settle();
     Form.reset();
-    // Every job started by the test hands its (now dropped) result back before the fakes go.
-    for (int i = 0; i < 5000 && Queue.Posts < Resolves + Updates; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A window a test destroyed early may have left jobs running: they still post, once.
+    Queue.WaitPosts(Resolves + Updates);
     Queue.Drain();
     ResetLogFolderTestForTests();
     InstallPlatform(nullptr, nullptr);
     std::error_code ec;
     std::filesystem::remove_all(Folder, ec);
+  }
+
+  // Lets every background job of the live window hand its result back: each one keeps
+  // Resolving() or UpdateChecking() set until its result has run.
+  void Settle() {
+    Release();
+    auto busy = [this] { return Form && (Form->Resolving() || Form->UpdateChecking()); };
+    for (int i = 0; i < 10000 && busy(); ++i) {
+      Queue.Drain();
+      if (busy()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 
   static TResolveResult Success(std::vector<TSeatMapItem> maps, std::string store = "星光网咖") {
@@ -129,6 +155,7 @@ struct TFormFixture : ::testing::Test {
 
   // The previous window goes first: its destructor detaches it from the browser's events.
   void Make() {
+    Settle();
     Form.reset();
     Form = std::make_unique<THallBoardForm>(Ports());
   }

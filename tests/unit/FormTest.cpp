@@ -179,8 +179,7 @@ TEST_F(TFormFixture, ResultsAfterClosingAreDropped) {
   Make();
   Form->FirstShow();
   // The resolution finishes only after the window has gone.
-  for (int i = 0; i < 5000 && Queue.Posts < 1; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(Queue.WaitPosts(1));
   Form.reset();
   EXPECT_EQ(Queue.Drain(), 1);
   EXPECT_EQ(Log().find("M10"), std::string::npos);

@@ -79,8 +79,7 @@ TEST_F(TFormUpdate, StartedInstallerAfterClosingDoesNothing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   Form.reset();
   Release();
-  for (int i = 0; i < 5000 && Queue.Posts < 2; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(Queue.WaitPosts(2));
   Queue.Drain();
   EXPECT_EQ(Log().find("UPDATE_RESTART"), std::string::npos);
   EXPECT_EQ(Host.Closes, 0);
