@@ -354,7 +354,7 @@ TEST_F(UpdateFlow, AttackTable) {
   TRelease good = StandardRelease(FStarts);
   TRelease older = StandardRelease(FStarts, 2);
   TRelease otherBuild = StandardRelease(FStarts);
-  otherBuild.Files[2].Bytes = "other release notes";
+  otherBuild.Files[2].Bytes = "release NOTES"; // same size, other bytes
   struct TAttack {
     const char* name;
     TRelease release;
@@ -377,7 +377,7 @@ TEST_F(UpdateFlow, AttackTable) {
   }
   {
     TRelease r = good;
-    r.Files[0].Bytes = "#!/bin/sh\necho evil\n";
+    r.Files[0].Bytes.replace(r.Files[0].Bytes.find("new"), 3, "bad"); // same size
     add("tampered file", r, 3, "");
     attacks.back().release.SignedMetadataFrom = &good;
     attacks.back().error =

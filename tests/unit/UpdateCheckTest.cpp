@@ -13,7 +13,7 @@
 #include "FileUtil.h"
 #include "OpenSslHasher.h"
 #include "Platform.h"
-#include "update/UpdateLog.h"
+#include "shell/DiagnosticLog.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
@@ -74,7 +74,7 @@ std::string ReadAll(const std::string& path) {
   return s.str();
 }
 
-// One executable folder for the whole suite: the log decides its folder once per process.
+// The log goes to "logs" in the suite's executable folder; each test reads what it added.
 class UpdateCheck : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -83,6 +83,7 @@ class UpdateCheck : public ::testing::Test {
     sRoot = tmpl;
   }
   static void TearDownTestSuite() {
+    ResetLogFolderTestForTests();
     std::error_code ec;
     fs::remove_all(sRoot, ec);
   }
@@ -94,6 +95,7 @@ class UpdateCheck : public ::testing::Test {
     fs::create_directories(FSys.Temp);
     fs::remove(FSys.Exe + ".installed-version-code");
     InstallPlatform(&FSys, &FHasher);
+    ResetLogFolderTestForTests();
     FLogPath = LogFilePath(kAppFolder);
     FLogStart = ReadAll(FLogPath).size();
   }

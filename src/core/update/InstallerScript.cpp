@@ -8,7 +8,7 @@
 #include "Exception.h"
 #include "FileUtil.h"
 #include "Platform.h"
-#include "UpdateLog.h"
+#include "shell/DiagnosticLog.h"
 #include "uHallBoardUpdate.h"
 
 namespace hb {
