@@ -6,25 +6,33 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AppIdentity.h"
 #include "BCryptHasher.h"
+#include "GdiCanvas.h"
 #include "MainWindow.h"
 #include "Platform.h"
 #include "ShellDialogWindow.h"
 #include "SingleInstance.h"
 #include "UiGuard.h"
+#include "WebView2Browser.h"
 #include "Win32System.h"
+#include "WinHttpClient.h"
 #include "WinText.h"
+#include "display/uHallBoardMain.h"
+#include "settings/Settings.h"
+#include "shell/DiagnosticLog.h"
+#include "shell/ExceptionLogger.h"
 
 using namespace hb;
 using namespace hb::win;
 
 namespace {
 
-[[maybe_unused]] std::vector<std::string> Arguments() {
+std::vector<std::string> Arguments() {
   std::vector<std::string> out;
   int argc = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -34,10 +42,49 @@ namespace {
   return out;
 }
 
-[[maybe_unused]] std::string StartLine(const std::string& exeFolder) {
+std::string StartLine(const std::string& exeFolder) {
   char buf[64];
   std::snprintf(buf, sizeof buf, " (%lld) ", static_cast<long long>(kAppVersionCode));
   return std::string("STARTED 机位图 ") + kAppVersion + buf + "目录 " + exeFolder;
+}
+
+// The main window, the browser in it and the display form over both, taken down in the reverse
+// order once the message loop ends: form, browser, window.
+void RunDisplay(ISystem& system) {
+  UINT wake = ShowMainMessage(kSingleInstanceId);
+  TMainWindow window(kAppTitle, wake);
+  if (!window.Valid()) return;
+  HWND hwnd = window.Handle();
+  auto browser = std::make_unique<TWebView2Browser>(
+      hwnd, window.Queue(), Wide(system.ExeFolder()) + L"WebView2Loader.dll");
+  // The menu's metrics follow the DPI of the primary monitor, where it normally opens.
+  int dpi = MonitorFromHandle(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)).Dpi;
+  TFormPorts ports{window,
+                   *browser,
+                   window.Queue(),
+                   [hwnd] { return std::make_unique<TWinTimer>(hwnd); },
+                   [] { return std::make_unique<TWinHttpClient>(); },
+                   system};
+  ports.ScaleFactor = dpi / 96.0;
+  ports.MeasureText = [dpi](const std::string& text, const TFont& font) {
+    TGdiCanvas measure(nullptr, dpi);
+    return measure.MeasureText(text, font);
+  };
+  ports.ShowMsg = wake;
+  auto form = std::make_unique<THallBoardForm>(ports);
+  THallBoardForm* f = form.get();
+  window.Events.FirstShow = [f] { f->FirstShow(); };
+  window.Events.PaintCover = [f](ICanvas& c) { f->PaintCover(c); };
+  window.Events.CoverResized = [f](TSize s) { f->CoverSize(s); };
+  window.Events.CoverRightUp = [f](int, int) { f->CoverRightButtonUp(); };
+  window.Events.WakeUp = [f] { f->WakeUp(); };
+  window.Events.CloseRequested = [f] { f->Close(); };
+  TWebView2Browser* b = browser.get();
+  window.Events.ClientResized = [b] { b->FitToParent(); };
+  window.Run();
+  window.Events = {};
+  form.reset();
+  browser.reset();
 }
 
 } // namespace
@@ -46,5 +93,23 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   static TWin32System system;
   static TBCryptHasher hasher;
   InstallPlatform(&system, &hasher);
+  std::vector<std::string> args = Arguments();
+
+  // The maintenance command: only the first argument counts, and nothing else happens.
+  if (!args.empty() && args[0] == "--write-ini") {
+    WriteDefaultIni(args.size() > 1 ? args[1] : std::string());
+    return 0;
+  }
+
+  SetAppFolder(kAppFolder);
+  if (!EnsureSingleInstance(kSingleInstanceId, 0)) return 0;
+  WriteLog(StartLine(system.ExeFolder()));
+  InstallExceptionLogger(kAppFolder, kExceptionCode, kExceptionFriendlyText, ShowShellDialogWindow);
+  SetUiExceptionHandler([](const std::exception& e) { HandleException(e); });
+
+  // The browser's COM objects live in this thread's single-threaded apartment.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  RunDisplay(system);
+  if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }

@@ -8,10 +8,12 @@
 #include <thread>
 
 #include "BCryptHasher.h"
+#include "Platform.h"
 #include "UiGuard.h"
 #include "Win32System.h"
 #include "WinText.h"
 #include "WinUiQueue.h"
+#include "shell/DiagnosticLog.h"
 
 namespace hb::win {
 namespace {
@@ -98,6 +100,36 @@ TEST(Win32System, DISABLED_WriteExeFolder) {
   CloseHandle(f);
 }
 
+// Runs a copy of this program with one (disabled) test of its own; its exit code.
+DWORD RunCopy(const std::wstring& copy, const std::wstring& test) {
+  std::wstring cmd =
+      L"\"" + copy + L"\" --gtest_filter=" + test + L" --gtest_also_run_disabled_tests";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES; // the copy's own test report stays out of ours
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return static_cast<DWORD>(-1);
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+std::string ReadWhole(const std::wstring& path) {
+  HANDLE f =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return {};
+  std::string out(1 << 16, '\0');
+  DWORD read = 0;
+  ReadFile(f, out.data(), static_cast<DWORD>(out.size()), &read, nullptr);
+  CloseHandle(f);
+  out.resize(read);
+  return out;
+}
+
 TEST(Win32System, ExeFolderOfACopyInAChineseFolder) {
   std::wstring folder = MakeFolder(L"门店 程序");
   wchar_t self[MAX_PATH];
@@ -106,25 +138,33 @@ TEST(Win32System, ExeFolderOfACopyInAChineseFolder) {
   ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
   std::wstring out = folder + L"\\exe-folder.txt";
   SetEnvironmentVariableW(L"HB_EXE_FOLDER_OUT", out.c_str());
-  std::wstring cmd = L"\"" + copy +
-                     L"\" --gtest_filter=Win32System.DISABLED_WriteExeFolder "
-                     L"--gtest_also_run_disabled_tests";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES; // the copy's own test report stays out of ours
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(
-      CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  WaitForSingleObject(pi.hProcess, 60000);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  HANDLE f = CreateFileW(out.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(f, INVALID_HANDLE_VALUE);
-  char buf[1024];
-  DWORD read = 0;
-  ReadFile(f, buf, sizeof buf, &read, nullptr);
-  CloseHandle(f);
-  EXPECT_EQ(std::string(buf, read), Utf8(folder) + "\\");
+  ASSERT_EQ(RunCopy(copy, L"Win32System.DISABLED_WriteExeFolder"), 0u);
+  EXPECT_EQ(ReadWhole(out), Utf8(folder) + "\\");
+}
+
+TEST(DiagnosticLog, DISABLED_WriteOneLine) {
+  static TWin32System sys;
+  static TBCryptHasher hasher;
+  InstallPlatform(&sys, &hasher);
+  SetAppFolder("hallBoard");
+  WriteLog("日志 行 from the copy");
+}
+
+TEST(DiagnosticLog, LogGoesBesideAProgramInAChineseFolder) {
+  std::wstring folder = MakeFolder(L"日志 测试 目录");
+  std::wstring logs = folder + L"\\logs";
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring copy = folder + L"\\tests copy.exe";
+  ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
+  ASSERT_EQ(RunCopy(copy, L"DiagnosticLog.DISABLED_WriteOneLine"), 0u);
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  wchar_t name[32];
+  swprintf(name, 32, L"\\%04d%02d%02d.log", t.wYear, t.wMonth, t.wDay);
+  std::string text = ReadWhole(logs + name);
+  EXPECT_NE(text.find(" 日志 行 from the copy\r\n"), std::string::npos) << text;
+  EXPECT_EQ(text[2], ':'); // "hh:nn:ss text"
 }
 
 TEST(Win32System, ClocksAndIdentity) {
