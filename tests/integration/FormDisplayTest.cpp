@@ -47,9 +47,10 @@ class FormOverLoopback : public ::testing::Test {
     FSettings.GatewayPort = sDemo->GatewayPort();
   }
   void TearDown() override {
+    // Every background job hands its result back before the window and the fakes go: each
+    // keeps Resolving() or UpdateChecking() set until its result has run.
+    DrainUntil([&] { return !FForm || (!FForm->Resolving() && !FForm->UpdateChecking()); });
     FForm.reset();
-    // Late results of background jobs arrive at a queue that outlives them; they are dropped.
-    FQueue.WaitAndDrain(1, std::chrono::milliseconds(200));
     ResetLogFolderTestForTests();
     InstallPlatform(nullptr, nullptr);
     fs::remove_all(FRoot);
