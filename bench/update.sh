@@ -40,6 +40,7 @@ else
 fi
 rm -rf "$WORK/release"
 
+: >"$WORK/demo.out"
 "$BUILD/tools/demo/hallboard-demo" --gateway-port 0 --cloud-port 0 \
   --release "$WORK/package.zip" --release-version-code 3 --release-version 1.0.2 \
   >"$WORK/demo.out" &

@@ -9,6 +9,7 @@
 
 #include "AppIdentity.h"
 #include "CurlHttpClient.h"
+#include "LinuxSystem.h"
 #include "OpenSslHasher.h"
 #include "Platform.h"
 #include "signature/uReleaseSignature.h"
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
   const std::string out = argv[2];
   const bool verify = argc > 3 && std::strcmp(argv[3], "--verify") == 0;
   hb::TOpenSslHasher hasher;
-  hb::InstallPlatform(nullptr, &hasher);
+  hb::TLinuxSystem system; // the verifier's name table uses its file-name keys
+  hb::InstallPlatform(&system, &hasher);
   try {
     hb::TCurlHttpClient http;
     hb::THttpRequest check;
