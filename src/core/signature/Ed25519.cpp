@@ -62,15 +62,16 @@ TFe Small(int64_t v) {
 // because 2^256 = 2 * (2^255 - 19) + 38. Adding 2^16 first and taking one back keeps the shift
 // arithmetic on negative limbs from rounding the wrong way.
 void Carry(TFe& o) {
-  for (int i = 0; i < 16; ++i) {
+  for (int i = 0; i < 15; ++i) {
     o.V[i] += int64_t{1} << 16;
     int64_t c = o.V[i] >> 16;
-    if (i < 15)
-      o.V[i + 1] += c - 1;
-    else
-      o.V[0] += 38 * (c - 1);
+    o.V[i + 1] += c - 1;
     o.V[i] -= c * 65536;
   }
+  o.V[15] += int64_t{1} << 16;
+  int64_t c = o.V[15] >> 16;
+  o.V[0] += 38 * (c - 1);
+  o.V[15] -= c * 65536;
 }
 
 // Exchanges p and q when bit is 1, leaves them when 0, with the same operations either way.
@@ -141,8 +142,10 @@ void Sub(TFe& o, const TFe& a, const TFe& b) {
 // Limbs entering here stay within about 2^20 in magnitude, so every accumulator fits easily.
 void Mul(TFe& o, const TFe& a, const TFe& b) {
   int64_t t[31] = {};
+#pragma GCC unroll 16
   for (int i = 0; i < 16; ++i) {
     const int64_t ai = a.V[i];
+#pragma GCC unroll 16
     for (int j = 0; j < 16; ++j) t[i + j] += ai * b.V[j];
   }
   for (int k = 0; k < 15; ++k) t[k] += 38 * t[k + 16];
