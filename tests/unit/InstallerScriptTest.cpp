@@ -1,9 +1,16 @@
 // The installer script texts: the PowerShell text line by line and the quoting of inserted
-// values (portable; also built for Windows).
+// values, and writing and launching the platform's script (portable; also built for Windows).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
+#include "Exception.h"
+#include "FakeSystem.h"
+#include "FileUtil.h"
+#include "Platform.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
@@ -144,6 +151,41 @@ TEST(ShInstaller, EveryInsertedValueIsQuoted) {
   EXPECT_NE(text.find("\nsrc='/srv/a'\\''b'\n"), std::string::npos);
   EXPECT_NE(text.find("\npid=4242\n"), std::string::npos);
   EXPECT_EQ(text.rfind("#!/bin/sh\n", 0), 0u);
+}
+
+// The platform's script lands under its nonce name (a PowerShell file with a byte-order mark on
+// Windows, a plain sh file elsewhere), is handed to ISystem, and a refused launch is worded.
+TEST(InstallerLaunch, WritesTheScriptAndReportsARefusedLaunch) {
+  test::TFakeSystem sys;
+  InstallPlatform(&sys, nullptr);
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("hb-launch-" + sys.NewGuid());
+  fs::create_directories(dir);
+  const std::string path = JoinPath(PathToUtf8(dir), InstallerScriptName("abc"));
+#ifdef _WIN32
+  const std::string name = "HallBoard-install-abc.ps1", bom = "\xEF\xBB\xBF";
+#else
+  const std::string name = "HallBoard-install-abc.sh", bom;
+#endif
+  EXPECT_EQ(PathToUtf8(PathFromUtf8(path).filename()), name);
+  WriteAndLaunchInstaller(path, "line 1\r\n}");
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  in.close();
+  EXPECT_EQ(bytes.str(), bom + "line 1\r\n}");
+  ASSERT_EQ(sys.Launched.size(), 1u);
+  EXPECT_EQ(sys.Launched[0], path);
+  sys.LaunchResult = false;
+  try {
+    WriteAndLaunchInstaller(path, "x");
+    ADD_FAILURE() << "a refused launch must fail";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "无法启动更新安装器");
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  InstallPlatform(nullptr, nullptr);
 }
 
 } // namespace

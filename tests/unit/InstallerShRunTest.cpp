@@ -1,5 +1,5 @@
 // The sh installer run for real against a throw-away program folder under names that need
-// quoting, and the platform's write-and-launch step.
+// quoting.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -12,11 +12,6 @@
 #include <sstream>
 #include <thread>
 
-#include "Exception.h"
-#include "FakeSystem.h"
-#include "FileUtil.h"
-#include "OpenSslHasher.h"
-#include "Platform.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
@@ -188,32 +183,6 @@ TEST_F(ShInstallerRun, EmptyLogPathWritesNoLog) {
   EXPECT_EQ(WaitForStart(), "new\n");
   EXPECT_FALSE(fs::exists(FLog));
   ExpectTemporariesGone();
-}
-
-// Writing and launching through the platform: the script lands under its nonce name, is
-// handed to ISystem, and a refused launch is the worded failure.
-TEST(InstallerLaunch, WritesTheScriptAndReportsARefusedLaunch) {
-  test::TFakeSystem sys;
-  TOpenSslHasher hasher;
-  InstallPlatform(&sys, &hasher);
-  char tmpl[] = "/tmp/hb-launch-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string path = JoinPath(tmpl, InstallerScriptName("abc"));
-  EXPECT_EQ(fs::path(path).filename().string(), "HallBoard-install-abc.sh");
-  WriteAndLaunchInstaller(path, "#!/bin/sh\nexit 0\n");
-  EXPECT_EQ(Read(path), "#!/bin/sh\nexit 0\n");
-  ASSERT_EQ(sys.Launched.size(), 1u);
-  EXPECT_EQ(sys.Launched[0], path);
-  sys.LaunchResult = false;
-  try {
-    WriteAndLaunchInstaller(path, "x");
-    ADD_FAILURE() << "a refused launch must fail";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "无法启动更新安装器");
-  }
-  std::error_code ec;
-  fs::remove_all(tmpl, ec);
-  InstallPlatform(nullptr, nullptr);
 }
 
 } // namespace
