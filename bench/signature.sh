@@ -56,7 +56,7 @@ peaks = dict(zip(["VerifyUpdatePackage", "unzip -t", "sha256sum"], sys.argv[2:])
 v = r["VerifyUpdatePackage"]["median"]
 for name in ["VerifyUpdatePackage", "unzip -t", "sha256sum"]:
     m = r[name]["median"]
-    print(f"{name:20s} median {m:7.3f} s  ({v / m:5.2f}x of it is VerifyUpdatePackage)  peak RSS {int(peaks[name]) / 1024:6.1f} MiB")
+    print(f"{name:20s} median {m:7.3f} s  VerifyUpdatePackage/this {v / m:5.2f}  peak RSS {int(peaks[name]) / 1024:6.1f} MiB")
 PY
 
 "$build/bench/ed25519_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
