@@ -79,10 +79,10 @@ class ShInstallerRun : public ::testing::Test {
                     fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
   }
 
-  int RunInstaller(int64_t code) {
+  int RunInstaller(int64_t code, uint32_t pid = 0) {
     TInstallerInputs in;
     in.LogPath = FLog.string();
-    in.ProcessId = EndedPid();
+    in.ProcessId = pid ? pid : EndedPid();
     in.Staging = FSrc.string();
     in.ProgramFolder = FDst.string();
     in.Backup = FBak.string();
@@ -130,6 +130,28 @@ TEST_F(ShInstallerRun, InstallsRecordsLogsAndRestarts) {
       << log;
   EXPECT_EQ(log.find("UPDATE_INSTALL_FAILED"), std::string::npos) << log;
   ExpectTemporariesGone();
+}
+
+TEST_F(ShInstallerRun, WaitsForTheRunningProgramToEnd) {
+  // A stand-in for the running program that records its own end a moment later; a thread
+  // reaps it so that it does not linger as a zombie the installer would keep waiting for.
+  const std::string command = "sleep 1; echo exited >> '" + FStarts.string() + "'";
+  pid_t running = fork();
+  if (running == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(running, 0);
+  std::thread reaper([running] {
+    int status = 0;
+    waitpid(running, &status, 0);
+  });
+  int rc = RunInstaller(3, static_cast<uint32_t>(running));
+  reaper.join();
+  ASSERT_EQ(rc, 0);
+  for (int i = 0; i < 100 && Read(FStarts).find("new") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(Read(FStarts), "exited\nnew\n");
 }
 
 TEST_F(ShInstallerRun, FailurePartWayRollsBackAndRestartsTheOldProgram) {
