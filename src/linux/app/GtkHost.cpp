@@ -1,7 +1,6 @@
 #include "GtkHost.h"
 
 #include <gdk/gdkkeysyms.h>
-#include <gdk/gdkx.h>
 
 #include <algorithm>
 #include <set>
