@@ -149,7 +149,9 @@ bool ParseWholeNumber(std::string_view text, int64_t lo, int64_t hi, int64_t& ou
 
 std::string JsonValueText(const TJsonValue* v, const std::string& def) {
   if (!v) return def;
-  if (v->IsString()) return std::string(StringOf(*v)); // a number arrives here as its text
+  // A number arrives here as its text. A lone surrogate escape ("\udc00") comes out of the
+  // parser as bytes that are no UTF-8; they read as U+FFFD like any other malformed input.
+  if (v->IsString()) return SanitizeUtf8(StringOf(*v));
   if (v->IsBool()) return v->GetBool() ? "true" : "false";
   return def;
 }

@@ -165,6 +165,10 @@ TEST(JsonRules, MalformedUtf8ReadsAsReplacementCharacters) {
   const TJsonDocument doc = ParseJsonDocument("{\"store\":\"A\xFF\xC3\"}");
   ASSERT_NE(doc.Object(), nullptr);
   EXPECT_EQ(GetJsonText(doc.Object(), "store"), "A\xEF\xBF\xBD\xEF\xBF\xBD");
+  // Escapes of lone surrogates are no characters either.
+  const TJsonDocument lone = ParseJsonDocument(R"({"a":"x\udc00y","b":"\ud83d\ude00"})");
+  EXPECT_EQ(GetJsonText(lone.Object(), "a"), "x\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDy");
+  EXPECT_EQ(GetJsonText(lone.Object(), "b"), "\xF0\x9F\x98\x80");
   const TJsonDocument ok = ParseJsonDocument("{\"store\":\"网吧\"}");
   EXPECT_EQ(GetJsonText(ok.Object(), "store"), "网吧");
 }
