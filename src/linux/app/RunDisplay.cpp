@@ -3,6 +3,8 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <unistd.h>
+
 #include <csignal>
 
 #include <memory>
@@ -55,6 +57,8 @@ std::string StateJson(THallBoardForm& form, TGtkHost& host, TChromiumBrowser& br
   w.Int(form.CurrentMap());
   w.Key("browserReady");
   w.Bool(form.BrowserReady());
+  w.Key("pid");
+  w.Int(static_cast<int>(getpid()));
   w.Key("browserPid");
   w.Int(browser.BrowserPid());
   TSeatMenu* menu = form.Menu();
