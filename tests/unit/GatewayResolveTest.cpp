@@ -2,8 +2,7 @@
 // failure table with its texts and log lines, hand-given values, and hostile answers.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 
@@ -11,7 +10,6 @@
 #include "FakeHttpClient.h"
 #include "FakeSystem.h"
 #include "FileUtil.h"
-#include "OpenSslHasher.h"
 #include "Platform.h"
 #include "gateway/GatewayResolve.h"
 #include "shell/DiagnosticLog.h"
@@ -20,6 +18,14 @@ namespace hb {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A fresh folder per test, unique across runs and processes without any OS call.
+std::string NewTestRoot(const char* prefix) {
+  static int counter = 0;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  return PathToUtf8(fs::temp_directory_path() / (std::string(prefix) + std::to_string(stamp) + "-" +
+                                                 std::to_string(++counter)));
+}
 using test::TFakeHttpClient;
 
 TEST(ReduceEntryUrl, KeepsSchemeHostAndANonDefaultPort) {
@@ -82,15 +88,12 @@ constexpr const char* kGoodList =
 class ResolveFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    static int counter = 0;
-    FRoot = (fs::temp_directory_path() /
-             ("hb-resolve-" + std::to_string(::getpid()) + "-" + std::to_string(++counter)))
-                .string();
+    FRoot = NewTestRoot("hb-resolve-");
     fs::remove_all(FRoot);
     fs::create_directories(FRoot + "/exe");
     FSys.Exe = FRoot + "/exe/";
     FSys.AppData = FRoot + "/appdata";
-    InstallPlatform(&FSys, &FHasher);
+    InstallPlatform(&FSys, nullptr);
     ResetLogFolderTestForTests();
     FIn.Gateway = "10.0.0.2";
     FIn.Port = 58001;
@@ -118,7 +121,6 @@ class ResolveFixture : public ::testing::Test {
 
   std::string FRoot;
   test::TFakeSystem FSys;
-  TOpenSslHasher FHasher;
   TFakeHttpClient FHttp;
   TResolveInputs FIn;
 };
