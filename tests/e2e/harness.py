@@ -188,10 +188,11 @@ class Program:
         return dict(self.x.env(), LOCALAPPDATA=self.appdata, XDG_RUNTIME_DIR=self.runtime,
                     HALLBOARD_TEST_HOOKS="1", **self.extra_env)
 
-    def start(self):
+    def start(self, wait=True):
         self.proc = subprocess.Popen([self.exe], env=self.env(), cwd=self.root,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: self.state() is not None, 20, what="the program's command socket")
+        if wait:
+            wait_until(lambda: self.state() is not None, 20, what="the program's command socket")
         return self
 
     def command(self, text, timeout=10):
