@@ -346,14 +346,44 @@ TEST_F(GatewayCacheHandler, DroppedResponseStepStillCompletes) {
   }
 }
 
+TEST_F(GatewayCacheHandler, StopLeavesQueueAndSystemAlone) {
+  // A fetch is under way (the gateway holds its answer) when the window closes.
+  std::mutex gate;
+  gate.lock();
+  Gateway.Answer = [&](const THttpRequest&) {
+    std::lock_guard<std::mutex> wait(gate);
+    return Answer(429, "busy");
+  };
+  auto req = std::make_shared<TFakeResourceRequest>(kServer + "/assets/a.png");
+  TGatewayCacheHandler handler(kServer, kGateway, Ports());
+  handler.Invoke(req);
+  for (int i = 0; i < 10000 && Gateway.Seen().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(Gateway.Seen().size(), 1u);
+
+  StopGatewayCache();
+  gate.unlock();
+  WaitForFetches();
+  EXPECT_EQ(Queue.Pending(), 0u);     // nothing queued after the stop
+  EXPECT_EQ(BlockedUntil.load(), 0u); // and no pause written from the late answer
+  EXPECT_EQ(req->Completes, 1);       // yet the request is released
+  EXPECT_EQ(req->Responses, 0);
+
+  // Nothing is taken any more.
+  auto late = std::make_shared<TFakeResourceRequest>(kServer + "/assets/a.png");
+  handler.Invoke(late);
+  EXPECT_EQ(late->Defers, 0);
+  RestartGatewayCacheForTests();
+}
+
 // A browser that records what the cache installs on it.
 class TInstallBrowser : public IBrowser {
  public:
   TInstallBrowser() {
     // HookedWebViews outlives every test, so each fake gets an identity never used before.
-    static int tokens[64];
-    static int next = 0;
-    FIdentity = &tokens[next++ % 64];
+    static std::deque<char> tokens; // addresses stay put as it grows
+    tokens.emplace_back();
+    FIdentity = &tokens.back();
   }
   bool WebView = true;
   bool RegisterResult = true;

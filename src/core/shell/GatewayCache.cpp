@@ -9,6 +9,8 @@
 // ignores it, one that lives on would otherwise stall the request for good.
 #include "shell/GatewayCache.h"
 
+#include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -21,6 +23,11 @@ std::atomic<uint64_t> BlockedUntil{0};
 namespace {
 
 std::atomic<int> FetchesInFlight{0};
+
+// Fetch threads use the queue and the system port only while holding PortsLock shared and only
+// while the cache is not stopped, so once StopGatewayCache returns the shell may free both.
+std::shared_mutex PortsLock;
+std::atomic<bool> Stopped{false};
 
 constexpr const char* kDefaultCacheControl = "public, max-age=600";
 constexpr const char* kNoFunctionText = "接口不存在";
@@ -98,29 +105,25 @@ std::string HeaderValue(const THttpResponse& resp, std::string_view name) {
   return {};
 }
 
-// Judges the gateway's answer: fills the result on success, sets a pause after the answers that
-// say the gateway cannot help for a while.
-void Judge(TCacheRequest& r, THttpResponse resp, ISystem& system) {
-  if (!resp.Ok()) {
-    if (IsTransportFailure(resp.Error))
-      BlockedUntil.store(system.TickCount64() + kPauseUnreachableMs);
-    return;
-  }
+// Judges the gateway's answer: fills the result on success; returns the pause the answer calls
+// for (0: none).
+uint64_t Judge(TCacheRequest& r, THttpResponse resp) {
+  if (!resp.Ok()) return IsTransportFailure(resp.Error) ? kPauseUnreachableMs : 0;
   if (resp.Status == 200) {
     if (resp.Overflow || resp.Body.empty() || static_cast<int64_t>(resp.Body.size()) > r.Limit)
-      return;
+      return 0;
     r.CT = HeaderValue(resp, "Content-Type");
     r.CC = HeaderValue(resp, "Cache-Control");
     r.Bytes = std::move(resp.Body);
     r.Ok = true;
   } else if (resp.Status == 429) {
-    BlockedUntil.store(system.TickCount64() + kPauseBusyMs);
+    return kPauseBusyMs;
   } else if (resp.Status == 404) {
     std::string_view peek(resp.Body);
     peek = peek.substr(0, kNotFoundPeek);
-    if (peek.find(kNoFunctionText) != std::string_view::npos)
-      BlockedUntil.store(system.TickCount64() + kPauseNoFunctionMs);
+    if (peek.find(kNoFunctionText) != std::string_view::npos) return kPauseNoFunctionMs;
   }
+  return 0;
 }
 
 // On the user-interface thread: answer the request when a body was fetched, then release it.
@@ -139,7 +142,11 @@ void RespondOnUi(TCacheRequest& r) {
   r.Complete();
 }
 
+// Hands the record to the user-interface thread; once the cache is stopped it is dropped here
+// instead (and completes itself, see the top of this file).
 void Post(IUiQueue& queue, std::shared_ptr<TCacheRequest> r, bool respond) {
+  std::shared_lock<std::shared_mutex> lock(PortsLock);
+  if (Stopped) return;
   try {
     queue.Post([r = std::move(r), respond] {
       if (respond)
@@ -148,20 +155,29 @@ void Post(IUiQueue& queue, std::shared_ptr<TCacheRequest> r, bool respond) {
         r->Complete();
     });
   } catch (...) {
-    // The record completes its deferral when it is freed (see the top of this file).
+    // The record completes its deferral when it is freed.
   }
 }
 
-void FetchThread(std::shared_ptr<TCacheRequest> r, THttpClientFactory newHttp, ISystem* system,
-                 IUiQueue* queue) {
-  // A pause that began after Invoke let this request through: leave it to the cloud.
-  if (system->TickCount64() < BlockedUntil.load()) {
-    Post(*queue, std::move(r), false);
-    --FetchesInFlight;
-    return;
+void Fetch(std::shared_ptr<TCacheRequest> r, const THttpClientFactory& newHttp, ISystem* system,
+           IUiQueue* queue) {
+  std::unique_ptr<IHttpClient> client;
+  {
+    std::shared_lock<std::shared_mutex> lock(PortsLock);
+    if (Stopped) return;
+    // A pause that began after Invoke let this request through: leave it to the cloud.
+    if (system->TickCount64() < BlockedUntil.load()) {
+      lock.unlock();
+      Post(*queue, std::move(r), false);
+      return;
+    }
+    try {
+      client = newHttp();
+    } catch (...) {
+    }
   }
+  uint64_t pause = 0;
   try {
-    std::unique_ptr<IHttpClient> client = newHttp();
     if (client) {
       THttpRequest req;
       req.Method = "GET";
@@ -174,14 +190,25 @@ void FetchThread(std::shared_ptr<TCacheRequest> r, THttpClientFactory newHttp, I
       req.UserAgent = kCacheUserAgent;
       req.ResponseHeaders = {"Content-Type", "Cache-Control"};
       req.MaxBody = r->Limit;
-      Judge(*r, client->Send(req), *system);
+      pause = Judge(*r, client->Send(req));
     }
   } catch (...) {
     // Any other failure falls back to the cloud without a pause.
+    pause = 0;
     r->Ok = false;
     std::string().swap(r->Bytes);
   }
+  client.reset();
+  if (pause) {
+    std::shared_lock<std::shared_mutex> lock(PortsLock);
+    if (!Stopped) BlockedUntil.store(system->TickCount64() + pause);
+  }
   Post(*queue, std::move(r), true);
+}
+
+void FetchThread(std::shared_ptr<TCacheRequest> r, THttpClientFactory newHttp, ISystem* system,
+                 IUiQueue* queue) {
+  Fetch(std::move(r), newHttp, system, queue);
   --FetchesInFlight;
 }
 
@@ -196,12 +223,22 @@ int GatewayFetchesInFlight() {
   return FetchesInFlight.load();
 }
 
+void StopGatewayCache() {
+  std::unique_lock<std::shared_mutex> lock(PortsLock);
+  Stopped = true;
+}
+
+void RestartGatewayCacheForTests() {
+  std::unique_lock<std::shared_mutex> lock(PortsLock);
+  Stopped = false;
+}
+
 TGatewayCacheHandler::TGatewayCacheHandler(std::string server, std::string gateway,
                                            TGatewayCachePorts ports)
     : FServer(std::move(server)), FGateway(std::move(gateway)), FPorts(std::move(ports)) {}
 
 void TGatewayCacheHandler::Invoke(std::shared_ptr<IResourceRequest> request) {
-  if (!request || !FPorts.Queue || !FPorts.System || !FPorts.NewHttp) return;
+  if (!request || !FPorts.Queue || !FPorts.System || !FPorts.NewHttp || Stopped) return;
   std::shared_ptr<TCacheRequest> r;
   try {
     if (FPorts.System->TickCount64() < BlockedUntil.load()) return;

@@ -6,8 +6,7 @@
 //
 // Threads: InstallGatewayCache, Invoke and the response step run on the user-interface thread.
 // Each intercepted request gets one detached fetch thread that hands its result back through
-// IUiQueue. The queue and the system port must outlive every fetch thread (the shells keep both
-// for the whole process).
+// IUiQueue. The queue and the system port must stay valid until StopGatewayCache has returned.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -83,5 +82,13 @@ void InstallGatewayCache(IBrowser& browser, const std::string& server,
 
 // Fetch threads started and not yet finished (for tests and orderly shutdown checks).
 int GatewayFetchesInFlight();
+
+// For the shell once its window is closing, before it frees the queue or the system port given
+// to InstallGatewayCache: when this returns, no fetch thread touches either again, no request is
+// taken any more, and the requests still being fetched are released without an answer (their
+// threads end by themselves at the latest with their time-outs).
+void StopGatewayCache();
+// Tests only: take requests again after StopGatewayCache.
+void RestartGatewayCacheForTests();
 
 } // namespace hb
