@@ -179,7 +179,7 @@ std::string ReduceEntryUrl(const std::string& url) {
   std::string server = scheme + "://" + std::string(host);
   const bool defaultPort =
       (scheme == "https" && portNumber == 443) || (scheme == "http" && portNumber == 80);
-  if (portNumber > 0 && !defaultPort) server += ":" + std::to_string(portNumber);
+  if (portNumber > 0 && !defaultPort) server.append(":").append(std::to_string(portNumber));
   return server;
 }
 
