@@ -23,7 +23,7 @@ void CheckMember(const hb::TJsonValue* obj, std::string_view name) {
   Check(text == "\x01" || hb::IsValidUtf8(text));
   // The writer's output is plain ASCII and reads back as the same text.
   const std::string quoted = hb::JsonQuote(text);
-  for (char c : quoted) Check(c >= 0x20 && c <= 0x7F);
+  for (unsigned char c : quoted) Check(c >= 0x20 && c <= 0x7F);
   const hb::TJsonDocument back = hb::ParseJsonDocument("{\"k\":" + quoted + "}");
   Check(hb::GetJsonText(back.Object(), "k") == text);
 
