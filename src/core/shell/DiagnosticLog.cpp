@@ -20,7 +20,11 @@ namespace fs = std::filesystem;
 
 // The one log lock, and everything it guards.
 std::mutex gLogLock;
-std::string gAppFolder = kAppFolder;
+// A function-local value, so a line logged by another file's start-up code finds it made.
+std::string& AppFolderName() {
+  static std::string name = kAppFolder;
+  return name;
+}
 bool gFolderTested = false;
 bool gExeFolderWritable = false;
 
@@ -74,12 +78,12 @@ std::string LogFilePathLocked(const std::string& appFolder, const TLocalTime& no
 
 void SetAppFolder(const std::string& appFolder) {
   std::lock_guard<std::mutex> lock(gLogLock);
-  gAppFolder = appFolder;
+  AppFolderName() = appFolder;
 }
 
 std::string AppFolder() {
   std::lock_guard<std::mutex> lock(gLogLock);
-  return gAppFolder;
+  return AppFolderName();
 }
 
 std::string LogFilePath(const std::string& appFolder) {
