@@ -4,6 +4,7 @@ page scripts, the cloud failing, a crashed page."""
 import os
 import signal
 import subprocess
+import threading
 import time
 import unittest
 
@@ -269,6 +270,25 @@ class PageCrash(KioskCase):
         wait_until(lambda: (self.program.state() or {}).get("cover"), 15, what="the cover")
         self.wait_page(timeout=45)
         self.assertNotEqual(self.program.state()["browserPid"], old)
+
+
+class ExceptionDialog(KioskCase):
+    def test_escaped_exception_is_logged_and_shown_until_dismissed(self):
+        self.program.start()
+        self.wait_page()
+        answer = []
+        worker = threading.Thread(target=lambda: answer.append(self.program.command("throw", timeout=60)))
+        worker.start()
+        wait_until(lambda: "M900" in self.program.log_text(), 10, what="the M900 report")
+        time.sleep(0.5)
+        image = self.shot("dialog")
+        # The white dialog in the middle of the screen, over the page.
+        self.assertEqual(image.pixel(640, 360), (255, 255, 255))
+        self.assertIn("测试用的异常", self.program.log_text())
+        X.xdotool("key", "Escape")
+        worker.join(15)
+        self.assertFalse(worker.is_alive())
+        self.assertTrue(self.program.page_ready())
 
 
 class MissingBrowser(KioskCase):

@@ -194,12 +194,37 @@ void TChromiumBrowser::StopProcess() {
 
 void TChromiumBrowser::FailCreate(int32_t code) {
   FCreatedReported = true;
+  // Before the window has asked, a failure is not reported: its Create starts again and reports.
+  if (FPrestarted) return;
   Later(FIdentity, [this, code] {
     if (OnCreated) OnCreated(code);
   });
 }
 
+void TChromiumBrowser::Prestart(const TBrowserOptions& options) {
+  if (FPid > 0) return;
+  Restart(options);
+  FPrestarted = true; // before Start, so that even an immediate failure is held
+  FPrestartOptions = options;
+  Start(options);
+}
+
 void TChromiumBrowser::Create(const TBrowserOptions& options) {
+  if (FPrestarted && FPid > 0 && options.UserDataFolder == FPrestartOptions.UserDataFolder &&
+      options.Language == FPrestartOptions.Language &&
+      options.AdditionalArgs == FPrestartOptions.AdditionalArgs) {
+    // The browser started early is the one asked for: its creation is reported from here on.
+    FPrestarted = false;
+    if (!FCreatedReported && FReadyHeld) ReportCreated();
+    return;
+  }
+  Restart(options);
+  Start(options);
+}
+
+void TChromiumBrowser::Restart(const TBrowserOptions&) {
+  FPrestarted = false;
+  FReadyHeld = false;
   StopProcess();
   FIdentity = std::make_shared<int>(0); // a new web view: the form hooks it anew
   FCreatedReported = false;
@@ -207,7 +232,15 @@ void TChromiumBrowser::Create(const TBrowserOptions& options) {
   FNavigated = false;
   FPatterns.clear();
   FResourceProc = nullptr;
-  Start(options);
+}
+
+void TChromiumBrowser::ReportCreated() {
+  FReadyHeld = false;
+  Later(FIdentity, [this] {
+    if (FCreatedReported || FSession.empty()) return;
+    FCreatedReported = true;
+    if (OnCreated) OnCreated(0);
+  });
 }
 
 void TChromiumBrowser::Start(const TBrowserOptions& options) {
@@ -329,16 +362,17 @@ void TChromiumBrowser::SessionReady() {
   FConn->Send("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}", FSession);
   AddScriptOnDocumentCreated(BridgeScript());
   FConn->Send("Page.getFrameTree", "{}", FSession, [this](const TDevToolsReply& r) {
-    if (r.Result) {
-      std::string id = JsonString(Member(Member(*r.Result, "frameTree"), "frame"), "id");
-      if (!id.empty()) FMainFrame = id;
-    }
-    if (OnWindowShown) OnWindowShown();
-    if (!FCreatedReported) {
-      FCreatedReported = true;
-      if (OnCreated) OnCreated(0);
-    }
+    if (!r.Result) return;
+    std::string id = JsonString(Member(Member(*r.Result, "frameTree"), "frame"), "id");
+    if (!id.empty()) FMainFrame = id;
   });
+  if (OnWindowShown) OnWindowShown();
+  // Commands on the session are handled in order, so the window's configuration that follows
+  // the report lands after ours without waiting for the answers.
+  if (FPrestarted)
+    FReadyHeld = true; // reported once the window asks for its browser
+  else if (!FCreatedReported)
+    ReportCreated();
 }
 
 bool TChromiumBrowser::SetSetting(TBrowserSetting setting, bool on) {

@@ -26,6 +26,10 @@ class TChromiumBrowser : public IBrowser {
   ~TChromiumBrowser() override;
 
   void Create(const TBrowserOptions& options) override;
+  // Starts the browser before the window asks for it (the window's options are known as soon as
+  // it is constructed), so its start-up overlaps ours. A later Create with the same options
+  // adopts it; other options start a new one.
+  void Prestart(const TBrowserOptions& options);
   bool HasWebView() const override { return !FSession.empty(); }
   const void* WebViewIdentity() const override {
     return FSession.empty() ? nullptr : FIdentity.get();
@@ -55,12 +59,14 @@ class TChromiumBrowser : public IBrowser {
     int32_t HttpStatus = 0;
   };
 
+  void Restart(const TBrowserOptions& options); // forgets the old browser, starts nothing
   void Start(const TBrowserOptions& options);
   void StopProcess();
   void FailCreate(int32_t code);
   void OnEvent(const std::string& method, const std::string& session, const rapidjson::Value& p);
   void AttachTo(const std::string& targetId);
   void SessionReady();
+  void ReportCreated();
   void FinishNavigation(bool success, int32_t webError);
   void SendFetchEnable();
   void ResourcePaused(const rapidjson::Value& p);
@@ -80,6 +86,9 @@ class TChromiumBrowser : public IBrowser {
   uint64_t FNavigationCount = 0;
   bool FCrashReported = false;
   bool FNavigated = false;
+  bool FPrestarted = false;
+  bool FReadyHeld = false;
+  TBrowserOptions FPrestartOptions;
   std::vector<std::string> FPatterns;
   TResourceRequestedProc FResourceProc;
 };

@@ -19,7 +19,9 @@ namespace {
 // out what the browser and the program told each other.
 void Trace(const char* direction, const std::string& frame) {
   static const bool on = g_strcmp0(g_getenv("HALLBOARD_DEVTOOLS_TRACE"), "1") == 0;
-  if (on) std::fprintf(stderr, "%s %.400s\n", direction, frame.c_str());
+  if (on)
+    std::fprintf(stderr, "%8.3f %s %.400s\n", g_get_monotonic_time() / 1e6, direction,
+                 frame.c_str());
 }
 } // namespace
 

@@ -16,6 +16,7 @@
 #include "CairoCanvas.h"
 #include "ChromiumBrowser.h"
 #include "CurlHttpClient.h"
+#include "Exception.h"
 #include "GLibLoop.h"
 #include "GtkHost.h"
 #include "KeepAwake.h"
@@ -148,6 +149,8 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
         }
         if (!hooks) return reply("unknown command");
         if (command == "state") return reply(StateJson(*form, host, browser));
+        // An exception escaping a callback: the logger's report and dialog, seen from outside.
+        if (command == "throw") throw Exception("测试用的异常");
         if (command == "crash") {
           browser.CrashRenderer();
           return reply("ok");
@@ -166,6 +169,7 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   unsigned sigTerm = g_unix_signal_add(SIGTERM, closeOnSignal, form.get());
   unsigned sigInt = g_unix_signal_add(SIGINT, closeOnSignal, form.get());
 
+  browser.Prestart(form->BrowserOptions());
   host.Show();
   SetKeepAwake(true);
   Guarded([&] { form->FirstShow(); });
