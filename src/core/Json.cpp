@@ -78,8 +78,8 @@ bool NumberTextNonZero(std::string_view text, bool& nonZero) {
 }
 
 void AppendEscape(std::string& out, uint32_t unit) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(unit));
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(unit & 0xFFFF));
   out += buf;
 }
 

@@ -176,7 +176,10 @@ std::string ReduceEntryUrl(const std::string& url) {
     portNumber = portNumber * 10 + (c - '0');
     if (portNumber > 65535) throw bad("端口超出范围");
   }
-  std::string server = scheme + "://" + std::string(host);
+  // Built by appending: gcc 12's -O3 flags a false overlap in operator+ chains here.
+  std::string server;
+  server.reserve(scheme.size() + 3 + host.size() + 6);
+  server.append(scheme).append("://").append(host);
   const bool defaultPort =
       (scheme == "https" && portNumber == 443) || (scheme == "http" && portNumber == 80);
   if (portNumber > 0 && !defaultPort) server.append(":").append(std::to_string(portNumber));
