@@ -13,3 +13,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Only system DLLs beside the program: link the C and C++ runtimes and winpthread statically.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# zlib too: the import library would make the program need zlib1.dll beside it.
+set(ZLIB_USE_STATIC_LIBS ON)
