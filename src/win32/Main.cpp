@@ -26,6 +26,7 @@
 #include "settings/Settings.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/ExceptionLogger.h"
+#include "shell/GatewayCache.h"
 
 using namespace hb;
 using namespace hb::win;
@@ -82,6 +83,8 @@ void RunDisplay(ISystem& system) {
   TWebView2Browser* b = browser.get();
   window.Events.ClientResized = [b] { b->FitToParent(); };
   window.Run();
+  // Fetch threads still running must not reach the queue or the form once they are gone.
+  StopGatewayCache();
   window.Events = {};
   form.reset();
   browser.reset();
