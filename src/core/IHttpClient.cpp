@@ -1,5 +1,4 @@
-// THttpResponse::Header, declared with the HTTP port; each platform's services define it beside
-// their client.
+// Answer headers are looked up the way HTTP compares names: without regard to ASCII case.
 #include <algorithm>
 #include <cctype>
 
