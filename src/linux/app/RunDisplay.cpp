@@ -25,6 +25,7 @@
 #include "display/uHallBoardMain.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/ExceptionLogger.h"
+#include "shell/GatewayCache.h"
 
 namespace hb::lin {
 namespace {
@@ -174,6 +175,8 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   SetKeepAwake(true);
   Guarded([&] { form->FirstShow(); });
   g_main_loop_run(loop);
+  // Fetch threads still running must not reach the queue (on this stack) once it is gone.
+  StopGatewayCache();
 
   // The form's destructor marks it closing, releases keep-awake and lets go of the browser's
   // events; the browser process is ended after it.

@@ -1,8 +1,9 @@
-#include "UiGuard.h"
+#include "shell/UiGuard.h"
 
 #include <cstdio>
 
-namespace hb::lin {
+namespace hb {
+
 namespace {
 TUiExceptionHandler& Handler() {
   static TUiExceptionHandler h;
@@ -14,12 +15,10 @@ bool& Reporting() {
 }
 } // namespace
 
-void SetUiExceptionHandler(TUiExceptionHandler handler) {
-  Handler() = std::move(handler);
-}
+void SetUiExceptionHandler(TUiExceptionHandler handler) { Handler() = std::move(handler); }
 
 void ReportUiException(const std::exception& e) noexcept {
-  // The handler shows a modal dialog whose loop runs other callbacks; one that fails meanwhile is
+  // The handler shows a modal dialog whose loop runs other handlers; one that fails meanwhile is
   // only written to stderr instead of stacking dialogs.
   if (Reporting() || !Handler()) {
     std::fprintf(stderr, "hallBoard: %s\n", e.what());
@@ -35,4 +34,4 @@ void ReportUiException(const std::exception& e) noexcept {
   Reporting() = false;
 }
 
-} // namespace hb::lin
+} // namespace hb
