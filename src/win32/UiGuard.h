@@ -10,6 +10,8 @@ using hb::ReportUiException;
 using hb::SetUiExceptionHandler;
 using hb::TUiExceptionHandler;
 
-template <class F> void Guarded(F&& f) noexcept { UiGuarded(std::forward<F>(f)); }
+template <class F> void Guarded(F&& f) noexcept {
+  UiGuarded(std::forward<F>(f));
+}
 
 } // namespace hb::win

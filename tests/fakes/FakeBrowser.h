@@ -24,6 +24,7 @@ class TFakeBrowser : public IBrowser {
   // Switches this browser does not offer (SetSetting answers false).
   std::set<TBrowserSetting> Unsupported;
   int WebViews = 0; // successful creations so far
+  bool ReuseIdentity = false;
 
   void Create(const TBrowserOptions& options) override {
     ++Creates;
@@ -31,7 +32,9 @@ class TFakeBrowser : public IBrowser {
   }
   bool HasWebView() const override { return FWebView; }
   const void* WebViewIdentity() const override {
-    return FWebView ? &FIdentities[static_cast<size_t>(WebViews) % sizeof FIdentities] : nullptr;
+    if (!FWebView) return nullptr;
+    // ReuseIdentity: every web view gets the same address, as a freed and reallocated one may.
+    return &FIdentities[ReuseIdentity ? 0 : static_cast<size_t>(WebViews) % sizeof FIdentities];
   }
   bool SetSetting(TBrowserSetting setting, bool on) override {
     if (!FWebView || Unsupported.count(setting)) return false;

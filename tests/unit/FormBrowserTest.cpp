@@ -232,6 +232,18 @@ TEST_F(TFormFixture, BrowserProcessGoneCreatesTheBrowserAnew) {
   EXPECT_FALSE(Host.Cover);
 }
 
+TEST_F(TFormFixture, NewWebViewAtTheOldAddressGetsTheCacheAgain) {
+  Settings.Gateway = "192.168.1.10";
+  Browser.ReuseIdentity = true;
+  Start();
+  ASSERT_EQ(Browser.Filters.size(), 10u);
+  Browser.FireProcessFailed(pfBrowserProcessExited);
+  Clock.Advance(30000);
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Filters.size(), 10u);
+  EXPECT_TRUE(Browser.ResourceHandler != nullptr);
+}
+
 TEST_F(TFormFixture, BrowserGoneBeforeAnyCloudAddressWaitsForTheResolution) {
   SetAnswer(Failure());
   Start();

@@ -14,6 +14,7 @@
 
 #include "AppIdentity.h"
 #include "FakeBrowser.h"
+#include "FakeHttpClient.h"
 #include "FakeSystem.h"
 #include "FakeTimer.h"
 #include "FakeUiQueue.h"
@@ -137,7 +138,14 @@ struct TFormFixture : ::testing::Test {
   }
 
   TFormPorts Ports() {
-    TFormPorts p{Host, Browser, Queue, Clock.Factory(), nullptr, Sys};
+    // The cache's fetches, if any test fires a resource, fail as "no connection".
+    TFormPorts p{
+        Host,
+        Browser,
+        Queue,
+        Clock.Factory(),
+        [] { return std::unique_ptr<IHttpClient>(std::make_unique<test::TFakeHttpClient>()); },
+        Sys};
     p.Settings = &Settings;
     p.Resolve = [this](const TResolveInputs&) {
       ++Resolves;

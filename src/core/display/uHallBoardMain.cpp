@@ -81,6 +81,8 @@ THallBoardForm::~THallBoardForm() {
   FBrowser.OnNavigationCompleted = nullptr;
   FBrowser.OnWebMessage = nullptr;
   FBrowser.OnProcessFailed = nullptr;
+  // The web view goes with the window; its identity may be reused by a later one.
+  ForgetHookedWebView(FHookedWebView);
   FMenu.reset();
   FRetryTimer.reset();
   FUpdateTimer.reset();
@@ -250,6 +252,8 @@ void THallBoardForm::RecreateBrowser() {
   FBrowserReady = false;
   // The cache belongs to a web view; the new one gets it on its first navigation.
   FCacheHooked = false;
+  ForgetHookedWebView(FHookedWebView);
+  FHookedWebView = nullptr;
   FBrowser.Create(FBrowserOptions);
 }
 
@@ -342,6 +346,7 @@ void THallBoardForm::NavigateMap() {
     InstallGatewayCache(FBrowser, FServerUrl, GatewayBase(FGateway, FGatewayPort),
                         TGatewayCachePorts{&FPorts.Queue, FPorts.NewHttp, &FPorts.System});
     FCacheHooked = true;
+    FHookedWebView = FBrowser.WebViewIdentity();
   }
   FRetryTimer->SetEnabled(false);
   FRetryVisible = false;

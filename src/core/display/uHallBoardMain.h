@@ -180,6 +180,7 @@ class THallBoardForm {
   int32_t FCurrentMap = -1;
   bool FBrowserReady = false;
   bool FCacheHooked = false;
+  const void* FHookedWebView = nullptr; // the web view the cache was installed on
   bool FResolving = false;
   bool FClosing = false;
   bool FRetryVisible = false;

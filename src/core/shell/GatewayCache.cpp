@@ -9,6 +9,7 @@
 // ignores it, one that lives on would otherwise stall the request for good.
 #include "shell/GatewayCache.h"
 
+#include <algorithm>
 #include <mutex>
 #include <shared_mutex>
 #include <thread>
@@ -311,6 +312,12 @@ void InstallGatewayCache(IBrowser& browser, const std::string& server,
   } catch (...) {
     // Without the cache the page loads from the cloud as before.
   }
+}
+
+void ForgetHookedWebView(const void* webView) {
+  if (!webView) return;
+  std::vector<const void*>& hooked = HookedWebViews();
+  hooked.erase(std::remove(hooked.begin(), hooked.end(), webView), hooked.end());
 }
 
 } // namespace hb

@@ -79,6 +79,9 @@ class TGatewayCacheHandler {
 // once per web view. Does nothing without a web view or with an empty address. Never throws.
 void InstallGatewayCache(IBrowser& browser, const std::string& server,
                          const std::string& gatewayBase, const TGatewayCachePorts& ports);
+// A web view that is gone (its browser process ended) leaves the hooked list, so that a new web
+// view which happens to get the same identity is hooked again.
+void ForgetHookedWebView(const void* webView);
 
 // Fetch threads started and not yet finished (for tests and orderly shutdown checks).
 int GatewayFetchesInFlight();

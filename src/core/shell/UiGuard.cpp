@@ -15,7 +15,9 @@ bool& Reporting() {
 }
 } // namespace
 
-void SetUiExceptionHandler(TUiExceptionHandler handler) { Handler() = std::move(handler); }
+void SetUiExceptionHandler(TUiExceptionHandler handler) {
+  Handler() = std::move(handler);
+}
 
 void ReportUiException(const std::exception& e) noexcept {
   // The handler shows a modal dialog whose loop runs other handlers; one that fails meanwhile is
