@@ -24,7 +24,7 @@ inline void ReplaceAll(std::string& s, const std::string& from, const std::strin
 
 using TEdit = std::function<void(std::string&)>;
 
-struct TPackageSpec {
+struct TPackagePlan {
   std::vector<std::pair<std::string, std::string>> Files = {
       {"hallBoard.exe", std::string(70000, 'x') + "MZ program"},
       {"manifest.json", R"({"component":"HallBoard","version":"1.0.2","version_code":3})"},
@@ -51,40 +51,40 @@ inline void Apply(const TEdit& edit, std::string& s) {
   if (edit) edit(s);
 }
 
-inline void BuildPackage(const std::string& path, const TPackageSpec& spec) {
+inline void BuildPackage(const std::string& path, const TPackagePlan& plan) {
   std::string list = "{\"files\":{";
   int listed = 0;
-  for (auto& [name, content] : spec.Files) {
+  for (auto& [name, content] : plan.Files) {
     bool skip = false;
-    for (auto& u : spec.Unlisted) skip |= u == name;
+    for (auto& u : plan.Unlisted) skip |= u == name;
     if (skip) continue;
     list += std::string(listed ? "," : "") + "\"" + name + "\":{\"sha256\":\"" +
             Sha256Hex(content) + "\",\"size\":" + std::to_string(content.size()) + "}";
     ++listed;
   }
   list += "}}";
-  Apply(spec.EditFileList, list);
+  Apply(plan.EditFileList, list);
 
   std::string manifest =
-      "{\"format\":\"qvtk-component-package-1\",\"component\":\"" + spec.Component +
-      "\",\"version_code\":" + std::to_string(spec.VersionCode) + ",\"files_sha256\":\"" +
+      "{\"format\":\"qvtk-component-package-1\",\"component\":\"" + plan.Component +
+      "\",\"version_code\":" + std::to_string(plan.VersionCode) + ",\"files_sha256\":\"" +
       Sha256Hex(list) + "\",\"files\":" + std::to_string(listed) + ",\"version\":\"" +
-      spec.Version + "\"}";
-  Apply(spec.EditManifest, manifest);
+      plan.Version + "\"}";
+  Apply(plan.EditManifest, manifest);
   auto signer = TTestSigner::FromPem(HB_TEST_DATA "/signature/dev-release-key.pem");
   std::vector<uint8_t> sig = signer->Sign(Bytes(manifest));
-  Apply(spec.EditManifestAfterSigning, manifest);
-  std::string signature = "{\"alg\":\"ed25519\",\"key\":\"" + spec.KeyId + "\",\"sig\":\"" +
+  Apply(plan.EditManifestAfterSigning, manifest);
+  std::string signature = "{\"alg\":\"ed25519\",\"key\":\"" + plan.KeyId + "\",\"sig\":\"" +
                           EncodeBase64(std::string(sig.begin(), sig.end())) + "\"}";
-  Apply(spec.EditSignature, signature);
+  Apply(plan.EditSignature, signature);
 
   TZipWriter zip(path);
-  for (auto& folder : spec.Folders) zip.AddFolder(folder);
-  for (auto& [name, content] : spec.Files) zip.AddFile(name, content, spec.Options);
-  if (spec.WithSignatureFiles) {
-    zip.AddFile(spec.ManifestName, manifest, spec.Options);
-    zip.AddFile(spec.FileListName, list, spec.Options);
-    zip.AddFile(spec.SignatureName, signature, spec.Options);
+  for (auto& folder : plan.Folders) zip.AddFolder(folder);
+  for (auto& [name, content] : plan.Files) zip.AddFile(name, content, plan.Options);
+  if (plan.WithSignatureFiles) {
+    zip.AddFile(plan.ManifestName, manifest, plan.Options);
+    zip.AddFile(plan.FileListName, list, plan.Options);
+    zip.AddFile(plan.SignatureName, signature, plan.Options);
   }
   zip.Finish();
 }

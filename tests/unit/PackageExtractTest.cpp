@@ -23,14 +23,14 @@ class PackageExtract : public test::TSignatureTest {
 };
 
 TEST_F(PackageExtract, EveryEntryLandsInTheStagingFolder) {
-  test::TPackageSpec spec;
-  spec.Folders = {"web/", "logs/empty/"};
-  spec.Files.emplace_back("web/图片/座位.png", std::string(300000, '\x89'));
-  spec.Files.emplace_back("empty.txt", "");
-  test::BuildPackage(FTmp / "p.zip", spec);
+  test::TPackagePlan plan;
+  plan.Folders = {"web/", "logs/empty/"};
+  plan.Files.emplace_back("web/图片/座位.png", std::string(300000, '\x89'));
+  plan.Files.emplace_back("empty.txt", "");
+  test::BuildPackage(FTmp / "p.zip", plan);
   std::string stage = FTmp / "stage";
   ASSERT_EQ(ExtractUpdatePackage(FTmp / "p.zip", stage), "");
-  for (auto& [name, content] : spec.Files) EXPECT_EQ(test::ReadAll(stage + "/" + name), content);
+  for (auto& [name, content] : plan.Files) EXPECT_EQ(test::ReadAll(stage + "/" + name), content);
   EXPECT_TRUE(fs::is_directory(stage + "/logs/empty"));
   EXPECT_TRUE(fs::exists(stage + "/update-manifest.sig"));
   EXPECT_EQ(Tree().size(), 13u); // stage, 7 files, 5 folders (web, web/图片, logs, logs/empty)

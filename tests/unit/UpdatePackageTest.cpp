@@ -7,7 +7,7 @@ namespace hb {
 namespace {
 
 using test::ReplaceAll;
-using test::TPackageSpec;
+using test::TPackagePlan;
 
 // Folds ASCII and the one non-ASCII pair the tests use, the way the platforms fold every alphabet.
 class TFoldingSystem : public test::TFakeSystem {
@@ -24,9 +24,9 @@ class UpdatePackage : public ::testing::Test {
   void SetUp() override { InstallPlatform(&FSystem, &FHasher); }
   void TearDown() override { InstallPlatform(nullptr, nullptr); }
 
-  std::string Verify(const TPackageSpec& spec, std::string* keyIdOut = nullptr) {
+  std::string Verify(const TPackagePlan& plan, std::string* keyIdOut = nullptr) {
     std::string path = FTmp / "package.zip";
-    test::BuildPackage(path, spec);
+    test::BuildPackage(path, plan);
     return VerifyPath(path, keyIdOut);
   }
   std::string VerifyPath(const std::string& path, std::string* keyIdOut = nullptr) {
@@ -42,31 +42,31 @@ class UpdatePackage : public ::testing::Test {
   test::TTempFolder FTmp;
 };
 
-using TMutation = std::function<void(TPackageSpec&)>;
+using TMutation = std::function<void(TPackagePlan&)>;
 
 TMutation AddFile(const std::string& name, const std::string& content = "data") {
-  return [=](TPackageSpec& s) { s.Files.emplace_back(name, content); };
+  return [=](TPackagePlan& s) { s.Files.emplace_back(name, content); };
 }
 TMutation EditList(const std::string& from, const std::string& to) {
   return
-      [=](TPackageSpec& s) { s.EditFileList = [=](std::string& t) { ReplaceAll(t, from, to); }; };
+      [=](TPackagePlan& s) { s.EditFileList = [=](std::string& t) { ReplaceAll(t, from, to); }; };
 }
 TMutation EditManifest(const std::string& from, const std::string& to) {
   return
-      [=](TPackageSpec& s) { s.EditManifest = [=](std::string& t) { ReplaceAll(t, from, to); }; };
+      [=](TPackagePlan& s) { s.EditManifest = [=](std::string& t) { ReplaceAll(t, from, to); }; };
 }
 TMutation EditSignature(const std::string& from, const std::string& to) {
   return
-      [=](TPackageSpec& s) { s.EditSignature = [=](std::string& t) { ReplaceAll(t, from, to); }; };
+      [=](TPackagePlan& s) { s.EditSignature = [=](std::string& t) { ReplaceAll(t, from, to); }; };
 }
 TMutation Both(TMutation a, TMutation b) {
-  return [=](TPackageSpec& s) {
+  return [=](TPackagePlan& s) {
     a(s);
     b(s);
   };
 }
 TMutation SetFile(const std::string& name, const std::string& content) {
-  return [=](TPackageSpec& s) {
+  return [=](TPackagePlan& s) {
     for (auto& f : s.Files)
       if (f.first == name) f.second = content;
   };
@@ -86,17 +86,17 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
   } cases[] = {
       {"valid", nullptr, ""},
       {"folder entries are skipped",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.Folders = {"web/", "empty/"};
        },
        ""},
       {"stored entries with descriptors",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.Options = {false, true, false};
        },
        ""},
       {"zip64 records",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.Options = {true, false, true};
        },
        ""},
@@ -114,17 +114,17 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
       {"case duplicate", AddFile("HALLBOARD.EXE"),
        "更新包有重复（或大小写重复）的文件：HALLBOARD.EXE", ""},
       {"non-ASCII case duplicate",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.Files.emplace_back("\xC3\xA4.txt", "1");
          s.Files.emplace_back("\xC3\x84.txt", "2");
        },
        "更新包有重复（或大小写重复）的文件：\xC3\x84.txt", ""},
-      {"no signature files", [](TPackageSpec& s) { s.WithSignatureFiles = false; }, kNoSignature,
+      {"no signature files", [](TPackagePlan& s) { s.WithSignatureFiles = false; }, kNoSignature,
        ""},
       {"signature file missing",
-       [](TPackageSpec& s) { s.SignatureName = "update-manifest.sig.bak"; }, kNoSignature, ""},
+       [](TPackagePlan& s) { s.SignatureName = "update-manifest.sig.bak"; }, kNoSignature, ""},
       {"signature files in other case",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.ManifestName = "Update-Manifest.json";
          s.SignatureName = "UPDATE-MANIFEST.SIG";
          s.FileListName = "update-FILES.json";
@@ -132,7 +132,7 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
        ""},
       {"signature not JSON", EditSignature("{", "<"), "签名格式不对", ""},
       {"signature not an object",
-       [](TPackageSpec& s) { s.EditSignature = [](std::string& t) { t = "[" + t + "]"; }; },
+       [](TPackagePlan& s) { s.EditSignature = [](std::string& t) { t = "[" + t + "]"; }; },
        "签名格式不对", ""},
       {"alg in capitals", EditSignature("\"ed25519\"", "\"ED25519\""), "签名格式不对", ""},
       {"sig not base64", EditSignature("\"sig\":\"", "\"sig\":\"*"), "签名格式不对"},
@@ -140,7 +140,7 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
       {"unknown key", EditSignature("4c4c6d37f8a1da95", "ABCDEF0123456789"),
        "更新包不是用认可的私钥签名的（公钥编号 abcdef0123456789 未登记）", "abcdef0123456789"},
       {"sig of 63 bytes",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.EditSignature = [](std::string& t) {
            size_t at = t.find("\"sig\":\"") + 7;
            t.replace(at, t.find('"', at) - at, EncodeBase64(std::string(63, 'A')));
@@ -148,28 +148,28 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
        },
        "签名核对不通过，包可能被改动过"},
       {"manifest changed after signing",
-       [](TPackageSpec& s) { s.EditManifestAfterSigning = [](std::string& t) { t += " "; }; },
+       [](TPackagePlan& s) { s.EditManifestAfterSigning = [](std::string& t) { t += " "; }; },
        "签名核对不通过，包可能被改动过"},
       {"manifest not an object",
-       [](TPackageSpec& s) { s.EditManifest = [](std::string& t) { t = "[" + t + "]"; }; },
+       [](TPackagePlan& s) { s.EditManifest = [](std::string& t) { t = "[" + t + "]"; }; },
        "签名清单格式不对"},
       {"format in capitals", EditManifest("qvtk-component-package-1", "QVTK-COMPONENT-PACKAGE-1"),
        "不是组件更新包的签名清单"},
-      {"component of another program", [](TPackageSpec& s) { s.Component = "SeatClient"; },
+      {"component of another program", [](TPackagePlan& s) { s.Component = "SeatClient"; },
        "签名清单的组件（SeatClient）与云端下发不一致"},
       {"component in other case",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.Component = "hallboard";
          s.Files[1].second = R"({"component":"HALLBOARD","version":"1.0.2","version_code":3})";
        },
        ""},
-      {"version code differs", [](TPackageSpec& s) { s.VersionCode = 4; },
+      {"version code differs", [](TPackagePlan& s) { s.VersionCode = 4; },
        "签名清单的版本代码与云端下发不一致"},
       {"version code as text", EditManifest("\"version_code\":3", "\"version_code\":\"3\""), ""},
       {"file list digest wrong", EditManifest("\"files_sha256\":\"", "\"files_sha256\":\"0"),
        "文件清单与签名不符"},
       {"file list digest in capitals",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.EditManifest = [](std::string& t) {
            size_t at = t.find("files_sha256\":\"") + 15;
            for (size_t i = at; i < at + 64; ++i) t[i] = static_cast<char>(std::toupper(t[i]));
@@ -177,14 +177,14 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
        },
        ""},
       {"file list not an object",
-       [](TPackageSpec& s) { s.EditFileList = [](std::string& t) { t = "[" + t + "]"; }; },
+       [](TPackagePlan& s) { s.EditFileList = [](std::string& t) { t = "[" + t + "]"; }; },
        "文件清单格式不对"},
       {"file list not JSON",
-       [](TPackageSpec& s) { s.EditFileList = [](std::string& t) { t += "}"; }; },
+       [](TPackagePlan& s) { s.EditFileList = [](std::string& t) { t += "}"; }; },
        "文件清单格式不对"},
       {"one entry short", EditManifest("\"files\":3", "\"files\":4"), "文件清单条目数不对"},
       {"files not an object",
-       [](TPackageSpec& s) { s.EditFileList = [](std::string& t) { t = R"({"files":[1,2,3]})"; }; },
+       [](TPackagePlan& s) { s.EditFileList = [](std::string& t) { t = R"({"files":[1,2,3]})"; }; },
        "文件清单条目数不对"},
       {"lists a signature file",
        Both(EditList("\"hallBoard.exe\"", "\"update-manifest.sig\":{},\"hallBoard.exe\""),
@@ -202,31 +202,31 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
        "文件大小与清单不符：hallBoard.exe"},
       {"size missing", EditList(",\"size\":70010", ""), "文件大小与清单不符：hallBoard.exe"},
       {"content changed, size kept",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.EditFileList = [&s](std::string& t) {
            ReplaceAll(t, Sha256Hex(s.Files[2].second), Sha256Hex("<html>坏的</html>?"));
          };
        },
        "文件内容与清单不符：web/index.html"},
       {"unlisted file, count as if listed",
-       Both([](TPackageSpec& s) { s.Unlisted = {"web/index.html"}; },
+       Both([](TPackagePlan& s) { s.Unlisted = {"web/index.html"}; },
             EditManifest("\"files\":2", "\"files\":3")),
        "文件清单条目数不对"},
-      {"unlisted file, count right", [](TPackageSpec& s) { s.Unlisted = {"web/index.html"}; },
+      {"unlisted file, count right", [](TPackagePlan& s) { s.Unlisted = {"web/index.html"}; },
        "包里有清单外的文件：web/index.html"},
-      {"no manifest.json", [](TPackageSpec& s) { s.Files.erase(s.Files.begin() + 1); },
+      {"no manifest.json", [](TPackagePlan& s) { s.Files.erase(s.Files.begin() + 1); },
        "更新包缺少 manifest.json"},
       {"manifest.json without version",
        SetFile("manifest.json", R"({"component":"HallBoard","version_code":3})"),
        kManifestMismatch},
       {"neither has a version",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.Files[1].second = R"({"component":"HallBoard","version_code":3})";
          s.EditManifest = [](std::string& t) { ReplaceAll(t, ",\"version\":\"1.0.2\"", ""); };
        },
        kManifestMismatch},
       {"manifest.json version in other case",
-       [](TPackageSpec& s) {
+       [](TPackagePlan& s) {
          s.Version = "1.0.2-RC";
          s.Files[1].second = R"({"component":"HallBoard","version":"1.0.2-rc","version_code":3})";
        },
@@ -241,10 +241,10 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
        kManifestMismatch},
   };
   for (auto& c : cases) {
-    TPackageSpec spec;
-    if (c.Mutate) c.Mutate(spec);
+    TPackagePlan plan;
+    if (c.Mutate) c.Mutate(plan);
     std::string keyId;
-    EXPECT_EQ(Verify(spec, &keyId), c.Message) << c.Case;
+    EXPECT_EQ(Verify(plan, &keyId), c.Message) << c.Case;
     EXPECT_EQ(keyId, c.KeyId) << c.Case;
   }
 }
@@ -260,12 +260,12 @@ TEST_F(UpdatePackage, MissingOrUnreadablePackage) {
 // The signed manifest may be 65536 bytes and its signature 4096; one byte more is refused.
 TEST_F(UpdatePackage, SignatureFileSizeLimits) {
   auto padManifest = [](size_t total) {
-    return [total](TPackageSpec& s) {
+    return [total](TPackagePlan& s) {
       s.EditManifest = [total](std::string& t) { t.append(total - t.size(), ' '); };
     };
   };
   auto padSignature = [](size_t total) {
-    return [total](TPackageSpec& s) {
+    return [total](TPackagePlan& s) {
       s.EditSignature = [total](std::string& t) { t.append(total - t.size(), '\n'); };
     };
   };
@@ -279,23 +279,23 @@ TEST_F(UpdatePackage, SignatureFileSizeLimits) {
       {padSignature(4097), "签名文件过大"},
   };
   for (auto& c : cases) {
-    TPackageSpec spec;
-    c.Mutate(spec);
-    EXPECT_EQ(Verify(spec), c.Message);
+    TPackagePlan plan;
+    c.Mutate(plan);
+    EXPECT_EQ(Verify(plan), c.Message);
   }
 }
 
 // A deflate entry whose directory claims 100 bytes, as does the list, but that inflates to 8 MiB:
 // hashing stops at the listed size instead of inflating it all.
 TEST_F(UpdatePackage, InflationPastTheListedSizeStopsHashing) {
-  TPackageSpec spec;
+  TPackagePlan plan;
   std::string bomb(8 << 20, '\0');
-  spec.Files.emplace_back("bomb.dat", bomb);
-  spec.EditFileList = [&](std::string& t) {
+  plan.Files.emplace_back("bomb.dat", bomb);
+  plan.EditFileList = [&](std::string& t) {
     ReplaceAll(t, "\"size\":" + std::to_string(bomb.size()), "\"size\":100");
   };
   std::string path = FTmp / "bomb.zip";
-  test::BuildPackage(path, spec);
+  test::BuildPackage(path, plan);
   // Patch the directory's uncompressed size of bomb.dat to 100.
   std::string bytes = test::ReadAll(path);
   size_t at = bytes.rfind(std::string("PK\x01\x02", 4), bytes.find("bomb.dat", bytes.size() / 2));
