@@ -11,7 +11,7 @@
 namespace hb::test {
 
 class TFakeUiQueue : public IUiQueue {
-public:
+ public:
   void Post(std::function<void()> proc) override {
     {
       std::lock_guard<std::mutex> lock(FMutex);
@@ -34,6 +34,14 @@ public:
       ++n;
     }
   }
+  // Throws away everything queued without running it, as the window does once it is closing.
+  void DropAll() {
+    std::deque<std::function<void()>> items;
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      items.swap(FItems);
+    }
+  }
   size_t Pending() {
     std::lock_guard<std::mutex> lock(FMutex);
     return FItems.size();
@@ -47,7 +55,7 @@ public:
     return Drain();
   }
 
-private:
+ private:
   std::mutex FMutex;
   std::condition_variable FCond;
   std::deque<std::function<void()>> FItems;

@@ -196,26 +196,8 @@ TEST_F(GatewayCacheLoopback, ManyInFlightEachCompletedOnce) {
   EXPECT_EQ(Pause(), 0u);
 }
 
-// A queue that drops what it holds, as the window does once it is closing.
-class TClosingQueue : public IUiQueue {
- public:
-  void Post(std::function<void()> proc) override {
-    std::lock_guard<std::mutex> lock(FMutex);
-    FItems.push_back(std::move(proc));
-  }
-  void DropAll() {
-    std::vector<std::function<void()>> items;
-    std::lock_guard<std::mutex> lock(FMutex);
-    items.swap(FItems);
-  }
-
- private:
-  std::mutex FMutex;
-  std::vector<std::function<void()>> FItems;
-};
-
 TEST_F(GatewayCacheLoopback, WindowClosingStillCompletesEveryRequest) {
-  TClosingQueue closing;
+  test::TFakeUiQueue closing;
   TGatewayCacheHandler handler(Demo->CloudBase(), Demo->GatewayBase(), Ports(closing));
   std::vector<std::shared_ptr<TFakeResourceRequest>> reqs;
   for (int i = 0; i < 200; ++i) {

@@ -307,28 +307,8 @@ TEST_F(GatewayCacheHandler, PauseBeginningAfterInterceptionSkipsFetch) {
   EXPECT_EQ(Gateway.Clients, 0);
 }
 
-// A queue that drops what it holds, as the window does once it is closing.
-class TClosingQueue : public IUiQueue {
- public:
-  void Post(std::function<void()> proc) override {
-    std::lock_guard<std::mutex> lock(FMutex);
-    FItems.push_back(std::move(proc));
-  }
-  void DropAll() {
-    std::deque<std::function<void()>> items;
-    {
-      std::lock_guard<std::mutex> lock(FMutex);
-      items.swap(FItems);
-    }
-  }
-
- private:
-  std::mutex FMutex;
-  std::deque<std::function<void()>> FItems;
-};
-
 TEST_F(GatewayCacheHandler, DroppedResponseStepStillCompletes) {
-  TClosingQueue closing;
+  test::TFakeUiQueue closing;
   Gateway.Answer = [](const THttpRequest&) { return Answer(200, "x", "image/png"); };
   TGatewayCacheHandler handler(kServer, kGateway, {&closing, Gateway.Factory(), &System});
   std::vector<std::shared_ptr<TFakeResourceRequest>> reqs;

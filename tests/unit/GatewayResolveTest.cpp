@@ -11,6 +11,7 @@
 #include "FakeSystem.h"
 #include "FileUtil.h"
 #include "Platform.h"
+#include "TestFolders.h"
 #include "gateway/GatewayResolve.h"
 #include "shell/DiagnosticLog.h"
 
@@ -19,13 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder per test, unique across runs and processes without any OS call.
-std::string NewTestRoot(const char* prefix) {
-  static int counter = 0;
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  return PathToUtf8(fs::temp_directory_path() / (std::string(prefix) + std::to_string(stamp) + "-" +
-                                                 std::to_string(++counter)));
-}
+using test::NewTestRoot;
 using test::TFakeHttpClient;
 
 TEST(ReduceEntryUrl, KeepsSchemeHostAndANonDefaultPort) {

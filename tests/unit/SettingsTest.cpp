@@ -11,6 +11,7 @@
 #include "FakeSystem.h"
 #include "FileUtil.h"
 #include "Platform.h"
+#include "TestFolders.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
 
@@ -19,18 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Paths compare by their parts, so either separator may join them.
-bool SamePath(const std::string& a, const std::string& b) {
-  return PathFromUtf8(a) == PathFromUtf8(b);
-}
-
-// A fresh folder per test, unique across runs and processes without any OS call.
-std::string NewTestRoot(const char* prefix) {
-  static int counter = 0;
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  return PathToUtf8(fs::temp_directory_path() / (std::string(prefix) + std::to_string(stamp) + "-" +
-                                                 std::to_string(++counter)));
-}
+using test::NewTestRoot;
+using test::SamePath;
 using namespace std::string_literals;
 
 // The three characters of "机位图" in code page 936, and a decoder that knows just them: enough
