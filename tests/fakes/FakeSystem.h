@@ -20,6 +20,8 @@ public:
   uint32_t Pid = 4242;
   bool Awake = false;
   bool LaunchResult = true;
+  // A launched script announces its start at once, as a real one does first thing.
+  bool AnnounceStart = true;
   std::vector<std::string> Launched;
   int GuidCounter = 0;
 
@@ -39,10 +41,7 @@ public:
   std::string LocalAppData() override { return AppData; }
   uint32_t ProcessId() override { return Pid; }
   void KeepAwake(bool on) override { Awake = on; }
-  bool LaunchInstaller(const std::string& scriptPath) override {
-    Launched.push_back(scriptPath);
-    return LaunchResult;
-  }
+  bool LaunchInstaller(const std::string& scriptPath) override;
   // ASCII and Latin-1/Greek/Cyrillic simple folding is enough for the tests that use the fake.
   std::string FileNameKey(const std::string& name) override;
   std::string DecodeGbk(const std::string& bytes) override { return bytes; }

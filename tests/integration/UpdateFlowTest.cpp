@@ -222,8 +222,9 @@ class TTestSystem : public test::TFakeSystem {
  public:
   bool RealLaunch = false;
   bool LaunchInstaller(const std::string& scriptPath) override {
+    if (!RealLaunch) return TFakeSystem::LaunchInstaller(scriptPath);
     Launched.push_back(scriptPath);
-    return RealLaunch ? TLinuxSystem().LaunchInstaller(scriptPath) : LaunchResult;
+    return TLinuxSystem().LaunchInstaller(scriptPath);
   }
 };
 
@@ -235,6 +236,7 @@ class UpdateFlow : public ::testing::Test {
     FRoot = tmpl;
     FSys.Exe = (FRoot / "program").string() + "/";
     FSys.Temp = (FRoot / "temp").string() + "/";
+    FSys.AppData = (FRoot / "appdata").string();
     FStarts = (FRoot / "starts.txt").string();
     Write(fs::path(FSys.Exe) / kProgramFileName, "#!/bin/sh\necho old >> '" + FStarts + "'\n");
     fs::permissions(fs::path(FSys.Exe) / kProgramFileName, fs::perms::owner_all);
