@@ -313,8 +313,7 @@ class UpdateFlow : public ::testing::Test {
     EXPECT_TRUE(TempEntries().empty()) << TempEntries().front();
     EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / ".installed-version-code"));
     EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / "lib"));
-    EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName),
-              StandIn("old", FStarts));
+    EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), StandIn("old", FStarts));
     std::vector<std::string> lines = LogLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), failedLine);
@@ -591,7 +590,8 @@ namespace {
 
 TEST_F(UpdateFlow, FullTemporaryFolderDuringTheBackupLeavesTheProgramAsItWas) {
   // Room for the package and the staging folder, not for a backup of the old lib folder.
-  if (!Mount(FSys.Temp, "384k")) GTEST_SKIP() << "skipped: this machine does not allow a tmpfs mount";
+  if (!Mount(FSys.Temp, "384k"))
+    GTEST_SKIP() << "skipped: this machine does not allow a tmpfs mount";
   Write(fs::path(FSys.Exe) / "lib" / "readme.txt", std::string(512 * 1024, 'o'));
   const std::string oldProgram = Read(fs::path(FSys.Exe) / kProgramFileName);
   Offer(Pack(StandardRelease(FStarts)), 3);
@@ -666,7 +666,8 @@ TEST_F(UpdateFlow, AReleaseThatCannotRunIsRolledBackAndNotRetriedAtOnce) {
     bool started = true;
     EXPECT_EQ(Attempt(started), "");
     EXPECT_FALSE(started);
-    EXPECT_EQ(LogLines().back().rfind("UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，", 0), 0u)
+    EXPECT_EQ(LogLines().back().rfind("UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，", 0),
+              0u)
         << LogLines().back();
   }
   // After the pause it is tried once more, fails the same way, and the next pause is longer.
@@ -677,7 +678,8 @@ TEST_F(UpdateFlow, AReleaseThatCannotRunIsRolledBackAndNotRetriedAtOnce) {
   FSys.UtcMs += 10000;
   bool started = true;
   EXPECT_EQ(Attempt(started), "");
-  EXPECT_EQ(LogLines().back(), "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，120 分钟后再试");
+  EXPECT_EQ(LogLines().back(),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，120 分钟后再试");
   EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), StandIn("old", FStarts));
   ExpectOnlyScriptsLeft();
 }

@@ -193,7 +193,8 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
   void ExpectOnlyTheScriptLeft() {
     std::vector<std::string> left;
     for (auto& e : fs::directory_iterator(FTemp)) left.push_back(e.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{FScript.filename().string()}) << Read(FRoot / "out.txt");
+    EXPECT_EQ(left, std::vector<std::string>{FScript.filename().string()})
+        << Read(FRoot / "out.txt");
   }
 
   std::string Log() { return Read(FLog); }
@@ -234,7 +235,8 @@ TEST_P(InstallerRun, FullDiskDuringTheInstallRollsBackToExactlyTheOldTree) {
   old.erase(".installed-version-code");
   EXPECT_EQ(Tree(FDst), old);
   std::string log = Log();
-  EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos) << log;
+  EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos)
+      << log;
   EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
   ExpectOnlyTheScriptLeft();
 }
@@ -251,7 +253,8 @@ TEST_P(InstallerRun, FullTemporaryFolderDuringTheBackupLeavesTheProgramUntouched
   EXPECT_EQ(Starts(), StartLine("old"));
   EXPECT_EQ(Tree(FDst), old);
   std::string log = Log();
-  EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos) << log;
+  EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos)
+      << log;
   EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
   ExpectOnlyTheScriptLeft();
 }
@@ -267,8 +270,9 @@ TEST_P(InstallerRun, AReleaseWhoseProgramCannotRunIsRolledBack) {
   EXPECT_EQ(Tree(FDst), old);
   std::string log = Log();
   EXPECT_NE(log.find("UPDATE_INSTALLED 已安装版本代码 4"), std::string::npos) << log;
-  EXPECT_NE(log.find("UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：新版本启动后即退出，退出代码 1"),
-            std::string::npos)
+  EXPECT_NE(
+      log.find("UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：新版本启动后即退出，退出代码 1"),
+      std::string::npos)
       << log;
   ExpectOnlyTheScriptLeft();
 }

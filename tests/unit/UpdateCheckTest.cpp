@@ -389,21 +389,26 @@ TEST_F(UpdateCheck, AFailedInstallationIsNotRetriedAtOnce) {
     bool started = true;
     Run(started);
     std::vector<std::string> lines = NewLogLines();
-    if (lines.size() >= 2 && lines[1].rfind("UPDATE_DOWNLOADING ", 0) == 0) return std::string("tried");
+    if (lines.size() >= 2 && lines[1].rfind("UPDATE_DOWNLOADING ", 0) == 0)
+      return std::string("tried");
     EXPECT_EQ(lines.size(), 2u);
     return lines.size() >= 2 ? lines[1] : std::string("?");
   };
   RememberHandoff(3, t0);
-  EXPECT_EQ(checkAt(t0 + 10000, 3), "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，60 分钟后再试");
-  EXPECT_EQ(checkAt(t0 + hour - 1, 3), "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，1 分钟后再试");
+  EXPECT_EQ(checkAt(t0 + 10000, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，60 分钟后再试");
+  EXPECT_EQ(checkAt(t0 + hour - 1, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，1 分钟后再试");
   EXPECT_EQ(checkAt(t0 + 20000, 4), "tried"); // a newer code at once
   EXPECT_EQ(checkAt(t0 + hour, 3), "tried");
   RememberHandoff(3, t0 + hour); // handed over again, and again it did not install
-  EXPECT_EQ(checkAt(t0 + 3 * hour - 1, 3), "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，1 分钟后再试");
+  EXPECT_EQ(checkAt(t0 + 3 * hour - 1, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，1 分钟后再试");
   EXPECT_EQ(checkAt(t0 + 3 * hour, 3), "tried");
   // A clock set back far does not park the code for the years in between: the pause counts
   // from the time the clock now shows.
-  EXPECT_EQ(checkAt(t0 - 400LL * 24 * hour, 3), "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，120 分钟后再试");
+  EXPECT_EQ(checkAt(t0 - 400LL * 24 * hour, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，120 分钟后再试");
   EXPECT_EQ(checkAt(t0 - 400LL * 24 * hour + 2 * hour, 3), "tried");
 
   const int64_t pauses[] = {1, 2, 4, 8, 16, 24, 24};

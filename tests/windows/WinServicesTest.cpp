@@ -229,6 +229,16 @@ TEST(Win32System, InstallerParametersQuoteThePath) {
       L"\"C:\\Users\\O'Brien\\AppData\\Local\\Temp\\HallBoard-install-x.ps1\"");
 }
 
+// Windows PowerShell is started from the system folder itself, never looked up along the path.
+TEST(Win32System, PowerShellComesFromTheSystemFolder) {
+  wchar_t dir[MAX_PATH];
+  UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+  ASSERT_GT(n, 0u);
+  std::wstring want(dir, n);
+  if (want.back() != L'\\') want += L'\\';
+  EXPECT_EQ(WindowsPowerShellPath(), want + L"WindowsPowerShell\\v1.0\\powershell.exe");
+}
+
 // A message-only window of the test thread to carry queued procedures and timers.
 struct TTestWindow {
   HWND Hwnd;

@@ -33,7 +33,8 @@ bool ReadNumber(std::string_view& text, int64_t& value) {
 
 THandoffRecord ReadHandoffRecord() {
   THandoffRecord r;
-  std::optional<std::string> bytes = ReadFileBytes(JoinPath(AppDataFolder(), kHandoffFileName), 256);
+  std::optional<std::string> bytes =
+      ReadFileBytes(JoinPath(AppDataFolder(), kHandoffFileName), 256);
   if (!bytes) return r;
   std::string_view text(*bytes);
   THandoffRecord got;

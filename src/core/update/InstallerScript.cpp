@@ -291,8 +291,8 @@ void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& t
     throw Exception("无法启动更新安装器");
   // A reported start is not yet a running script: a security product or a policy can stop it
   // right after. Only its marker says it runs; the program must not close before that.
-  if (!WaitForStartMarker(marker, startWaitMs == kInstallerStartWaitMs ? gStartWaitMs.load()
-                                                                       : startWaitMs))
+  if (!WaitForStartMarker(marker,
+                          startWaitMs == kInstallerStartWaitMs ? gStartWaitMs.load() : startWaitMs))
     throw Exception("无法启动更新安装器");
 }
 

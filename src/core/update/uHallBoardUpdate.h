@@ -108,7 +108,7 @@ struct TInstallerInputs {
   std::string Backup;
   std::string Package;
   int64_t VersionCode = 0;
-  std::string Started;              // the start marker (InstallerStartedMarker)
+  std::string Started; // the start marker (InstallerStartedMarker)
   int HealthSeconds = kInstallerHealthSeconds;
 };
 
