@@ -13,6 +13,8 @@
 
 namespace hb::win {
 
+class TUiThreadBox;
+
 class TWebView2Browser : public IBrowser {
  public:
   // parent: the window the browser fills; queue: where failures found inside Create are reported
@@ -52,6 +54,7 @@ class TWebView2Browser : public IBrowser {
   TComPtr<wv2::ICoreWebView2Controller> FController;
   TComPtr<wv2::ICoreWebView2> FWebView;
   TComPtr<wv2::ICoreWebView2Settings> FSettings;
+  std::shared_ptr<TUiThreadBox> FUiBox; // what fetch threads let go of, back to this thread
   TResourceRequestedProc FResourceProc;
   bool FResourceHooked = false;
 };

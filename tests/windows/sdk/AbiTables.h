@@ -18,8 +18,8 @@ struct TAbiSlot {
 struct TAbiInterface {
   const char* Name;
   const char* Base;
-  int Added;  // methods the interface adds to its base (ours, counted from the list)
-  int Slots;  // every slot, IUnknown's three included (official: the vtable struct's size)
+  int Added; // methods the interface adds to its base (ours, counted from the list)
+  int Slots; // every slot, IUnknown's three included (official: the vtable struct's size)
 };
 
 struct TAbiIid {

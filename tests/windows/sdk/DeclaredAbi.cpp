@@ -63,7 +63,6 @@ TAbiTables DeclaredAbi() {
           {kIids, std::size(kIids)},
           {SlotOf(static_cast<HRESULT (STDMETHODCALLTYPE IUnknown::*)(REFIID, void**)>(
                &IUnknown::QueryInterface)),
-           SlotOf(&IUnknown::AddRef),
-           SlotOf(&IUnknown::Release)}};
+           SlotOf(&IUnknown::AddRef), SlotOf(&IUnknown::Release)}};
 }
 } // namespace hb::abi

@@ -64,7 +64,8 @@ TEST(WebView2Sdk, EveryInterfaceDeclaresAllItsSlots) {
   }
   // Within each interface the highest slot we declare is its last.
   std::map<std::string, int> highest;
-  for (const TAbiSlot& s : ours.Slots) highest[s.Interface] = std::max(highest[s.Interface], s.Slot);
+  for (const TAbiSlot& s : ours.Slots)
+    highest[s.Interface] = std::max(highest[s.Interface], s.Slot);
   for (const auto& [name, top] : highest) EXPECT_EQ(top + 1, slots[name]) << name;
 }
 
