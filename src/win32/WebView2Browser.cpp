@@ -4,6 +4,7 @@
 
 #include <shlwapi.h>
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -31,37 +32,59 @@ LPWSTR CoCopy(const std::wstring& s) {
 
 using TAlive = std::shared_ptr<TWebView2Browser*>;
 
-// The options the environment is created with: language and extra browser switches.
+std::atomic<TOptionsTrace> OptionsTrace{nullptr};
+
+// The options the environment is created with: language and extra browser switches. The loader
+// is not ours: what it asks of this object can be watched through SetEnvironmentOptionsTrace.
 class TEnvironmentOptions : public TComObject<ICoreWebView2EnvironmentOptions> {
  public:
   TEnvironmentOptions(std::wstring args, std::wstring language)
       : TComObject(IID_ICoreWebView2EnvironmentOptions), FArgs(std::move(args)),
-        FLanguage(std::move(language)) {}
+        FLanguage(std::move(language)), FThread(GetCurrentThreadId()) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    HRESULT hr = TComObject::QueryInterface(riid, out);
+    if (OptionsTrace.load()) {
+      wchar_t iid[40] = L"";
+      StringFromGUID2(riid, iid, 40);
+      Trace(("QueryInterface " + Utf8(iid) + (SUCCEEDED(hr) ? " ok" : " no")).c_str());
+    }
+    return hr;
+  }
   HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR* v) override {
+    Trace("get_AdditionalBrowserArguments");
     return Out(FArgs, v);
   }
   HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR v) override {
+    Trace("put_AdditionalBrowserArguments");
     FArgs = v ? v : L"";
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* v) override { return Out(FLanguage, v); }
+  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* v) override {
+    Trace("get_Language");
+    return Out(FLanguage, v);
+  }
   HRESULT STDMETHODCALLTYPE put_Language(LPCWSTR v) override {
+    Trace("put_Language");
     FLanguage = v ? v : L"";
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_TargetCompatibleBrowserVersion(LPWSTR* v) override {
+    Trace("get_TargetCompatibleBrowserVersion");
     return Out(FVersion, v);
   }
   HRESULT STDMETHODCALLTYPE put_TargetCompatibleBrowserVersion(LPCWSTR v) override {
+    Trace("put_TargetCompatibleBrowserVersion");
     FVersion = v ? v : L"";
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_AllowSingleSignOnUsingOSPrimaryAccount(BOOL* v) override {
+    Trace("get_AllowSingleSignOnUsingOSPrimaryAccount");
     if (!v) return E_POINTER;
     *v = FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_AllowSingleSignOnUsingOSPrimaryAccount(BOOL) override {
+    Trace("put_AllowSingleSignOnUsingOSPrimaryAccount");
     return S_OK;
   }
 
@@ -71,9 +94,17 @@ class TEnvironmentOptions : public TComObject<ICoreWebView2EnvironmentOptions> {
     *v = CoCopy(s);
     return *v ? S_OK : E_OUTOFMEMORY;
   }
+  void Trace(const char* call) const {
+    TOptionsTrace trace = OptionsTrace.load();
+    if (!trace) return;
+    std::string line = call;
+    if (GetCurrentThreadId() != FThread) line += " (from another thread)";
+    trace(line.c_str());
+  }
   std::wstring FArgs, FLanguage;
   // The oldest runtime whose interfaces this program's declarations describe.
   std::wstring FVersion = L"86.0.616.0";
+  DWORD FThread;
 };
 
 class TEnvironmentCompletedHandler
@@ -213,6 +244,10 @@ class TResourceRequestedHandler : public TComObject<ICoreWebView2WebResourceRequ
 };
 
 } // namespace
+
+void SetEnvironmentOptionsTrace(TOptionsTrace trace) {
+  OptionsTrace = trace;
+}
 
 // Every WebView2 object belongs to the user-interface thread: it is called, AddRef'd and
 // Released there only. A request the gateway cache lets go of on a fetch thread (the window
@@ -419,8 +454,19 @@ void TWebView2Browser::Fail(HRESULT hr) {
 void TWebView2Browser::Create(const TBrowserOptions& options) {
   ++FGeneration;
   ReleaseBrowser();
+  FMissingFile.clear();
   if (!FLoader) FLoader = LoadLibraryW(FLoaderPath.c_str());
-  if (!FLoader) return Fail(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+  if (!FLoader) {
+    // The loader's own load error: a file that is not there is named on the cover; anything
+    // else (a damaged or 32-bit copy) keeps its code for whoever reads the log.
+    DWORD error = GetLastError();
+    if (error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == 0) {
+      size_t slash = FLoaderPath.find_last_of(L"\\/");
+      FMissingFile = Utf8(FLoaderPath.substr(slash == std::wstring::npos ? 0 : slash + 1));
+      error = ERROR_MOD_NOT_FOUND;
+    }
+    return Fail(HRESULT_FROM_WIN32(error));
+  }
   auto create = reinterpret_cast<TCreateEnvironmentWithOptions>(
       reinterpret_cast<void*>(GetProcAddress(FLoader, kCreateEnvironmentExport)));
   if (!create) return Fail(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
