@@ -614,6 +614,17 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
   return S_OK;
 }
 
+// Built a second time as EBWebView\x64\EmbeddedBrowserWebView.dll, this is what Microsoft's
+// loader finds when WEBVIEW2_BROWSER_EXECUTABLE_FOLDER points at its folder. The loader calls this
+// entry (its signature is not published; this is the one observed under Wine with the SDK's
+// 1.0.2903.40 loader) with the user data folder, the program's own options object and a
+// completion handler, and passes the outcome on to the program.
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
+    BOOL, int, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+  return CreateCoreWebView2EnvironmentWithOptions(nullptr, userDataFolder, options, handler);
+}
+
 extern "C" {
 
 __declspec(dllexport) void HbFakeConfigure(unsigned flags) {

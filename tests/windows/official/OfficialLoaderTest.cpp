@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -91,6 +92,87 @@ TEST(OfficialLoader, NoRuntimeIsReportedThroughOnCreatedWithTheLoadersCode) {
   for (const std::string& call : gTrace) out << "options " << call << "\n";
   std::printf("official loader: HRESULT %s, %zu calls on the options object\n", hex, gTrace.size());
   for (const std::string& call : gTrace) std::printf("  %s\n", call.c_str());
+}
+
+// Microsoft's loader pointed at the stand-in runtime through its browser-folder override: the
+// adapter's creation, settings, scripts, a navigation, a web message and an intercepted resource
+// all pass through the official loader's entry.
+TEST(OfficialLoader, ThroughTheBrowserFolderOverrideToTheStandInRuntime) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = HostProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"HbOfficialHost2";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowW(L"HbOfficialHost2", L"host", WS_POPUP, 0, 0, 640, 480, nullptr,
+                              nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  TWinUiQueue queue(window);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&queue));
+  std::wstring folder = Wide(TWin32System().ExeFolder());
+  ASSERT_TRUE(SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER",
+                                      (folder + L"runtime").c_str()));
+  std::vector<int32_t> created;
+  std::vector<std::string> messages;
+  TNavCompleted nav;
+  std::string log;
+  {
+    TWebView2Browser browser(window, queue, folder + L"WebView2Loader.dll");
+    browser.OnCreated = [&](int32_t hr) { created.push_back(hr); };
+    browser.OnNavigationCompleted = [&](const TNavCompleted& n) { nav = n; };
+    browser.OnWebMessage = [&](const std::string& json) { messages.push_back(json); };
+    browser.Create({"C:\\data\\hallBoard\\WebView2", "zh-CN", "--autoplay-policy=x"});
+    HMODULE runtime = nullptr;
+    auto fake = [&](const char* name) {
+      return reinterpret_cast<void*>(GetProcAddress(runtime, name));
+    };
+    ULONGLONG end = GetTickCount64() + 120000;
+    while (created.empty() && GetTickCount64() < end) {
+      if (!runtime) runtime = GetModuleHandleW(L"EmbeddedBrowserWebView.dll");
+      if (runtime) reinterpret_cast<void (*)()>(fake("HbFakePump"))();
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      MSG m;
+      while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    }
+    ASSERT_NE(runtime, nullptr) << "the loader did not load the stand-in runtime";
+    ASSERT_EQ(created, std::vector<int32_t>{0});
+    EXPECT_TRUE(browser.SetSetting(TBrowserSetting::bsStatusBar, false));
+    EXPECT_TRUE(browser.SetSetting(TBrowserSetting::bsSwipeNavigation, false));
+    browser.AddScriptOnDocumentCreated("window.__hbHideCursor=true;");
+    browser.Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
+    reinterpret_cast<void (*)()>(fake("HbFakePump"))();
+    reinterpret_cast<void (*)(BOOL, int, int)>(fake("HbFakeNavigation"))(TRUE, 0, 200);
+    reinterpret_cast<void (*)(const char*)>(fake("HbFakeWebMessage"))("\"menu\"");
+    std::shared_ptr<IResourceRequest> held;
+    ASSERT_TRUE(browser.AddResourceFilter("*/assets/*"));
+    ASSERT_TRUE(browser.SetResourceRequestedHandler([&](std::shared_ptr<IResourceRequest> r) {
+      ASSERT_TRUE(r->Defer());
+      held = std::move(r);
+    }));
+    reinterpret_cast<void (*)(const char*)>(fake("HbFakeResourceRequest"))(
+        "https://cloud.test/assets/a.png");
+    ASSERT_TRUE(held);
+    EXPECT_TRUE(held->SetResponse(200, "OK", "Content-Type: image/png", "PNG"));
+    held.reset();
+    auto logText = reinterpret_cast<int (*)(char*, int)>(fake("HbFakeLog"));
+    log.resize(static_cast<size_t>(logText(nullptr, 0)));
+    logText(log.data(), static_cast<int>(log.size()));
+  }
+  SetEnvironmentVariableW(L"WEBVIEW2_BROWSER_EXECUTABLE_FOLDER", nullptr);
+  queue.Shutdown();
+  DestroyWindow(window);
+  EXPECT_TRUE(nav.Success);
+  EXPECT_EQ(nav.HttpStatus, 200);
+  EXPECT_EQ(messages, std::vector<std::string>{"\"menu\""});
+  for (const char* step :
+       {"CreateEnvironment browser=(null) data=C:\\data\\hallBoard\\WebView2 lang=zh-CN",
+        "put_IsStatusBarEnabled=0", "put_IsSwipeNavigationEnabled=0", "AddScript window.",
+        "Navigate https://cloud.test/", "add_WebResourceRequested", "GetDeferral",
+        "CreateResponse 200 OK [Content-Type: image/png] PNG", "put_Response", "Deferral.Complete"})
+    EXPECT_NE(log.find(step), std::string::npos) << step << "\n" << log;
+  for (const char* bad : {"QueryInterface failed", "unexpected call", "called off the UI thread"})
+    EXPECT_EQ(log.find(bad), std::string::npos) << log;
+  std::printf("through Microsoft's loader to the stand-in runtime: %zu runtime calls\n",
+              static_cast<size_t>(std::count(log.begin(), log.end(), '\n')));
 }
 
 } // namespace
