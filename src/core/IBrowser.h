@@ -82,6 +82,9 @@ public:
   // Resource interception for every resource kind; '*' is the wildcard. False on failure.
   virtual bool AddResourceFilter(const std::string& uriPattern) = 0;
   virtual bool SetResourceRequestedHandler(TResourceRequestedProc proc) = 0;
+  // Gives the page the keyboard focus, so its keys work without a click first. A browser that
+  // cannot do this leaves the focus where it is.
+  virtual void MoveFocus() {}
 
   // Events, set by the window before Create.
   std::function<void(int32_t result)> OnCreated;

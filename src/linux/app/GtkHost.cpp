@@ -25,7 +25,10 @@ TMonitor MonitorOf(GdkMonitor* m) {
   gdk_monitor_get_workarea(m, &w);
   out.Bounds = FromGdk(g);
   out.WorkArea = FromGdk(w);
-  out.Dpi = 96 * std::max(1, gdk_monitor_get_scale_factor(m));
+  // GDK gives geometry in logical pixels and cairo draws into them scaled by the monitor's
+  // factor already: our layout stays at 96 whatever GDK_SCALE says, or it would grow twice.
+  out.Dpi = 96;
+  out.Primary = gdk_monitor_is_primary(m) != FALSE;
   return out;
 }
 
@@ -112,7 +115,8 @@ class TGtkPopup : public IPopupWindow {
   static gboolean Draw(GtkWidget* w, cairo_t* cr, gpointer p) {
     auto* self = static_cast<TGtkPopup*>(p);
     Guarded([&] {
-      TCairoCanvas canvas(cr, 96 * gtk_widget_get_scale_factor(w));
+      (void)w;
+      TCairoCanvas canvas(cr, 96); // logical pixels: the scale factor is cairo's already
       self->FClient.Paint(canvas);
     });
     return TRUE;
@@ -210,10 +214,43 @@ TGtkHost::TGtkHost(const std::string& title) {
   g_signal_connect(FCover, "draw", G_CALLBACK(&TGtkHost::CoverDraw), this);
   g_signal_connect(FCover, "button-release-event", G_CALLBACK(&TGtkHost::CoverButton), this);
   g_signal_connect(FCover, "size-allocate", G_CALLBACK(&TGtkHost::CoverAllocate), this);
+
+  // Monitors that come, go or change their size or scale: the form places the window again.
+  // The signals differ in their arguments; swapped, each passes the host first and the rest is
+  // not read.
+  auto changed = G_CALLBACK(&TGtkHost::MonitorsChanged);
+  if (GdkDisplay* d = gdk_display_get_default()) {
+    g_signal_connect_swapped(d, "monitor-added", changed, this);
+    g_signal_connect_swapped(d, "monitor-removed", changed, this);
+    if (GdkScreen* screen = gdk_display_get_default_screen(d)) {
+      g_signal_connect_swapped(screen, "monitors-changed", changed, this);
+      g_signal_connect_swapped(screen, "size-changed", changed, this);
+    }
+  }
+  g_signal_connect_swapped(FMain, "notify::scale-factor", changed, this);
+}
+
+void TGtkHost::MonitorsChanged(TGtkHost* self) {
+  // One change raises several of these signals: they are answered once, after they are all in.
+  if (self->FDisplayIdle) return;
+  self->FDisplayIdle = g_idle_add(
+      +[](gpointer p) -> gboolean {
+        auto* host = static_cast<TGtkHost*>(p);
+        host->FDisplayIdle = 0;
+        if (host->Events.DisplayChanged) Guarded([&] { host->Events.DisplayChanged(); });
+        return G_SOURCE_REMOVE;
+      },
+      self);
 }
 
 TGtkHost::~TGtkHost() {
   if (FKeepOnTop) g_source_remove(FKeepOnTop);
+  if (FDisplayIdle) g_source_remove(FDisplayIdle);
+  if (GdkDisplay* d = gdk_display_get_default()) {
+    g_signal_handlers_disconnect_by_data(d, this);
+    if (GdkScreen* screen = gdk_display_get_default_screen(d))
+      g_signal_handlers_disconnect_by_data(screen, this);
+  }
   if (FCover) gtk_widget_destroy(FCover);
   if (FMain) gtk_widget_destroy(FMain);
 }
@@ -313,7 +350,7 @@ int TGtkHost::Dpi() const {
   GdkMonitor* m = d ? gdk_display_get_monitor_at_point(d, FBounds.Left + FBounds.Width / 2,
                                                        FBounds.Top + FBounds.Height / 2)
                     : nullptr;
-  return m ? 96 * std::max(1, gdk_monitor_get_scale_factor(m)) : 96;
+  return MonitorOf(m).Dpi;
 }
 
 gboolean TGtkHost::CoverDraw(GtkWidget*, cairo_t* cr, gpointer p) {

@@ -48,6 +48,7 @@ class TGtkHost : public IWindowHost {
     std::function<void()> CloseRequested; // Alt+F4 / the window manager's close
     std::function<void()> BringBrowserToFront;
     std::function<void()> Closed; // Close() was asked for: the shell ends its loop
+    std::function<void()> DisplayChanged; // monitors came, went or changed size or scale
   } Events;
 
  private:
@@ -56,6 +57,7 @@ class TGtkHost : public IWindowHost {
   static void CoverAllocate(GtkWidget*, GdkRectangle* a, gpointer self);
   static gboolean MainDelete(GtkWidget*, GdkEvent*, gpointer self);
   static gboolean KeepOnTop(gpointer self);
+  static void MonitorsChanged(TGtkHost* self);
 
   GtkWidget* FMain = nullptr;
   GtkWidget* FCover = nullptr;
@@ -63,6 +65,7 @@ class TGtkHost : public IWindowHost {
   bool FCoverVisible = false;
   bool FShown = false;
   unsigned FKeepOnTop = 0;
+  unsigned FDisplayIdle = 0;
   TSize FCoverSize;
 };
 
