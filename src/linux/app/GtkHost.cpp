@@ -60,7 +60,9 @@ class TGtkPopup : public IPopupWindow {
     gtk_window_set_type_hint(GTK_WINDOW(FWindow), GDK_WINDOW_TYPE_HINT_POPUP_MENU);
     gtk_widget_set_app_paintable(FWindow, TRUE);
     gtk_widget_add_events(FWindow, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
-                                       GDK_BUTTON_RELEASE_MASK | GDK_KEY_PRESS_MASK);
+                                       GDK_BUTTON_RELEASE_MASK | GDK_KEY_PRESS_MASK |
+                                       GDK_SCROLL_MASK);
+    g_signal_connect(FWindow, "scroll-event", G_CALLBACK(&TGtkPopup::Scroll), this);
     g_signal_connect(FWindow, "draw", G_CALLBACK(&TGtkPopup::Draw), this);
     g_signal_connect(FWindow, "motion-notify-event", G_CALLBACK(&TGtkPopup::Motion), this);
     g_signal_connect(FWindow, "button-press-event", G_CALLBACK(&TGtkPopup::Press), this);
@@ -154,6 +156,16 @@ class TGtkPopup : public IPopupWindow {
         [&] { self->FClient.KeyDown(vk ? vk : static_cast<int>(gdk_keyval_to_upper(e->keyval))); });
     return TRUE;
   }
+  static gboolean Scroll(GtkWidget*, GdkEventScroll* e, gpointer p) {
+    auto* self = static_cast<TGtkPopup*>(p);
+    int notches = e->direction == GDK_SCROLL_UP ? 1 : e->direction == GDK_SCROLL_DOWN ? -1 : 0;
+    double dx = 0, dy = 0;
+    if (e->direction == GDK_SCROLL_SMOOTH && gdk_event_get_scroll_deltas(
+                                                 reinterpret_cast<GdkEvent*>(e), &dx, &dy))
+      notches = dy < 0 ? 1 : dy > 0 ? -1 : 0;
+    if (notches != 0) Guarded([&] { self->FClient.MouseWheel(notches); });
+    return TRUE;
+  }
   static gboolean GrabBroken(GtkWidget*, GdkEvent*, gpointer p) {
     auto* self = static_cast<TGtkPopup*>(p);
     if (!self->FGrabbed) return FALSE;
@@ -169,6 +181,15 @@ class TGtkPopup : public IPopupWindow {
 };
 
 } // namespace
+
+void SetKeptAboveCover(GtkWidget* w, bool on) {
+  if (on) {
+    OpenPopups().insert(w);
+    Raise(w);
+  } else {
+    OpenPopups().erase(w);
+  }
+}
 
 int VirtualKeyOf(unsigned keyval) {
   switch (keyval) {
@@ -187,6 +208,12 @@ int VirtualKeyOf(unsigned keyval) {
   case GDK_KEY_Down:
   case GDK_KEY_KP_Down:
     return vkDown;
+  case GDK_KEY_Page_Up:
+  case GDK_KEY_KP_Page_Up:
+    return vkPrior;
+  case GDK_KEY_Page_Down:
+  case GDK_KEY_KP_Page_Down:
+    return vkNext;
   default:
     return 0;
   }

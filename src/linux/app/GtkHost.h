@@ -69,6 +69,10 @@ class TGtkHost : public IWindowHost {
   TSize FCoverSize;
 };
 
+// A window of ours that must lie above the cover while it is shown (the error dialog): the
+// cover's keep-on-top raising raises it after the cover.
+void SetKeptAboveCover(GtkWidget* w, bool on);
+
 // Maps a GDK key value onto the virtual-key numbers the core understands (0 for other keys).
 int VirtualKeyOf(unsigned keyval);
 
