@@ -119,7 +119,8 @@ TSize TGdiCanvas::MeasureText(const std::string& text, const TFont& font, int wr
   HGDIOBJ old = SelectObject(FDc, Font(font));
   if (!FOldFont) FOldFont = old;
   RECT rc{0, 0, wrapWidth > 0 ? wrapWidth : 0, 0};
-  UINT f = DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL : DT_SINGLELINE);
+  UINT f =
+      DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL : DT_SINGLELINE);
   if (w.empty()) {
     // An empty text still has the height of a line.
     TEXTMETRICW tm{};
@@ -135,8 +136,8 @@ void TGdiCanvas::Icon(const std::string& name, const TRect& r) {
   // rather than a blurred enlargement. A missing resource draws nothing.
   constexpr int kLargestImage = 256;
   const int w = std::min(r.Width, kLargestImage), h = std::min(r.Height, kLargestImage);
-  auto* icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), Wide(name).c_str(),
-                                             IMAGE_ICON, w, h, LR_DEFAULTCOLOR));
+  auto* icon = static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), Wide(name).c_str(), IMAGE_ICON, w, h, LR_DEFAULTCOLOR));
   if (!icon) return;
   DrawIconEx(FDc, r.Left + (r.Width - w) / 2, r.Top + (r.Height - h) / 2, icon, w, h, 0, nullptr,
              DI_NORMAL);

@@ -122,8 +122,8 @@ int ShowShellDialogWindow(const std::string& title, const std::string& text,
   HINSTANCE inst = GetModuleHandleW(nullptr);
   RegisterClasses(inst);
   // Laid out at the DPI of the primary monitor, in whose work area the dialog is centred.
-  TGdiCanvas measure(nullptr,
-                     MonitorFromHandle(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)).Dpi);
+  TGdiCanvas measure(
+      nullptr, MonitorFromHandle(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)).Dpi);
   TShellDialog model(title, text, buttons, primaryIndex, dangerIndex, measure);
   const TShellDialogLayout& layout = model.Layout();
 

@@ -19,7 +19,7 @@ class TFakeBrowser : public IBrowser {
   std::vector<std::pair<TBrowserSetting, bool>> Settings; // of the current web view
   std::vector<std::string> Scripts;                       // of the current web view
   std::vector<std::string> Navigations;                   // of every web view
-  int FocusMoves = 0;                                      // MoveFocus calls
+  int FocusMoves = 0;                                     // MoveFocus calls
   std::vector<std::string> Filters;                       // of the current web view
   TResourceRequestedProc ResourceHandler;
   // Switches this browser does not offer (SetSetting answers false).

@@ -85,8 +85,8 @@ inline void CheckCoverLayouts(const TCanvasAt& canvasAt) {
       const TSize client{ScaleToDpi(logical.Width, dpi), ScaleToDpi(logical.Height, dpi)};
       for (const TCoverTexts& t : LongestCoverTexts()) {
         const TCoverLayout l = LayoutCoverFor(client, *c, t.Detail);
-        const std::string at = Where(dpi, t.Name, std::to_string(client.Width) + "x" +
-                                                      std::to_string(client.Height));
+        const std::string at =
+            Where(dpi, t.Name, std::to_string(client.Width) + "x" + std::to_string(client.Height));
         ExpectLineFits(*c, t.Title, CoverTitleFont(), l.Title, at + " title");
         ExpectLineFits(*c, t.Hint, CoverHintFont(), l.Hint, at + " hint");
         const TSize d = c->MeasureText(t.Detail, CoverDetailFont(), l.Detail.Width);
@@ -113,10 +113,14 @@ inline void CheckDialogLayouts(const TCanvasAt& canvasAt) {
     std::string Name, Title, Text;
     std::vector<std::string> Buttons;
   } cases[] = {
-      {"exception", "遇到一点问题", "机位图程序遇到问题，请关闭后重新打开。\r\n错误码 M900-7QX2",
+      {"exception",
+       "遇到一点问题",
+       "机位图程序遇到问题，请关闭后重新打开。\r\n错误码 M900-7QX2",
        {"知道了"}},
       {"long exception message", "遇到一点问题", longMessage, {"知道了"}},
-      {"three buttons", "要退出机位图吗", "退出后这块屏幕不再显示机位图。",
+      {"three buttons",
+       "要退出机位图吗",
+       "退出后这块屏幕不再显示机位图。",
        {"取消", "重新打开", "退出机位图"}},
   };
   for (int dpi : kLayoutDpis) {

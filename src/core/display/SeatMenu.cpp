@@ -225,11 +225,11 @@ void TSeatMenu::Paint(ICanvas& canvas) {
     // A thin bar at the right edge tells how much of the list is in view, and where.
     const int maps = FMapEnd - FMapBegin;
     const int track = ViewHeight();
-    const int thumb = std::max(Scaled(16), static_cast<int>(static_cast<int64_t>(track) *
-                                                            FVisibleRows / maps));
+    const int thumb =
+        std::max(Scaled(16), static_cast<int>(static_cast<int64_t>(track) * FVisibleRows / maps));
     const int range = std::max(maps - FVisibleRows, 1);
-    const int at = static_cast<int>(static_cast<int64_t>(track - thumb) *
-                                    (FFirstVisible - FMapBegin) / range);
+    const int at =
+        static_cast<int>(static_cast<int64_t>(track - thumb) * (FFirstVisible - FMapBegin) / range);
     canvas.RoundRect({w - Scaled(7), ViewTop() + at, Scaled(4), thumb}, Scaled(4), Scaled(4),
                      kMenuLine, kMenuLine);
   }

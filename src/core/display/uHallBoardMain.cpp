@@ -420,7 +420,8 @@ void THallBoardForm::ShowMenu() {
   const TPoint at = FPorts.Host.CursorPos();
   int dpi = FPorts.Host.MonitorNearest(at).Dpi;
   if (dpi <= 0) dpi = kBaseDpi;
-  std::unique_ptr<ICanvas> measure = FPorts.NewMeasureCanvas ? FPorts.NewMeasureCanvas(dpi) : nullptr;
+  std::unique_ptr<ICanvas> measure =
+      FPorts.NewMeasureCanvas ? FPorts.NewMeasureCanvas(dpi) : nullptr;
   TTextMeasure measureText;
   if (measure)
     measureText = [c = measure.get()](const std::string& text, const TFont& font) {

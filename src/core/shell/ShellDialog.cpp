@@ -54,8 +54,7 @@ TShellDialogLayout LayoutShellDialog(const std::string& title, const std::string
   l.Buttons.resize(buttons.size());
   int x = s(kButtonsRightEdge);
   for (size_t i = buttons.size(); i-- > 0;) {
-    int width =
-        std::max(TFlatButton::SizeFor(buttons[i], measure).Width, s(kDialogMinButtonWidth));
+    int width = std::max(TFlatButton::SizeFor(buttons[i], measure).Width, s(kDialogMinButtonWidth));
     x -= width;
     l.Buttons[i] = {x, l.ButtonRowY, width, s(kDialogButtonHeight)};
     x -= s(kDialogButtonGap);

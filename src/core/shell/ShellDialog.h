@@ -46,12 +46,12 @@ TDialogButtonColors DialogButtonColors(int index, int primaryIndex, int dangerIn
 
 // Sizes at 96 DPI in the comments; the layout scales them all to the measuring canvas's DPI.
 struct TShellDialogLayout {
-  TSize Client;  // 460 x (button row + 62)
+  TSize Client;               // 460 x (button row + 62)
   int Corner = kDialogCorner; // the corner ellipse of the region and the outline
-  TRect Region;  // the window region: (0, 0) to (width + 1, height + 1)
-  TRect Icon;    // 28, 28, 32 x 32
-  TRect Title;   // 76, 30, sized to the one-line title
-  TRect Message; // 76, 64, wrapped at 356
+  TRect Region;               // the window region: (0, 0) to (width + 1, height + 1)
+  TRect Icon;                 // 28, 28, 32 x 32
+  TRect Title;                // 76, 30, sized to the one-line title
+  TRect Message;              // 76, 64, wrapped at 356
   int ButtonRowY = 0;
   std::vector<TRect> Buttons; // in caption order (index 0 leftmost)
 };

@@ -160,8 +160,8 @@ class TGtkPopup : public IPopupWindow {
     auto* self = static_cast<TGtkPopup*>(p);
     int notches = e->direction == GDK_SCROLL_UP ? 1 : e->direction == GDK_SCROLL_DOWN ? -1 : 0;
     double dx = 0, dy = 0;
-    if (e->direction == GDK_SCROLL_SMOOTH && gdk_event_get_scroll_deltas(
-                                                 reinterpret_cast<GdkEvent*>(e), &dx, &dy))
+    if (e->direction == GDK_SCROLL_SMOOTH &&
+        gdk_event_get_scroll_deltas(reinterpret_cast<GdkEvent*>(e), &dx, &dy))
       notches = dy < 0 ? 1 : dy > 0 ? -1 : 0;
     if (notches != 0) Guarded([&] { self->FClient.MouseWheel(notches); });
     return TRUE;

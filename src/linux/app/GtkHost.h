@@ -47,7 +47,7 @@ class TGtkHost : public IWindowHost {
     std::function<void()> CoverRightUp;
     std::function<void()> CloseRequested; // Alt+F4 / the window manager's close
     std::function<void()> BringBrowserToFront;
-    std::function<void()> Closed; // Close() was asked for: the shell ends its loop
+    std::function<void()> Closed;         // Close() was asked for: the shell ends its loop
     std::function<void()> DisplayChanged; // monitors came, went or changed size or scale
   } Events;
 
