@@ -4,6 +4,7 @@
 // as the real runtime delivers them later through the message loop.
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -392,9 +393,25 @@ class TWebView : public TComObject<ICoreWebView2> {
   STUB(remove_WindowCloseRequested, EventRegistrationToken)
 };
 
-class TController : public TComObject<ICoreWebView2Controller> {
+class TController : public TComObject<ICoreWebView2Controller2> {
  public:
   TController() : TComObject(IID_ICoreWebView2Controller) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    // The second controller generation comes with the newer runtimes.
+    if (IsEqualGUID(riid, IID_ICoreWebView2Controller2) && !(gFlags & kNoNewerSettings)) {
+      *out = static_cast<ICoreWebView2Controller2*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return TComObject::QueryInterface(riid, out);
+  }
+  STUB(get_DefaultBackgroundColor, COREWEBVIEW2_COLOR*)
+  HRESULT STDMETHODCALLTYPE put_DefaultBackgroundColor(COREWEBVIEW2_COLOR c) override {
+    char argb[16];
+    std::snprintf(argb, sizeof argb, "%02X%02X%02X%02X", c.A, c.R, c.G, c.B);
+    Log(std::string("put_DefaultBackgroundColor ") + argb);
+    return S_OK;
+  }
   STUB(get_IsVisible, BOOL*)
   BOOLPUT(put_IsVisible)
   STUB(get_Bounds, RECT*)
@@ -407,7 +424,10 @@ class TController : public TComObject<ICoreWebView2Controller> {
   STUB(add_ZoomFactorChanged, IUnknown*, EventRegistrationToken*)
   STUB(remove_ZoomFactorChanged, EventRegistrationToken)
   STUB(SetBoundsAndZoomFactor, RECT, double)
-  STUB(MoveFocus, int)
+  HRESULT STDMETHODCALLTYPE MoveFocus(int reason) override {
+    Log("MoveFocus " + std::to_string(reason));
+    return S_OK;
+  }
   STUB(add_MoveFocusRequested, IUnknown*, EventRegistrationToken*)
   STUB(remove_MoveFocusRequested, EventRegistrationToken)
   STUB(add_GotFocus, IUnknown*, EventRegistrationToken*)
