@@ -85,6 +85,9 @@ public:
   // Gives the page the keyboard focus, so its keys work without a click first. A browser that
   // cannot do this leaves the focus where it is.
   virtual void MoveFocus() {}
+  // After a failed creation: the file of the browser's own parts that was not there (the
+  // WebView2 loader beside the program), so the cover can name it; empty for any other cause.
+  virtual std::string MissingFile() const { return {}; }
 
   // Events, set by the window before Create.
   std::function<void(int32_t result)> OnCreated;

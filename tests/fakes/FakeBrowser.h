@@ -24,7 +24,8 @@ class TFakeBrowser : public IBrowser {
   TResourceRequestedProc ResourceHandler;
   // Switches this browser does not offer (SetSetting answers false).
   std::set<TBrowserSetting> Unsupported;
-  int WebViews = 0; // successful creations so far
+  int WebViews = 0;    // successful creations so far
+  std::string Missing; // what MissingFile answers
   bool ReuseIdentity = false;
 
   void Create(const TBrowserOptions& options) override {
@@ -47,6 +48,7 @@ class TFakeBrowser : public IBrowser {
   }
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
   void MoveFocus() override { ++FocusMoves; }
+  std::string MissingFile() const override { return Missing; }
   bool AddResourceFilter(const std::string& uriPattern) override {
     if (!FWebView) return false;
     Filters.push_back(uriPattern);
