@@ -57,6 +57,8 @@ inline std::vector<TCoverTexts> LongestCoverTexts() {
   return {
       {"M103 with its tag", kMissingRuntimeTitle, std::string(kMissingRuntimeAdvice) + "M103-7QX2",
        kHintNoCountdown},
+      {"M103 without the loader", kMissingRuntimeTitle,
+       MissingFileAdvice("WebView2Loader.dll") + "M103-7QX2", kHintNoCountdown},
       {"M103 on Linux", "缺少 Chromium 浏览器",
        "这台电脑需要先安装 Chromium 浏览器（Debian / Ubuntu：sudo apt-get install chromium），"
        "装好后重新打开机位图。错误码 M103-7QX2",
