@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ComPtr.h"
 #include "IBrowser.h"
@@ -26,6 +27,7 @@ class TWebView2Browser : public IBrowser {
   const void* WebViewIdentity() const override { return FWebView.Get(); }
   bool SetSetting(TBrowserSetting setting, bool on) override;
   void AddScriptOnDocumentCreated(const std::string& script) override;
+  void WhenConfigured(std::function<void()> proc) override;
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
@@ -37,10 +39,12 @@ class TWebView2Browser : public IBrowser {
   void EnvironmentCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Environment* env);
   void ControllerCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Controller* controller);
   void ResourceRequested(wv2::ICoreWebView2WebResourceRequestedEventArgs* args);
+  void ScriptAdded(unsigned generation);
 
  private:
   void Fail(HRESULT hr);
   void ReleaseBrowser();
+  void CheckConfigured();
 
   HWND FParent;
   IUiQueue& FQueue;
@@ -54,6 +58,9 @@ class TWebView2Browser : public IBrowser {
   TComPtr<wv2::ICoreWebView2Settings> FSettings;
   TResourceRequestedProc FResourceProc;
   bool FResourceHooked = false;
+  // Document scripts whose addition the runtime has not completed yet, and who waits for them.
+  int FScriptsPending = 0;
+  std::vector<std::function<void()>> FConfiguredWaiters;
 };
 
 // Reads a COM-allocated string and frees it.
