@@ -524,7 +524,7 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     // The start page of the app window is not one of the window's navigations.
     if (!FNavigated) return;
     if (FNav.Active && FNav.LoaderId == loader) return; // a redirect of the same navigation
-    FNav = {true, loader, 0};
+    FNav = {true, loader, 0, false};
     FCrashReported = false;
   } else if (method == "Network.responseReceived") {
     if (FNav.Active && JsonString(p, "requestId") == FNav.LoaderId)
@@ -538,12 +538,13 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     }
     FinishNavigation(false, WebErrorStatusOf(JsonString(p, "errorText")));
   } else if (method == "Page.loadEventFired") {
-    FinishNavigation(true, wsUnknown);
+    if (FNav.Committed) FinishNavigation(true, wsUnknown);
   } else if (method == "Page.frameNavigated") {
     const auto& frame = Member(p, "frame");
     if (JsonString(frame, "parentId").empty()) {
       std::string id = JsonString(frame, "id");
       if (!id.empty()) FMainFrame = id;
+      if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) FNav.Committed = true;
     }
   } else if (method == "Fetch.requestPaused") {
     ResourcePaused(p);

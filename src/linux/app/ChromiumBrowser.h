@@ -58,6 +58,9 @@ class TChromiumBrowser : public IBrowser {
     bool Active = false;
     std::string LoaderId;
     int32_t HttpStatus = 0;
+    // The main frame has committed this navigation's document: only its load event counts. The
+    // start page's own load event may arrive after our navigation has begun.
+    bool Committed = false;
   };
 
   void Restart(const TBrowserOptions& options); // forgets the old browser, starts nothing
