@@ -24,7 +24,8 @@ class TFakeBrowser : public IBrowser {
   TResourceRequestedProc ResourceHandler;
   // Switches this browser does not offer (SetSetting answers false).
   std::set<TBrowserSetting> Unsupported;
-  int WebViews = 0; // successful creations so far
+  int WebViews = 0;    // successful creations so far
+  std::string Missing; // what MissingFile answers
   bool ReuseIdentity = false;
   // The browser confirms its set-up right after the creation event has been handled, as a fast
   // browser would. Off: the test confirms with FireConfigured.
@@ -53,6 +54,7 @@ class TFakeBrowser : public IBrowser {
     if (FWebView) ConfiguredWaiters.push_back(std::move(proc));
   }
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
+  std::string MissingFile() const override { return Missing; }
   bool AddResourceFilter(const std::string& uriPattern) override {
     if (!FWebView) return false;
     Filters.push_back(uriPattern);
