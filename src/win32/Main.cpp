@@ -12,6 +12,7 @@
 
 #include "AppIdentity.h"
 #include "BCryptHasher.h"
+#include "CrashRestart.h"
 #include "GdiCanvas.h"
 #include "MainWindow.h"
 #include "Platform.h"
@@ -56,6 +57,8 @@ void RunDisplay(ISystem& system) {
   TMainWindow window(kAppTitle, wake);
   if (!window.Valid()) return;
   HWND hwnd = window.Handle();
+  // Exceptions caught in WebView2's callbacks are reported from the queue, outside them.
+  SetUiReportQueue(&window.Queue());
   auto browser = std::make_unique<TWebView2Browser>(
       hwnd, window.Queue(), Wide(system.ExeFolder()) + L"WebView2Loader.dll");
   TFormPorts ports{window,
@@ -89,6 +92,7 @@ void RunDisplay(ISystem& system) {
   window.Events = {};
   form.reset();
   browser.reset();
+  SetUiReportQueue(nullptr);
 }
 
 } // namespace
@@ -108,6 +112,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetAppFolder(kAppFolder);
   if (!EnsureSingleInstance(kSingleInstanceId, 0)) return 0;
   WriteLog(StartLine(system.ExeFolder()));
+  // Only the instance that runs the display registers: a second copy that merely woke the first
+  // must not be started again.
+  if (FAILED(RegisterCrashRestart())) WriteLog("无法登记崩溃后自动重启");
   InstallExceptionLogger(kAppFolder, kExceptionCode, kExceptionFriendlyText, ShowShellDialogWindow);
   SetUiExceptionHandler([](const std::exception& e) { HandleException(e); });
 

@@ -114,7 +114,7 @@ class TEnvironmentCompletedHandler
       : TComObject(IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler),
         FAlive(std::move(alive)), FGeneration(generation) {}
   HRESULT STDMETHODCALLTYPE Invoke(HRESULT hr, ICoreWebView2Environment* env) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       if (TWebView2Browser* b = *FAlive) b->EnvironmentCreated(FGeneration, hr, env);
     });
     return S_OK;
@@ -132,7 +132,7 @@ class TControllerCompletedHandler
       : TComObject(IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler),
         FAlive(std::move(alive)), FGeneration(generation) {}
   HRESULT STDMETHODCALLTYPE Invoke(HRESULT hr, ICoreWebView2Controller* controller) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       if (TWebView2Browser* b = *FAlive) b->ControllerCreated(FGeneration, hr, controller);
     });
     return S_OK;
@@ -143,13 +143,24 @@ class TControllerCompletedHandler
   unsigned FGeneration;
 };
 
-// Adding a document script completes later; the program does not depend on the outcome.
+// Adding a document script completes later. The first navigation waits for that completion, so
+// no document is created before the script is in place; the result itself changes nothing.
 class TScriptAddedHandler
     : public TComObject<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> {
  public:
-  TScriptAddedHandler()
-      : TComObject(IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler) {}
-  HRESULT STDMETHODCALLTYPE Invoke(HRESULT, LPCWSTR) override { return S_OK; }
+  TScriptAddedHandler(TAlive alive, unsigned generation)
+      : TComObject(IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler),
+        FAlive(std::move(alive)), FGeneration(generation) {}
+  HRESULT STDMETHODCALLTYPE Invoke(HRESULT, LPCWSTR) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->ScriptAdded(FGeneration);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FGeneration;
 };
 
 class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedEventHandler> {
@@ -158,7 +169,7 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
       : TComObject(IID_ICoreWebView2NavigationCompletedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2NavigationCompletedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
       if (!b || !args || !b->OnNavigationCompleted) return;
       TNavCompleted nav;
@@ -190,7 +201,7 @@ class TWebMessageHandler : public TComObject<ICoreWebView2WebMessageReceivedEven
       : TComObject(IID_ICoreWebView2WebMessageReceivedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2WebMessageReceivedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
       if (!b || !args || !b->OnWebMessage) return;
       LPWSTR json = nullptr;
@@ -212,7 +223,7 @@ class TProcessFailedHandler : public TComObject<ICoreWebView2ProcessFailedEventH
       : TComObject(IID_ICoreWebView2ProcessFailedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2ProcessFailedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
       if (!b || !args || !b->OnProcessFailed) return;
       COREWEBVIEW2_PROCESS_FAILED_KIND kind = 0;
@@ -233,7 +244,7 @@ class TResourceRequestedHandler : public TComObject<ICoreWebView2WebResourceRequ
       : TComObject(IID_ICoreWebView2WebResourceRequestedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2WebResourceRequestedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       if (TWebView2Browser* b = *FAlive) b->ResourceRequested(args);
     });
     return S_OK;
@@ -435,6 +446,8 @@ void TWebView2Browser::ReleaseBrowser() {
   FController.Reset();
   FEnv.Reset();
   FResourceHooked = false;
+  FScriptsPending = 0;
+  FConfiguredWaiters.clear();
 }
 
 void TWebView2Browser::Fail(HRESULT hr) {
@@ -584,8 +597,35 @@ bool TWebView2Browser::SetSetting(TBrowserSetting setting, bool on) {
 void TWebView2Browser::AddScriptOnDocumentCreated(const std::string& script) {
   if (!FWebView) return;
   auto handler = TComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>::Attach(
-      new TScriptAddedHandler());
-  FWebView->AddScriptToExecuteOnDocumentCreated(Wide(script).c_str(), handler.Get());
+      new TScriptAddedHandler(FAlive, FGeneration));
+  // Counted before the call: a runtime may complete it before returning.
+  ++FScriptsPending;
+  if (FAILED(FWebView->AddScriptToExecuteOnDocumentCreated(Wide(script).c_str(), handler.Get())))
+    --FScriptsPending; // refused at once: no completion will come
+}
+
+void TWebView2Browser::ScriptAdded(unsigned generation) {
+  if (generation != FGeneration || FScriptsPending <= 0) return;
+  --FScriptsPending;
+  CheckConfigured();
+}
+
+void TWebView2Browser::WhenConfigured(std::function<void()> proc) {
+  if (!FWebView || !proc) return;
+  FConfiguredWaiters.push_back(std::move(proc));
+  // Every script may have completed already; the waiter still runs later, never in here.
+  std::weak_ptr<TWebView2Browser*> alive = FAlive;
+  FQueue.Post([alive, generation = FGeneration] {
+    auto a = alive.lock();
+    if (a && *a && (*a)->FGeneration == generation) (*a)->CheckConfigured();
+  });
+}
+
+void TWebView2Browser::CheckConfigured() {
+  if (FScriptsPending > 0 || FConfiguredWaiters.empty()) return;
+  auto waiters = std::move(FConfiguredWaiters);
+  FConfiguredWaiters.clear();
+  for (auto& w : waiters) w();
 }
 
 void TWebView2Browser::Navigate(const std::string& url) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ComPtr.h"
 #include "IBrowser.h"
@@ -29,6 +30,7 @@ class TWebView2Browser : public IBrowser {
   const void* WebViewIdentity() const override { return FWebView.Get(); }
   bool SetSetting(TBrowserSetting setting, bool on) override;
   void AddScriptOnDocumentCreated(const std::string& script) override;
+  void WhenConfigured(std::function<void()> proc) override;
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
@@ -44,10 +46,12 @@ class TWebView2Browser : public IBrowser {
   void EnvironmentCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Environment* env);
   void ControllerCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Controller* controller);
   void ResourceRequested(wv2::ICoreWebView2WebResourceRequestedEventArgs* args);
+  void ScriptAdded(unsigned generation);
 
  private:
   void Fail(HRESULT hr);
   void ReleaseBrowser();
+  void CheckConfigured();
 
   HWND FParent;
   IUiQueue& FQueue;
@@ -63,6 +67,9 @@ class TWebView2Browser : public IBrowser {
   TResourceRequestedProc FResourceProc;
   bool FResourceHooked = false;
   std::string FMissingFile; // the loader's file name when LoadLibraryW could not find it
+  // Document scripts whose addition the runtime has not completed yet, and who waits for them.
+  int FScriptsPending = 0;
+  std::vector<std::function<void()>> FConfiguredWaiters;
 };
 
 // For tests that run Microsoft's loader: each call the loader makes on the program's environment

@@ -2,6 +2,7 @@
 // IBrowser for tests: records every call and fires the browser's events when the test says so.
 // Each successful creation starts a new web view with no scripts, filters or handlers.
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -27,6 +28,10 @@ class TFakeBrowser : public IBrowser {
   int WebViews = 0;    // successful creations so far
   std::string Missing; // what MissingFile answers
   bool ReuseIdentity = false;
+  // The browser confirms its set-up right after the creation event has been handled, as a fast
+  // browser would. Off: the test confirms with FireConfigured.
+  bool AutoConfirm = true;
+  std::vector<std::function<void()>> ConfiguredWaiters; // of the current web view
 
   void Create(const TBrowserOptions& options) override {
     ++Creates;
@@ -45,6 +50,9 @@ class TFakeBrowser : public IBrowser {
   }
   void AddScriptOnDocumentCreated(const std::string& script) override {
     if (FWebView) Scripts.push_back(script);
+  }
+  void WhenConfigured(std::function<void()> proc) override {
+    if (FWebView) ConfiguredWaiters.push_back(std::move(proc));
   }
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
   void MoveFocus() override { ++FocusMoves; }
@@ -70,8 +78,17 @@ class TFakeBrowser : public IBrowser {
       Filters.clear();
       ResourceHandler = nullptr;
       OnNavigationCompleted = nullptr;
+      ConfiguredWaiters.clear();
     }
     if (OnCreated) OnCreated(result);
+    if (result >= 0 && AutoConfirm) FireConfigured();
+  }
+  // The browser has answered every set-up request made so far.
+  void FireConfigured() {
+    auto waiters = std::move(ConfiguredWaiters);
+    ConfiguredWaiters.clear();
+    for (auto& w : waiters)
+      if (w) w();
   }
   void FireNavigation(bool success, int32_t webErrorStatus, int32_t httpStatus) {
     TNavCompleted n;
@@ -86,7 +103,10 @@ class TFakeBrowser : public IBrowser {
   }
   // Kind 0 (the browser process exited) takes the web view with it.
   void FireProcessFailed(int32_t kind) {
-    if (kind == pfBrowserProcessExited) FWebView = false;
+    if (kind == pfBrowserProcessExited) {
+      FWebView = false;
+      ConfiguredWaiters.clear();
+    }
     if (OnProcessFailed) OnProcessFailed(kind);
   }
 

@@ -120,6 +120,13 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
     EXPECT_TRUE(b->SetSetting(s, false)) << static_cast<int>(s);
   EXPECT_TRUE(b->SetSetting(TBrowserSetting::bsWebMessages, true));
   b->AddScriptOnDocumentCreated("window.__hbHideCursor=true;");
+  // The window navigates only once the runtime has completed every script's addition.
+  bool configured = false;
+  b->WhenConfigured([&] { configured = true; });
+  PumpMessages();
+  EXPECT_FALSE(configured);
+  FFake->Pump();
+  EXPECT_TRUE(configured);
   b->Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
   FFake->Pump();
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "BCryptHasher.h"
+#include "CrashRestart.h"
 #include "Platform.h"
 #include "SingleInstance.h"
 #include "UiGuard.h"
@@ -396,6 +397,33 @@ TEST(WinTimer, TicksWhileEnabledKeepsPhaseAndStops) {
   ASSERT_TRUE(w.PumpUntil([&] { return !timer; }));
   w.PumpUntil([] { return false; }, 100);
   EXPECT_EQ(ticks, stopped + 1);
+}
+
+// The registration for a restart after a crash or hang: no arguments (the restarted program
+// starts as normal) and no flag that would exclude a case; and the system's own function is found
+// and accepts it.
+struct TRestartCall {
+  int Calls = 0;
+  std::wstring CommandLine;
+  DWORD Flags = 0xFFFFFFFF;
+};
+TRestartCall gRestartCall;
+
+HRESULT WINAPI RecordRestart(PCWSTR commandLine, DWORD flags) {
+  ++gRestartCall.Calls;
+  gRestartCall.CommandLine = commandLine ? commandLine : L"(null)";
+  gRestartCall.Flags = flags;
+  return S_OK;
+}
+
+TEST(CrashRestart, RegistersForEveryKindOfRestartWithoutArguments) {
+  gRestartCall = {};
+  EXPECT_EQ(RegisterCrashRestart(&RecordRestart), S_OK);
+  EXPECT_EQ(gRestartCall.Calls, 1);
+  EXPECT_EQ(gRestartCall.CommandLine, L"");
+  EXPECT_EQ(gRestartCall.Flags, 0u);
+  // The system's own registration, looked up at run time as the program does.
+  EXPECT_EQ(RegisterCrashRestart(), S_OK);
 }
 
 } // namespace

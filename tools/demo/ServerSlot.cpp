@@ -2,7 +2,10 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <cstdio>
+#include <memory>
 
 namespace hb::demo {
 
@@ -40,6 +43,11 @@ bool TServerSlot::StartLocked(int port) {
   server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   server->set_keep_alive_timeout(2);
   server->set_payload_max_length(4 << 20);
+  auto listenFd = std::make_shared<int>(-1);
+  server->set_socket_options([listenFd](socket_t sock) {
+    httplib::default_socket_options(sock);
+    *listenFd = sock;
+  });
   FRoutes(*server);
   int wanted = FPort ? FPort.load() : port;
   int bound = wanted;
@@ -54,6 +62,11 @@ bool TServerSlot::StartLocked(int port) {
                  wanted);
     return false;
   }
+  // The library listens with a backlog of 5. A page that asks for its forty pictures at once (or
+  // a test with two hundred requests) overflows that, and the kernel then drops the handshakes'
+  // last step and retries it seconds apart, doubling each time: on a busy machine a request can
+  // wait a minute before the server even sees it. Listening again on the bound socket raises it.
+  if (*listenFd >= 0) ::listen(*listenFd, SOMAXCONN);
   FPort = bound;
   FStopping = false;
   FServer = std::move(server);

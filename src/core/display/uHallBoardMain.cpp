@@ -68,6 +68,10 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FUpdateTimer->SetInterval(kFirstUpdateIntervalMs);
   FUpdateTimer->SetEnabled(false);
   FUpdateTimer->OnTick = [this] { UpdateTick(); };
+  FNavDeadline = FPorts.NewTimer();
+  FNavDeadline->SetInterval(kNavigationDeadlineMs);
+  FNavDeadline->SetEnabled(false);
+  FNavDeadline->OnTick = [this] { NavigationDeadline(); };
   FCover = FPorts.Host.ClientSize();
   LayoutCover();
   ShowCover(kStartingTitle, kStartingDetail, false);
@@ -86,6 +90,7 @@ THallBoardForm::~THallBoardForm() {
   FMenu.reset();
   FRetryTimer.reset();
   FUpdateTimer.reset();
+  FNavDeadline.reset();
   FAlive.reset();
 }
 
@@ -174,6 +179,16 @@ void THallBoardForm::RetryTick() {
   if (FRetryVisible && FPorts.Host.CoverVisible()) SetHint(CountdownHint(std::max(FRetryLeft, 0)));
   if (FRetryLeft > 0) return;
   FRetryTimer->SetEnabled(false);
+  if (FHung) {
+    // The end of a hung page's episode: a page the browser still calls unresponsive would not
+    // take a new navigation either, so the browser is made anew.
+    FHung = false;
+    if (FPorts.System.TickCount64() - FLastHungTick <= kStillHungMs) {
+      WriteLog("页面一直没有响应，重新创建浏览器");
+      FBrowserLost = true;
+      FBrowserReady = false;
+    }
+  }
   if (!FServerUrl.empty()) {
     NavigateMap();
   } else {
@@ -232,12 +247,57 @@ void THallBoardForm::ConfigureBrowser() {
   HardenBrowser(FBrowser);
   FBrowser.AddScriptOnDocumentCreated(PageScriptWithPrefix(FHideCursor));
   AddNavCompletedHandler(FBrowser, [this](const TNavCompleted& nav) { NavigationOutcome(nav); });
+  // The browser handles these requests on its own schedule: a navigation sent before it has
+  // confirmed them can commit a page without its scripts (the browser's own menu and developer
+  // tools on the shop's screen) or before the load event is being reported. So the web view
+  // counts as ready only once the browser has answered them all.
+  const uint64_t generation = ++FBrowserGeneration;
+  FConfiguring = true;
+  ArmNavigationDeadline();
+  FBrowser.WhenConfigured([this, alive = std::weak_ptr<int>(FAlive), generation] {
+    if (alive.expired() || FClosing || generation != FBrowserGeneration) return;
+    BrowserConfigured();
+  });
+}
+
+void THallBoardForm::BrowserConfigured() {
+  if (!FConfiguring) return;
+  FConfiguring = false;
+  FNavDeadline->SetEnabled(false);
   FBrowserReady = true;
   NavigateMap();
 }
 
+void THallBoardForm::ArmNavigationDeadline() {
+  // Re-enabling restarts the count from now.
+  FNavDeadline->SetEnabled(false);
+  FNavDeadline->SetEnabled(true);
+}
+
+void THallBoardForm::NavigationDeadline() {
+  FNavDeadline->SetEnabled(false);
+  if (FClosing) return;
+  if (FConfiguring) {
+    // The browser never confirmed its set-up: it is of no use as it is, so the countdown ends in
+    // a new one.
+    FConfiguring = false;
+    ++FBrowserGeneration;
+    ReportProblem(kAppFolder, "M105", "浏览器没有在 60 秒内完成设置");
+    FBrowserLost = true;
+    FBrowserReady = false;
+    ShowCover(kPageCrashedTitle, kPageCrashedDetail, true);
+    return;
+  }
+  // A navigation the browser never reported as finished is one that got no answer.
+  TNavCompleted nav;
+  nav.WebErrorStatus = kNavigationTimeoutStatus;
+  NavigationOutcome(nav);
+}
+
 void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (FClosing) return;
+  FNavDeadline->SetEnabled(false);
+  FHung = false; // a page that finished a navigation is not hung
   if (nav.Success || nav.HttpStatus != 0) {
     // Hiding first may stop a running countdown; an error status then starts it again.
     HideCover();
@@ -258,6 +318,15 @@ void THallBoardForm::WebMessageReceived(const std::string& json) {
 
 void THallBoardForm::ProcessFailed(int32_t kind) {
   if (FClosing) return;
+  if (kind == pfRenderProcessUnresponsive) {
+    // The browser repeats this every few seconds while the page hangs. One episode is one line
+    // and one countdown: restarting the countdown at each repeat would put the retry off for good.
+    FLastHungTick = FPorts.System.TickCount64();
+    if (FHung) return;
+    FHung = true;
+  } else if (kind == pfBrowserProcessExited || kind == pfRenderProcessExited) {
+    FHung = false; // the hung page is gone; what follows is this failure's own recovery
+  }
   ReportProblem(kAppFolder, "M105", ProcessFailedText(kind));
   // The page itself is gone only with these kinds; a crashed GPU or utility process is
   // restarted by the browser and the page keeps running.
@@ -268,13 +337,21 @@ void THallBoardForm::ProcessFailed(int32_t kind) {
     // The web view went with the browser process: navigating must wait for a new one.
     FBrowserLost = true;
     FBrowserReady = false;
+    FConfiguring = false;
+    ++FBrowserGeneration;
   }
+  // The countdown replaces the deadline of a navigation under way; a configuration still waiting
+  // keeps its own, since the countdown cannot end that wait.
+  if (!FConfiguring) FNavDeadline->SetEnabled(false);
   ShowCover(kPageCrashedTitle, kPageCrashedDetail, true);
 }
 
 void THallBoardForm::RecreateBrowser() {
   FBrowserLost = false;
   FBrowserReady = false;
+  FConfiguring = false;
+  FHung = false;
+  ++FBrowserGeneration;
   // The cache belongs to a web view; the new one gets it on its first navigation.
   FCacheHooked = false;
   ForgetHookedWebView(FHookedWebView);
@@ -375,6 +452,7 @@ void THallBoardForm::NavigateMap() {
   }
   FRetryTimer->SetEnabled(false);
   FRetryVisible = false;
+  ArmNavigationDeadline();
   FBrowser.Navigate(DisplayUrl());
 }
 

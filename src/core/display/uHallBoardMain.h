@@ -75,6 +75,16 @@ constexpr int kRetrySeconds = 30;
 constexpr uint32_t kRetryIntervalMs = 1000;
 constexpr uint32_t kFirstUpdateIntervalMs = 10000;
 constexpr uint32_t kUpdateIntervalMs = 10800000; // 3 hours
+// A navigation (or the browser's confirmation of its set-up) not finished within this time counts
+// as one that got no answer: a load event the browser never reported must not leave the starting
+// cover up for good.
+constexpr uint32_t kNavigationDeadlineMs = 60000;
+// A page counts as still hung when the browser called it unresponsive this recently before the
+// countdown of its episode ended (the browser repeats that event every few seconds).
+constexpr uint64_t kStillHungMs = 15000;
+// The web error status a navigation that ran past the deadline is reported with (WebView2's
+// "timeout").
+constexpr int32_t kNavigationTimeoutStatus = 7;
 
 class THallBoardForm {
  public:
@@ -108,6 +118,7 @@ class THallBoardForm {
   void NavigationOutcome(const TNavCompleted& nav);
   void WebMessageReceived(const std::string& json);
   void ProcessFailed(int32_t kind);
+  void NavigationDeadline(); // the deadline's tick
 
   // ---- Resolution, map choice and navigation ----
   void StartResolve();
@@ -142,12 +153,16 @@ class THallBoardForm {
   bool BrowserReady() const { return FBrowserReady; }
   bool CacheHooked() const { return FCacheHooked; }
   bool Resolving() const { return FResolving; }
+  bool NavigationDeadlineRunning() const { return FNavDeadline && FNavDeadline->Enabled(); }
+  bool HungEpisode() const { return FHung; }
   uint32_t ShowMsg() const { return FShowMsg; }
   const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
 
  private:
   void ConfigureBrowser();
+  void BrowserConfigured();
   void RecreateBrowser();
+  void ArmNavigationDeadline();
   std::function<void()> Guarded(std::function<void(THallBoardForm&)> action);
   void SetHint(const std::string& text);
 
@@ -195,6 +210,16 @@ class THallBoardForm {
   TCoverLayout FCoverLayout;
   bool FBrowserLost = false;
   int FDpi = kBaseDpi;
+  // The web view being configured waits for the browser's confirmation; a confirmation that
+  // belongs to an earlier web view (generation) is dropped.
+  bool FConfiguring = false;
+  uint64_t FBrowserGeneration = 0;
+  // One-shot deadline of the navigation (or the configuration) under way.
+  std::unique_ptr<ITimer> FNavDeadline;
+  // A hung page's episode: one problem line and one countdown however often the browser
+  // repeats the event; the time of its latest repeat decides at the countdown's end.
+  bool FHung = false;
+  uint64_t FLastHungTick = 0;
 };
 
 } // namespace hb

@@ -33,7 +33,7 @@ void Later(std::weak_ptr<int> token, std::function<void()> proc) {
       G_PRIORITY_DEFAULT,
       [](gpointer p) -> gboolean {
         auto* item = static_cast<TItem*>(p);
-        if (!item->Token.expired()) Guarded([&] { item->Proc(); });
+        if (!item->Token.expired()) CallbackGuarded([&] { item->Proc(); });
         return G_SOURCE_REMOVE;
       },
       new TItem{std::move(token), std::move(proc)},
@@ -199,6 +199,9 @@ void TChromiumBrowser::StopProcess() {
   FTargetId.clear();
   FAttaching = false;
   FNav = {};
+  ++FSetupGeneration;
+  FSetupPending = 0;
+  FConfiguredWaiters.clear();
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -331,7 +334,7 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
   if (self->FPid != pid) return;
   self->FPid = 0;
   self->FChildWatch = 0;
-  Guarded([&] {
+  CallbackGuarded([&] {
     // The connection may still be delivering its last messages; it goes away from the main loop.
     auto conn = std::move(self->FConn);
     if (conn) conn->OnEvent = nullptr;
@@ -340,6 +343,9 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
     self->FTargetId.clear();
     self->FAttaching = false;
     self->FNav = {};
+    ++self->FSetupGeneration;
+    self->FSetupPending = 0;
+    self->FConfiguredWaiters.clear();
     if (!self->FCreatedReported) {
       self->FailCreate(kBrowserStartFailed);
     } else if (self->OnProcessFailed) {
@@ -364,11 +370,15 @@ void TChromiumBrowser::AttachTo(const std::string& targetId) {
 
 void TChromiumBrowser::SessionReady() {
   FMainFrame = FTargetId; // a page target's id is its main frame's id
-  FConn->Send("Page.enable", "{}", FSession);
-  FConn->Send("Network.enable", "{}", FSession);
-  FConn->Send("Runtime.enable", "{}", FSession);
-  FConn->Send("Inspector.enable", "{}", FSession);
-  FConn->Send("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}", FSession);
+  ++FSetupGeneration;
+  FSetupPending = 0;
+  // The page events, the network events that tell a navigation's outcome, the bridge binding and
+  // the bridge script: the first navigation waits for the browser's answer to each of them.
+  SendSetup("Page.enable", "{}");
+  SendSetup("Network.enable", "{}");
+  SendSetup("Runtime.enable", "{}");
+  SendSetup("Inspector.enable", "{}");
+  SendSetup("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}");
   AddScriptOnDocumentCreated(BridgeScript());
   // Until a page paints, the browser shows the window's colour instead of white.
   FConn->Send("Emulation.setDefaultBackgroundColorOverride",
@@ -401,8 +411,38 @@ bool TChromiumBrowser::SetSetting(TBrowserSetting setting, bool on) {
 
 void TChromiumBrowser::AddScriptOnDocumentCreated(const std::string& script) {
   if (!FConn || FSession.empty()) return;
-  FConn->Send("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}",
-              FSession);
+  SendSetup("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}");
+}
+
+void TChromiumBrowser::SendSetup(const std::string& method, const std::string& params) {
+  ++FSetupPending;
+  FConn->Send(method, params, FSession,
+              [this, token = std::weak_ptr<int>(FIdentity),
+               generation = FSetupGeneration](const TDevToolsReply&) {
+                if (token.expired()) return;
+                // An answer of an earlier session (the browser or its page has gone since) counts
+                // for nothing. A refused command still counts as answered: the browser has dealt
+                // with it, and waiting longer would not change its answer.
+                if (generation != FSetupGeneration || FSetupPending <= 0) return;
+                --FSetupPending;
+                CheckConfigured();
+              });
+}
+
+void TChromiumBrowser::WhenConfigured(std::function<void()> proc) {
+  if (FSession.empty() || !proc) return;
+  FConfiguredWaiters.push_back(std::move(proc));
+  // Everything may have been answered already; the waiter still runs later, never in here.
+  Later(FIdentity, [this, generation = FSetupGeneration] {
+    if (generation == FSetupGeneration) CheckConfigured();
+  });
+}
+
+void TChromiumBrowser::CheckConfigured() {
+  if (FSetupPending > 0 || FConfiguredWaiters.empty()) return;
+  auto waiters = std::move(FConfiguredWaiters);
+  FConfiguredWaiters.clear();
+  for (auto& w : waiters) w();
 }
 
 void TChromiumBrowser::Navigate(const std::string& url) {
@@ -496,7 +536,7 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     // The start page of the app window is not one of the window's navigations.
     if (!FNavigated) return;
     if (FNav.Active && FNav.LoaderId == loader) return; // a redirect of the same navigation
-    FNav = {true, loader, 0};
+    FNav = {true, loader, 0, false};
     FCrashReported = false;
   } else if (method == "Network.responseReceived") {
     if (FNav.Active && JsonString(p, "requestId") == FNav.LoaderId)
@@ -510,12 +550,13 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     }
     FinishNavigation(false, WebErrorStatusOf(JsonString(p, "errorText")));
   } else if (method == "Page.loadEventFired") {
-    FinishNavigation(true, wsUnknown);
+    if (FNav.Committed) FinishNavigation(true, wsUnknown);
   } else if (method == "Page.frameNavigated") {
     const auto& frame = Member(p, "frame");
     if (JsonString(frame, "parentId").empty()) {
       std::string id = JsonString(frame, "id");
       if (!id.empty()) FMainFrame = id;
+      if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) FNav.Committed = true;
     }
   } else if (method == "Fetch.requestPaused") {
     ResourcePaused(p);

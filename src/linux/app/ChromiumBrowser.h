@@ -36,6 +36,7 @@ class TChromiumBrowser : public IBrowser {
   }
   bool SetSetting(TBrowserSetting setting, bool on) override;
   void AddScriptOnDocumentCreated(const std::string& script) override;
+  void WhenConfigured(std::function<void()> proc) override;
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
@@ -60,6 +61,9 @@ class TChromiumBrowser : public IBrowser {
     bool Active = false;
     std::string LoaderId;
     int32_t HttpStatus = 0;
+    // The main frame has committed this navigation's document: only its load event counts. The
+    // start page's own load event may arrive after our navigation has begun.
+    bool Committed = false;
   };
 
   void Restart(const TBrowserOptions& options); // forgets the old browser, starts nothing
@@ -69,6 +73,9 @@ class TChromiumBrowser : public IBrowser {
   void OnEvent(const std::string& method, const std::string& session, const rapidjson::Value& p);
   void AttachTo(const std::string& targetId);
   void SessionReady();
+  // A set-up command on the page's session whose answer WhenConfigured waits for.
+  void SendSetup(const std::string& method, const std::string& params);
+  void CheckConfigured();
   void ReportCreated();
   void FinishNavigation(bool success, int32_t webError);
   void SendFetchEnable();
@@ -94,6 +101,11 @@ class TChromiumBrowser : public IBrowser {
   TBrowserOptions FPrestartOptions;
   std::vector<std::string> FPatterns;
   TResourceRequestedProc FResourceProc;
+  // Set-up commands of the current session still unanswered, and who waits for them. A new
+  // session (generation) makes every earlier answer irrelevant.
+  int FSetupPending = 0;
+  uint64_t FSetupGeneration = 0;
+  std::vector<std::function<void()>> FConfiguredWaiters;
 };
 
 } // namespace hb::lin

@@ -102,7 +102,7 @@ uint64_t TDevToolsConnection::Send(const std::string& method, const std::string&
           G_PRIORITY_DEFAULT,
           [](gpointer p) -> gboolean {
             auto* r = static_cast<TReplyProc*>(p);
-            Guarded([&] { (*r)(TDevToolsReply{"连接已关闭", nullptr}); });
+            CallbackGuarded([&] { (*r)(TDevToolsReply{"连接已关闭", nullptr}); });
             return G_SOURCE_REMOVE;
           },
           proc, [](gpointer p) { delete static_cast<TReplyProc*>(p); });
@@ -173,20 +173,21 @@ void TDevToolsConnection::Flush() {
 int TDevToolsConnection::WriteReady(int, unsigned, void* p) {
   auto* self = static_cast<TDevToolsConnection*>(p);
   self->FWriteSource = 0;
-  Guarded([&] { self->Flush(); });
+  CallbackGuarded([&] { self->Flush(); });
   return G_SOURCE_REMOVE;
 }
 
 int TDevToolsConnection::ReadReady(int, unsigned condition, void* p) {
   auto* self = static_cast<TDevToolsConnection*>(p);
   bool closed = false;
-  Guarded([&] {
+  CallbackGuarded([&] {
     char buf[65536];
     for (;;) {
       ssize_t n = read(self->FReadFd, buf, sizeof buf);
       if (n > 0) {
         for (auto& frame : self->FSplitter.Feed(buf, static_cast<size_t>(n))) {
-          self->HandleFrame(frame);
+          // One failing handler must not cost the frames after it.
+          CallbackGuarded([&] { self->HandleFrame(frame); });
           if (!self->FOpen) return;
         }
         continue;
@@ -206,10 +207,11 @@ int TDevToolsConnection::ReadReady(int, unsigned condition, void* p) {
   auto pending = std::move(self->FPending);
   self->FPending.clear();
   self->Shutdown();
-  for (auto& [id, proc] : pending) Guarded([&] { proc(TDevToolsReply{"连接已关闭", nullptr}); });
+  for (auto& [id, proc] : pending)
+    CallbackGuarded([&] { proc(TDevToolsReply{"连接已关闭", nullptr}); });
   if (self->OnClosed) {
     auto closedProc = self->OnClosed;
-    Guarded([&] { closedProc(); });
+    CallbackGuarded([&] { closedProc(); });
   }
   return G_SOURCE_REMOVE;
 }

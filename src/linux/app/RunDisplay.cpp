@@ -106,6 +106,8 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
 
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   TGLibUiQueue queue;
+  // Exceptions caught in the browser's callbacks are reported from here, outside them.
+  SetUiReportQueue(&queue);
   TChromiumBrowser browser([&host] { return host.Bounds(); });
   bool closing = false;
 
@@ -121,6 +123,7 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   std::unique_ptr<THallBoardForm> form;
   Guarded([&] { form = std::make_unique<THallBoardForm>(ports); });
   if (!form) {
+    SetUiReportQueue(nullptr);
     g_main_loop_unref(loop);
     return 1;
   }
@@ -184,6 +187,7 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   g_source_remove(sigTerm);
   g_source_remove(sigInt);
   form.reset();
+  SetUiReportQueue(nullptr);
   SetKeepAwake(false);
   g_main_loop_unref(loop);
   return 0;
