@@ -186,6 +186,7 @@ TEST_F(GatewayCacheHandler, AsksGatewayWithEncodedPathAndLimits) {
     EXPECT_EQ(r.Url, cases[i].Url);
     EXPECT_EQ(r.ConnectTimeoutMs, 1500);
     EXPECT_EQ(r.ResponseTimeoutMs, cases[i].ResponseTimeout) << cases[i].PathQuery;
+    EXPECT_EQ(r.TotalTimeoutMs, 1500 + cases[i].ResponseTimeout) << cases[i].PathQuery;
     EXPECT_EQ(r.MaxBody, cases[i].MaxBody) << cases[i].PathQuery;
     EXPECT_FALSE(r.FollowRedirects);
     EXPECT_EQ(r.UserAgent, "RIDera WebCache");

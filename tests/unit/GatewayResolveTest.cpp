@@ -143,13 +143,14 @@ TEST_F(ResolveFixture, Success) {
   EXPECT_EQ(r.StoreName, "一号店");
   EXPECT_EQ(r.Maps, (std::vector<TSeatMapItem>{{12, "大厅"}, {3, ""}, {0, "包间"}}));
   EXPECT_TRUE(LogLines().empty());
-  // Both exchanges: plain GETs with the two time-outs and the body cap.
+  // Both exchanges: plain GETs with the two time-outs, their sum as the total, and the body cap.
   const std::vector<THttpRequest> sent = FHttp.Requests();
   ASSERT_EQ(sent.size(), 2u);
   for (const THttpRequest& q : sent) {
     EXPECT_EQ(q.Method, "GET");
     EXPECT_EQ(q.ConnectTimeoutMs, 4000);
     EXPECT_EQ(q.ResponseTimeoutMs, 8000);
+    EXPECT_EQ(q.TotalTimeoutMs, 12000);
     EXPECT_EQ(q.MaxBody, 1024 * 1024);
     EXPECT_TRUE(q.Headers.empty());
     EXPECT_TRUE(q.Body.empty());

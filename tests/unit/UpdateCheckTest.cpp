@@ -214,6 +214,8 @@ TEST_F(UpdateCheck, PostsTheRequestWithBothHeadersAndNoRedirects) {
   EXPECT_FALSE(r.FollowRedirects);
   EXPECT_EQ(r.ConnectTimeoutMs, 3000);
   EXPECT_EQ(r.ResponseTimeoutMs, 15000);
+  EXPECT_EQ(r.TotalTimeoutMs, 18000);
+  EXPECT_EQ(r.MinBytesPerSecond, 0);
   EXPECT_EQ(r.Body, "{\"component\":\"HallBoard\",\"current_version\":\"1.0.1\","
                     "\"current_version_code\":2,\"ts\":1765324800,\"nonce\":\"" +
                         std::string("00000000-0000-4000-8000-000000000001") + "\"}");
@@ -411,6 +413,10 @@ TEST_F(UpdateCheck, DownloadFailuresCleanUp) {
     ASSERT_EQ(FGateway.Requests.size(), 2u);
     EXPECT_EQ(FGateway.Requests[1].Url, kBase + "/downloadUpdate?v=3");
     EXPECT_FALSE(FGateway.Requests[1].FollowRedirects);
+    // No total for a package of any size, but a floor on its average rate.
+    EXPECT_EQ(FGateway.Requests[1].TotalTimeoutMs, 0);
+    EXPECT_EQ(FGateway.Requests[1].MinBytesPerSecond, 1024);
+    EXPECT_EQ(FGateway.Requests[1].RateWindowMs, 60000);
     // A gateway that keeps sending is cut off at the announced size.
     EXPECT_LE(FGateway.Delivered, static_cast<int64_t>(body.size())) << c.name;
   }

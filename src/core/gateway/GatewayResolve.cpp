@@ -35,6 +35,9 @@ THttpResponse Get(IHttpClient& http, const std::string& url) {
   request.Url = url;
   request.ConnectTimeoutMs = kConnectTimeoutMs;
   request.ResponseTimeoutMs = kResponseTimeoutMs;
+  // A peer that sends a byte now and then would never trip the response time-out; the whole
+  // exchange gets what the two time-outs allow together.
+  request.TotalTimeoutMs = kConnectTimeoutMs + kResponseTimeoutMs;
   request.MaxBody = kMaxAnswerBytes;
   return http.Send(request);
 }

@@ -187,6 +187,8 @@ void Fetch(std::shared_ptr<TCacheRequest> r, const THttpClientFactory& newHttp, 
       req.ResponseTimeoutMs = r->SeatMap                                 ? kSeatMapResponseTimeoutMs
                               : r->PathQuery.starts_with(kCatalogPrefix) ? kCatalogResponseTimeoutMs
                                                                          : kCacheResponseTimeoutMs;
+      // A gateway that trickles would hold the page's request past any quiet time-out.
+      req.TotalTimeoutMs = kCacheConnectTimeoutMs + req.ResponseTimeoutMs;
       req.FollowRedirects = false;
       req.UserAgent = kCacheUserAgent;
       req.ResponseHeaders = {"Content-Type", "Cache-Control"};

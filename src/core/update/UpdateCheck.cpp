@@ -18,6 +18,8 @@ namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kResponseTimeoutMs = 15000;
+constexpr int kDownloadRateWindowMs = 4 * kResponseTimeoutMs;
+constexpr int64_t kDownloadMinBytesPerSecond = 1024;
 // The check's answer is a few hundred bytes; a gateway that streams more is not answering.
 constexpr int64_t kMaxCheckBody = 1 << 20;
 
@@ -31,7 +33,19 @@ THttpRequest GatewayRequest(const std::string& url) {
   r.Url = url;
   r.ConnectTimeoutMs = kConnectTimeoutMs;
   r.ResponseTimeoutMs = kResponseTimeoutMs;
+  r.TotalTimeoutMs = kConnectTimeoutMs + kResponseTimeoutMs;
   r.FollowRedirects = false;
+  return r;
+}
+
+// The package may be large and the line slow, so no total applies; instead the download must
+// keep an average over every window of four response time-outs, which a peer sending a byte now
+// and then never does.
+THttpRequest DownloadRequest(const std::string& url) {
+  THttpRequest r = GatewayRequest(url);
+  r.TotalTimeoutMs = 0;
+  r.RateWindowMs = kDownloadRateWindowMs;
+  r.MinBytesPerSecond = kDownloadMinBytesPerSecond;
   return r;
 }
 
@@ -69,7 +83,7 @@ std::string InstallOffer(IHttpClient& http, const std::string& base, const TUpda
   const std::string backup = JoinPath(temp, "HallBoard-backup-" + NewNonce());
   try {
     TDownloadResult got =
-        DownloadToFile(http, GatewayRequest(base + offer.DownloadPath), package, offer.Size);
+        DownloadToFile(http, DownloadRequest(base + offer.DownloadPath), package, offer.Size);
     const THttpResponse& r = got.Response;
     // No connection or no bytes in time is the network's fault and says so; a body cut short
     // or running past the size is an incomplete package like any other.
