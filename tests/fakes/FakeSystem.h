@@ -10,9 +10,9 @@
 namespace hb::test {
 
 class TFakeSystem : public ISystem {
-public:
+ public:
   std::atomic<uint64_t> Tick{1000000};
-  std::atomic<int64_t> UtcMs{1765324800000};  // 2025-12-10 00:00:00 UTC
+  std::atomic<int64_t> UtcMs{1765324800000}; // 2025-12-10 00:00:00 UTC
   TLocalTime Local{2026, 12, 10, 9, 30, 0};
   std::string Exe = "/tmp/hb-exe/";
   std::string Temp = "/tmp/hb-temp/";
@@ -22,6 +22,7 @@ public:
   bool LaunchResult = true;
   std::vector<std::string> Launched;
   int GuidCounter = 0;
+  std::atomic<int> Trims{0};
 
   uint64_t TickCount64() override { return Tick.load(); }
   int64_t UtcNowUnixMs() override { return UtcMs.load(); }
@@ -46,8 +47,9 @@ public:
   // ASCII and Latin-1/Greek/Cyrillic simple folding is enough for the tests that use the fake.
   std::string FileNameKey(const std::string& name) override;
   std::string DecodeGbk(const std::string& bytes) override { return bytes; }
+  void TrimMemory() override { ++Trims; }
 
-private:
+ private:
   std::mutex FMutex;
 };
 

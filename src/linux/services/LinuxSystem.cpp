@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <iconv.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/wait.h>
@@ -233,6 +234,14 @@ std::string TLinuxSystem::DecodeGbk(const std::string& bytes) {
   }
   iconv_close(cd);
   return out;
+}
+
+// glibc keeps freed blocks of a large body in its arenas (and raises its threshold for mapping
+// them directly), so a few peaks would stay resident for good without this.
+void TLinuxSystem::TrimMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 } // namespace hb
