@@ -184,11 +184,11 @@ uint64_t Judge(TCacheRequest& r, const THttpResponse& resp) {
   return 0;
 }
 
-// Frees a record's body; after a large one, and with nothing large held any more, the memory goes
-// back to the system (an allocator keeps freed blocks of that size otherwise).
+// Frees a record's body; after a large one the memory goes back to the system (an allocator
+// keeps freed blocks of that size otherwise, and a page reload brings the next batch at once).
 void FreeBody(TCacheRequest& r, ISystem* system) {
   const int64_t freed = r.FreeBytes();
-  if (system && freed >= kCacheTrimAfterBytes && BytesHeld.load() < kCacheTrimAfterBytes) {
+  if (system && freed >= kCacheTrimAfterBytes) {
     try {
       system->TrimMemory();
     } catch (...) {
@@ -395,6 +395,9 @@ void InstallGatewayCache(IBrowser& browser, const std::string& server,
           handler->Invoke(std::move(request));
         });
     if (registered) hooked.push_back(view);
+    // Once before the first body, so that the allocator treats large bodies as it will after a
+    // trim (on Linux: mapped directly, returned when freed) from the very first page on.
+    ports.System->TrimMemory();
   } catch (...) {
     // Without the cache the page loads from the cloud as before.
   }

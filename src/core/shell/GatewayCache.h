@@ -34,8 +34,7 @@ constexpr int64_t kSeatMapBodyLimit = 32 * 1024 * 1024;
 // the budget spent, or whose body would overspend it, goes to the cloud as during a pause: a
 // gateway that answers every picture with the largest body cannot bloat the program.
 constexpr int64_t kCacheMemoryBudget = 64 * 1024 * 1024;
-// Freeing a body at least this large gives the memory back to the system (ISystem::TrimMemory)
-// once nothing large is held any more.
+// Freeing a body at least this large gives the memory back to the system (ISystem::TrimMemory).
 constexpr int64_t kCacheTrimAfterBytes = 1024 * 1024;
 
 // Gateway relay time-outs in milliseconds.

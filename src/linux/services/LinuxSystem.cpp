@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <mutex>
 
 namespace hb {
 
@@ -236,10 +237,14 @@ std::string TLinuxSystem::DecodeGbk(const std::string& bytes) {
   return out;
 }
 
-// glibc keeps freed blocks of a large body in its arenas (and raises its threshold for mapping
-// them directly), so a few peaks would stay resident for good without this.
+// glibc keeps freed blocks of a large body in its arenas, and after freeing one it raises its
+// threshold for mapping such blocks directly, so a few peaks would stay resident for good. From
+// the first large body on, blocks of a megabyte or more are mapped directly (and so unmapped as
+// soon as they are freed), and what the arenas hold free now goes back.
 void TLinuxSystem::TrimMemory() {
 #if defined(__GLIBC__)
+  static std::once_flag once;
+  std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
   malloc_trim(0);
 #endif
 }
