@@ -88,12 +88,12 @@ std::string ExtractUpdatePackage(const std::string& packagePath, const std::stri
   std::string error;
   std::unique_ptr<TZipReader> zip = TZipReader::Open(packagePath, error);
   if (!zip) return "更新包打不开：" + error;
+  // The package's own faults (a bad entry, a checksum) come back as text; an operating-system
+  // or memory failure leaves as what it is, so the log names its kind and its own message.
   try {
     return ExtractEntries(*zip, stagingFolder);
   } catch (const Exception& e) {
     return e.what();
-  } catch (const std::filesystem::filesystem_error& e) {
-    return std::string("无法写入文件：") + e.what();
   }
 }
 

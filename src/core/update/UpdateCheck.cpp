@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "FileUtil.h"
 #include "Platform.h"
+#include "ReleaseKeyLine.h"
 #include "shell/DiagnosticLog.h"
 #include "signature/uReleaseSignature.h"
 #include "uHallBoardUpdate.h"
@@ -78,6 +79,8 @@ int64_t FileSize(const std::string& path) {
 std::string InstallOffer(IHttpClient& http, const std::string& base, const TUpdateOffer& offer,
                          const std::string& exeFolder) {
   const std::string temp = System().TempFolder();
+  // Without it every name below would be relative to whatever the current folder is.
+  if (temp.empty()) throw Exception("无法取得临时文件夹");
   const std::string package = JoinPath(temp, "HallBoard-" + NewNonce() + ".zip");
   const std::string staging = JoinPath(temp, "HallBoard-stage-" + NewNonce());
   const std::string backup = JoinPath(temp, "HallBoard-backup-" + NewNonce());
@@ -148,7 +151,49 @@ std::string NewNonce() {
     if (c == '{' || c == '}') continue;
     out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
+  // The nonce names the package, staging, backup and script files: an empty or malformed one
+  // would give fixed names that another attempt, or another program, could collide with.
+  bool wellFormed = out.size() == 36;
+  for (size_t i = 0; wellFormed && i < out.size(); ++i) {
+    const char c = out[i];
+    wellFormed = (i == 8 || i == 13 || i == 18 || i == 23)
+                     ? c == '-'
+                     : (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  }
+  if (!wellFormed) throw Exception("无法生成 GUID");
   return out;
+}
+
+bool MayInstallFrom(const std::string& base, bool developmentKey) {
+  if (!developmentKey) return true;
+  std::string_view host(base);
+  const size_t sep = host.find("://");
+  if (sep == std::string_view::npos) return false;
+  host.remove_prefix(sep + 3);
+  if (host.starts_with("[")) {
+    host = host.substr(0, host.find(']') + 1);
+  } else {
+    host = host.substr(0, host.rfind(':'));
+  }
+  std::string lower(host);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (lower == "localhost" || lower == "[::1]" || lower == "::1") return true;
+  // 127.0.0.0/8, written as four decimal numbers.
+  int parts = 0, value = -1;
+  for (char c : lower + ".") {
+    if (c == '.') {
+      if (value < 0 || value > 255 || (parts == 0 && value != 127)) return false;
+      ++parts;
+      value = -1;
+    } else if (c >= '0' && c <= '9') {
+      value = (value < 0 ? 0 : value * 10) + (c - '0');
+      if (value > 255) return false;
+    } else {
+      return false;
+    }
+  }
+  return parts == 4;
 }
 
 bool CheckForUpdate(const std::string& base, const std::string& versionText, int64_t versionCode,
@@ -190,6 +235,9 @@ bool CheckForUpdate(const std::string& base, const std::string& versionText, int
     return false;
   }
   if (!IsSafeOffer(offer)) throw Exception("更新元数据不安全");
+  if (!MayInstallFrom(base, kBuiltInReleaseKeyIsDevelopment))
+    throw Exception("本程序用开发密钥构建，只安装本机网关提供的更新，不安装网关 " + base +
+                    " 提供的版本 " + std::to_string(offer.VersionCode));
   WriteLog("UPDATE_DOWNLOADING 目标版本 " + offer.Version + " (" +
            std::to_string(offer.VersionCode) + ")，大小 " + std::to_string(offer.Size) + " 字节");
 
