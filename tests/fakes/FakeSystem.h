@@ -10,9 +10,9 @@
 namespace hb::test {
 
 class TFakeSystem : public ISystem {
- public:
+public:
   std::atomic<uint64_t> Tick{1000000};
-  std::atomic<int64_t> UtcMs{1765324800000}; // 2025-12-10 00:00:00 UTC
+  std::atomic<int64_t> UtcMs{1765324800000};  // 2025-12-10 00:00:00 UTC
   TLocalTime Local{2026, 12, 10, 9, 30, 0};
   std::string Exe = "/tmp/hb-exe/";
   std::string Temp = "/tmp/hb-temp/";
@@ -49,7 +49,7 @@ class TFakeSystem : public ISystem {
   std::string DecodeGbk(const std::string& bytes) override { return bytes; }
   void TrimMemory() override { ++Trims; }
 
- private:
+private:
   std::mutex FMutex;
 };
 
