@@ -1,11 +1,13 @@
-# The trusted release key line compiled into the program (see docs/release-signing.md).
+# The trusted release key line compiled into the program (see README.md, "Making a signed
+# release").
 #
 # A deployment passes its own line, as printed by `hallboard-pack keygen`:
 #   -DHALLBOARD_RELEASE_KEY="ed25519 <16-hex id> <44-character base64 key>"
 # Without it the build trusts the development key, whose private half is test data in
 # tests/data/signature/dev-release-key.pem, so that tests and the demo can sign packages. A build
 # with HALLBOARD_RELEASE=ON refuses that fallback: no production build may trust a key whose
-# private half is public.
+# private half is public. A development-key build installs updates only from a gateway on the
+# same machine.
 set(HB_DEV_RELEASE_KEY_LINE "ed25519 4c4c6d37f8a1da95 3GdYS+hwRoqFDHpJeIDcRv5q+aUA+Gk+xsocdpqs7FI=")
 
 string(STRIP "${HALLBOARD_RELEASE_KEY}" HB_RELEASE_KEY_LINE)
@@ -42,7 +44,11 @@ if(HB_RELEASE_KEY_LINE STREQUAL HB_DEV_RELEASE_KEY_LINE)
     message(FATAL_ERROR "HALLBOARD_RELEASE=ON cannot trust the development key; pass the deployment's own line")
   endif()
   set(HB_RELEASE_KEY_IS_DEV true)
-  message(STATUS "Release key: DEVELOPMENT key (its private half is test data; not for shipping)")
+  message(WARNING "hallBoard trusts the DEVELOPMENT release key (its private half is test data in "
+                  "tests/data/signature). This build installs updates only from a gateway on this "
+                  "machine (loopback) and must not be shipped to a store; for a store, configure "
+                  "with -DHALLBOARD_RELEASE=ON -DHALLBOARD_RELEASE_KEY=\"ed25519 <id> <key>\" "
+                  "(README.md, \"Making a signed release\").")
 else()
   set(HB_RELEASE_KEY_IS_DEV false)
   message(STATUS "Release key: ${HB_RELEASE_KEY_LINE}")

@@ -1,6 +1,7 @@
 // Answer headers are looked up the way HTTP compares names: without regard to ASCII case.
 #include <algorithm>
 #include <cctype>
+#include <string>
 
 #include "IHttpClient.h"
 
@@ -16,6 +17,20 @@ std::string THttpResponse::Header(const std::string& name) const {
   for (const auto& [n, v] : Headers)
     if (same(n, name)) return v;
   return {};
+}
+
+bool RateTooLow(int64_t bytes, int64_t elapsedMs, int64_t minBytesPerSecond) {
+  // bytes / (elapsedMs / 1000) < minBytesPerSecond, without the division's rounding.
+  return bytes < 0 || (bytes * 1000 < minBytesPerSecond * elapsedMs);
+}
+
+std::string TotalTimeoutText(int totalMs) {
+  return "服务器应答超时（" + std::to_string(totalMs) + " 毫秒内没有收完）";
+}
+
+std::string SlowAnswerText(int64_t minBytesPerSecond, int windowMs) {
+  return "服务器应答太慢（" + std::to_string(windowMs) + " 毫秒内平均每秒不到 " +
+         std::to_string(minBytesPerSecond) + " 字节）";
 }
 
 } // namespace hb

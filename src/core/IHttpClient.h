@@ -15,7 +15,8 @@ enum class THttpError {
   heNone,     // an answer arrived (any status)
   heConnect,  // no connection: refused, unreachable, reset while connecting
   heResolve,  // the host name could not be resolved
-  heTimeout,  // connect time-out, or no bytes within the response time-out
+  heTimeout,  // connect time-out, no bytes within the response time-out, the total time-out
+              // passed, or the answer slower than its minimum rate
   heAborted,  // the body sink refused more bytes (the caller stopped the transfer)
   heOther,    // anything else: malformed answer, broken connection mid-body, bad URL...
 };
@@ -31,6 +32,14 @@ struct THttpRequest {
   std::string Body;                                          // sent when not empty (or for POST)
   int ConnectTimeoutMs = 0;   // 0: the client's default
   int ResponseTimeoutMs = 0;  // longest wait for the next bytes of the answer; 0: default
+  // The whole exchange, from the start of Send to the last byte of the answer, so a peer that
+  // sends a byte now and then cannot hold it for ever. 0: no overall limit. Past it: heTimeout.
+  int TotalTimeoutMs = 0;
+  // For transfers too large for a total: the answer must bring at least MinBytesPerSecond on
+  // average over every RateWindowMs (counted from the start of Send). 0 in either: no rate rule.
+  // Slower: heTimeout.
+  int64_t MinBytesPerSecond = 0;
+  int RateWindowMs = 0;
   bool FollowRedirects = true;
   std::string UserAgent;                   // empty: the client's default
   std::vector<std::string> ResponseHeaders;  // names of answer headers to read (any case)
@@ -69,6 +78,12 @@ public:
   // With a sink the body goes to it as it arrives instead of into Body.
   virtual THttpResponse Send(const THttpRequest& request, IHttpSink* sink = nullptr) = 0;
 };
+
+// For the clients: the rate rule's test (bytes arrived in elapsedMs below the minimum average)
+// and the two worded reasons, so both shells say the same.
+bool RateTooLow(int64_t bytes, int64_t elapsedMs, int64_t minBytesPerSecond);
+std::string TotalTimeoutText(int totalMs);
+std::string SlowAnswerText(int64_t minBytesPerSecond, int windowMs);
 
 // Makes a new client for one job (each background thread gets its own).
 using THttpClientFactory = std::function<std::unique_ptr<IHttpClient>()>;

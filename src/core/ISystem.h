@@ -30,6 +30,9 @@ public:
   // Decodes text in the system's legacy Chinese code page (936, GBK) to UTF-8; invalid
   // sequences become U+FFFD.
   virtual std::string DecodeGbk(const std::string& bytes) = 0;
+  // Gives memory that the program freed back to the system, where the allocator keeps it
+  // otherwise (after large bodies); nothing where the platform does it unasked.
+  virtual void TrimMemory() {}
 };
 
 } // namespace hb

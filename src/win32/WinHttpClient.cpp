@@ -122,12 +122,29 @@ THttpResponse TWinHttpClient::Send(const THttpRequest& request, IHttpSink* sink)
   if (!session) return Fail(r, "WinHttpOpen", GetLastError(), false);
   int connectMs = request.ConnectTimeoutMs > 0 ? request.ConnectTimeoutMs : kDefaultTimeoutMs;
   int receiveMs = request.ResponseTimeoutMs > 0 ? request.ResponseTimeoutMs : kDefaultTimeoutMs;
+  // WinHTTP's own time-outs bound each wait only; the overall deadline and the rate rule are
+  // checked around every blocking call instead, and each wait is cut to what time is left.
+  const ULONGLONG start = GetTickCount64();
+  const int total = request.TotalTimeoutMs;
+  auto used = [&] { return static_cast<int64_t>(GetTickCount64() - start); };
+  auto waitFor = [&](int ms) {
+    return total > 0 ? static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(ms, total - used())))
+                     : ms;
+  };
+  auto overdue = [&] { return total > 0 && used() >= total; };
+  auto totalFailure = [&](THttpResponse out) {
+    out.Error = THttpError::heTimeout;
+    out.ErrorMessage = TotalTimeoutText(total);
+    return out;
+  };
+  connectMs = waitFor(connectMs);
+  const int firstReceiveMs = waitFor(receiveMs);
   // Name resolution counts against the connect time-out: an unanswered DNS server must not hold
   // a job longer than an unreachable host would.
-  if (!WinHttpSetTimeouts(session.get(), connectMs, connectMs, receiveMs, receiveMs))
+  if (!WinHttpSetTimeouts(session.get(), connectMs, connectMs, waitFor(receiveMs), firstReceiveMs))
     return Fail(r, "WinHttpSetTimeouts", GetLastError(), false);
   // The wait for the status line and headers has its own time-out; it follows the same rule.
-  DWORD headersMs = static_cast<DWORD>(receiveMs);
+  DWORD headersMs = static_cast<DWORD>(firstReceiveMs);
   WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs,
                    sizeof headersMs);
 
@@ -157,10 +174,15 @@ THttpResponse TWinHttpClient::Send(const THttpRequest& request, IHttpSink* sink)
   void* body =
       request.Body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.Body.data());
   DWORD bodyLen = static_cast<DWORD>(request.Body.size());
-  if (!WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, bodyLen, bodyLen, 0))
-    return Fail(r, "WinHttpSendRequest", GetLastError(), false);
-  if (!WinHttpReceiveResponse(req.get(), nullptr))
-    return Fail(r, "WinHttpReceiveResponse", GetLastError(), false);
+  if (!WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, bodyLen, bodyLen, 0)) {
+    const DWORD code = GetLastError();
+    return overdue() ? totalFailure(r) : Fail(r, "WinHttpSendRequest", code, false);
+  }
+  if (!WinHttpReceiveResponse(req.get(), nullptr)) {
+    const DWORD code = GetLastError();
+    return overdue() ? totalFailure(r) : Fail(r, "WinHttpReceiveResponse", code, false);
+  }
+  if (overdue()) return totalFailure(r);
 
   DWORD status = 0, size = sizeof status;
   if (!WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -172,11 +194,21 @@ THttpResponse TWinHttpClient::Send(const THttpRequest& request, IHttpSink* sink)
     if (QueryHeader(req.get(), Wide(name), value)) r.Headers.emplace_back(name, HeaderText(value));
   }
 
+  const bool rateRule = request.MinBytesPerSecond > 0 && request.RateWindowMs > 0;
+  ULONGLONG windowStart = start;
+  int64_t windowBytes = 0;
   std::string chunk;
   for (;;) {
+    if (total > 0) {
+      if (overdue()) return totalFailure(r);
+      DWORD waitMs = static_cast<DWORD>(waitFor(receiveMs));
+      WinHttpSetOption(req.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &waitMs, sizeof waitMs);
+    }
     DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(req.get(), &available))
-      return Fail(r, "WinHttpQueryDataAvailable", GetLastError(), true);
+    if (!WinHttpQueryDataAvailable(req.get(), &available)) {
+      const DWORD code = GetLastError();
+      return overdue() ? totalFailure(r) : Fail(r, "WinHttpQueryDataAvailable", code, true);
+    }
     if (available == 0) break;
     chunk.resize(available);
     DWORD read = 0;
@@ -184,6 +216,19 @@ THttpResponse TWinHttpClient::Send(const THttpRequest& request, IHttpSink* sink)
       return Fail(r, "WinHttpReadData", GetLastError(), true);
     if (read == 0) break;
     r.BodyBytes += read;
+    if (rateRule) {
+      const ULONGLONG now = GetTickCount64();
+      const auto inWindow = static_cast<int64_t>(now - windowStart);
+      if (inWindow >= request.RateWindowMs) {
+        if (RateTooLow(r.BodyBytes - windowBytes, inWindow, request.MinBytesPerSecond)) {
+          r.Error = THttpError::heTimeout;
+          r.ErrorMessage = SlowAnswerText(request.MinBytesPerSecond, request.RateWindowMs);
+          return r;
+        }
+        windowStart = now;
+        windowBytes = r.BodyBytes;
+      }
+    }
     if (sink) {
       if (!sink->Write(chunk.data(), read)) {
         r.Error = THttpError::heAborted;

@@ -50,7 +50,7 @@ class SelfUpdate(unittest.TestCase):
             f.write('{"component":"HallBoard","version":"1.0.2","version_code":3}\n')
         package = os.path.join(self.work, "hallBoard-1.0.2.zip")
         subprocess.run([PACK, "pack", "--in", release, "--out", package, "--component", "HallBoard",
-                        "--version", "1.0.2", "--version-code", "3", "--key",
+                        "--version", "1.0.2", "--version-code", "3", "--program", "hallBoard", "--key",
                         os.path.join(TOP, "tests/data/signature/dev-release-key.pem")],
                        check=True, stdout=subprocess.DEVNULL)
         self.demo.release(path=package, version_code=3, version="1.0.2")

@@ -24,6 +24,7 @@ class TFakeSystem : public ISystem {
   bool AnnounceStart = true;
   std::vector<std::string> Launched;
   int GuidCounter = 0;
+  std::atomic<int> Trims{0};
 
   uint64_t TickCount64() override { return Tick.load(); }
   int64_t UtcNowUnixMs() override { return UtcMs.load(); }
@@ -45,6 +46,7 @@ class TFakeSystem : public ISystem {
   // ASCII and Latin-1/Greek/Cyrillic simple folding is enough for the tests that use the fake.
   std::string FileNameKey(const std::string& name) override;
   std::string DecodeGbk(const std::string& bytes) override { return bytes; }
+  void TrimMemory() override { ++Trims; }
 
  private:
   std::mutex FMutex;

@@ -124,6 +124,44 @@ TEST_F(HttpClientTest, ResponseTimeOutLimitsEachWaitNotTheWholeAnswer) {
   EXPECT_GE(MsSince(start), 2000);
 }
 
+// A peer that sends a piece now and then never goes quiet for a whole response time-out; only
+// the overall deadline or the rate rule ends it. Small limits keep the test short; the trickle
+// would run for minutes.
+TEST_F(HttpClientTest, TrickleIsEndedByTheTotalDeadlineOrTheRateRule) {
+  const std::string url = Demo.CloudBase() + "/demo/trickle?count=2000&interval_ms=100";
+  THttpRequest total;
+  total.Url = url;
+  total.ResponseTimeoutMs = 5000;
+  total.TotalTimeoutMs = 600;
+  THttpResponse a = Client.Send(total);
+  EXPECT_EQ(a.Error, THttpError::heTimeout) << a.ErrorMessage;
+  EXPECT_TRUE(IsTransportFailure(a.Error));
+  EXPECT_EQ(a.ErrorMessage, TotalTimeoutText(600));
+  EXPECT_LT(a.BodyBytes, 2000 * 6);
+
+  THttpRequest rate;
+  rate.Url = url;
+  rate.ResponseTimeoutMs = 5000;
+  rate.MinBytesPerSecond = 1000; // the trickle brings 60 bytes a second
+  rate.RateWindowMs = 500;
+  TCollectSink sink;
+  THttpResponse b = Client.Send(rate, &sink);
+  EXPECT_EQ(b.Error, THttpError::heTimeout) << b.ErrorMessage;
+  EXPECT_EQ(b.ErrorMessage, SlowAnswerText(1000, 500));
+  EXPECT_EQ(b.Status, 200);
+  EXPECT_LT(sink.Bytes.size(), 2000u * 6);
+
+  // A slow answer that keeps to the rate completes, however long it takes in all.
+  THttpRequest steady;
+  steady.Url = Demo.CloudBase() + "/demo/trickle?count=8&interval_ms=300";
+  steady.ResponseTimeoutMs = 5000;
+  steady.MinBytesPerSecond = 1;
+  steady.RateWindowMs = 1000;
+  THttpResponse c = Client.Send(steady);
+  EXPECT_EQ(c.Error, THttpError::heNone) << c.ErrorMessage;
+  EXPECT_EQ(c.Body.size(), 8u * 6);
+}
+
 TEST_F(HttpClientTest, DownloadThatStallsMidBodyTimesOut) {
   auto dir = std::filesystem::temp_directory_path() / ("hb-http-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);

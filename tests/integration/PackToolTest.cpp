@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "LinuxSystem.h"
@@ -137,6 +138,70 @@ TEST_F(PackTool, RefusalsAreWordedWithExitCodes) {
     EXPECT_EQ(r.Output.substr(0, c.Output.size()), c.Output) << c.Args;
   }
   EXPECT_FALSE(fs::exists(FDir / "p.zip"));
+}
+
+// Both commands say OK only for a package the program would go on to install: the program file
+// at the top, names extraction takes, and no links that would be packed misleadingly or dropped.
+TEST_F(PackTool, PackAndVerifyApplyTheProgramsInstallRules) {
+  const std::string pem = "'" HB_TEST_DATA "/signature/dev-release-key.pem'";
+  const std::string devLine =
+      "ed25519 4c4c6d37f8a1da95 3GdYS+hwRoqFDHpJeIDcRv5q+aUA+Gk+xsocdpqs7FI=";
+  auto pack = [&](const std::string& extra = "") {
+    fs::remove(FDir / "p.zip");
+    return RunPack("pack --in " + P("release") + " --out " + P("p.zip") +
+                   " --component HallBoard --version 1.0.2 --version-code 3 --key " + pem + extra);
+  };
+  const struct {
+    const char* Name;
+    std::function<void()> Spoil;
+    std::function<void()> Mend;
+    std::string Output;
+  } kCases[] = {
+      {"no program", [&] { fs::rename(FDir / "release/hallBoard.exe", FDir / "hallBoard.exe"); },
+       [&] { fs::rename(FDir / "hallBoard.exe", FDir / "release/hallBoard.exe"); },
+       "hallboard-pack: 发布文件夹顶层没有 hallBoard.exe，程序不会安装这样的包\n"},
+      {"a name with ?", [&] { Write("release/web/notes?.txt", "n"); },
+       [&] { fs::remove(FDir / "release/web/notes?.txt"); },
+       "hallboard-pack: 程序解压时会拒绝这个文件名：web/notes?.txt\n"},
+      {"a name ending in .", [&] { Write("release/readme.", "r"); },
+       [&] { fs::remove(FDir / "release/readme."); },
+       "hallboard-pack: 程序解压时会拒绝这个文件名：readme.\n"},
+      {"a file link",
+       [&] { fs::create_symlink(FDir / "release/manifest.json", FDir / "release/link.json"); },
+       [&] { fs::remove(FDir / "release/link.json"); },
+       "hallboard-pack: 发布文件夹里有符号链接：link.json（请放入文件本身）\n"},
+      {"a linked folder",
+       [&] {
+         fs::create_directories(FDir / "outside");
+         Write("outside/data.bin", "d");
+         fs::create_directory_symlink(FDir / "outside", FDir / "release/data");
+       },
+       [&] { fs::remove(FDir / "release/data"); },
+       "hallboard-pack: 发布文件夹里有链接的文件夹：data（不会打进包里；请放入文件夹本身）\n"},
+  };
+  for (const auto& c : kCases) {
+    c.Spoil();
+    TRun r = pack();
+    EXPECT_EQ(r.Code, 1) << c.Name << "\n" << r.Output;
+    EXPECT_EQ(r.Output, c.Output) << c.Name;
+    EXPECT_FALSE(fs::exists(FDir / "p.zip")) << c.Name;
+    c.Mend();
+  }
+
+  // The Linux program's release carries "hallBoard": named with --program, it packs, and verify
+  // holds it to the same name.
+  fs::rename(FDir / "release/hallBoard.exe", FDir / "release/hallBoard");
+  ASSERT_EQ(pack().Code, 1);
+  TRun linux = pack(" --program hallBoard");
+  ASSERT_EQ(linux.Code, 0) << linux.Output;
+  const std::string verify = "verify " + P("p.zip") +
+                             " --component HallBoard --version-code 3 --key-line '" + devLine + "'";
+  TRun wrongProgram = RunPack(verify);
+  EXPECT_EQ(wrongProgram.Code, 1);
+  EXPECT_EQ(wrongProgram.Output, "更新包缺少主程序或 manifest.json\n");
+  TRun right = RunPack(verify + " --program hallBoard");
+  EXPECT_EQ(right.Code, 0) << right.Output;
+  EXPECT_EQ(right.Output, "4c4c6d37f8a1da95\nOK\n");
 }
 
 } // namespace

@@ -45,12 +45,26 @@ class TScriptedGateway {
   class TClient : public IHttpClient {
    public:
     explicit TClient(TScriptedGateway& g) : FG(g) {}
-    THttpResponse Send(const THttpRequest& request, IHttpSink*) override {
+    // A body goes to the sink the way a real client streams it: in pieces, stopping when the
+    // sink refuses one.
+    THttpResponse Send(const THttpRequest& request, IHttpSink* sink) override {
       {
         std::lock_guard<std::mutex> lock(FG.FMutex);
         FG.FSeen.push_back(request);
       }
-      return FG.Answer(request);
+      THttpResponse r = FG.Answer(request);
+      if (!sink || !r.Ok()) return r;
+      std::string body = std::move(r.Body);
+      r.Body.clear();
+      for (size_t at = 0; at < body.size(); at += 16384) {
+        const size_t n = std::min<size_t>(16384, body.size() - at);
+        if (!sink->Write(body.data() + at, n)) {
+          r.Error = THttpError::heAborted;
+          r.ErrorMessage = "下载已中止";
+          break;
+        }
+      }
+      return r;
     }
 
    private:
@@ -83,7 +97,9 @@ class GatewayCacheHandler : public ::testing::Test {
   void SetUp() override { BlockedUntil = 0; }
   void TearDown() override {
     WaitForFetches();
+    Queue.Drain();
     BlockedUntil = 0;
+    SetGatewayCacheBudgetForTests(0);
   }
 
   TGatewayCachePorts Ports() { return {&Queue, Gateway.Factory(), &System}; }
@@ -186,6 +202,7 @@ TEST_F(GatewayCacheHandler, AsksGatewayWithEncodedPathAndLimits) {
     EXPECT_EQ(r.Url, cases[i].Url);
     EXPECT_EQ(r.ConnectTimeoutMs, 1500);
     EXPECT_EQ(r.ResponseTimeoutMs, cases[i].ResponseTimeout) << cases[i].PathQuery;
+    EXPECT_EQ(r.TotalTimeoutMs, 1500 + cases[i].ResponseTimeout) << cases[i].PathQuery;
     EXPECT_EQ(r.MaxBody, cases[i].MaxBody) << cases[i].PathQuery;
     EXPECT_FALSE(r.FollowRedirects);
     EXPECT_EQ(r.UserAgent, "RIDera WebCache");
@@ -227,6 +244,56 @@ TEST_F(GatewayCacheHandler, ServedAnswerHasExactlyThreeHeaders) {
     EXPECT_EQ(req->Body, std::string("\x89PNG\0body", 9));
   }
   EXPECT_EQ(BlockedUntil.load(), 0u);
+}
+
+// The bodies of fetches in flight share one budget: past it a request goes to the cloud, as
+// during a pause (but without starting one), and freed peaks go back to the system.
+TEST_F(GatewayCacheHandler, BodiesInFlightKeepToTheMemoryBudget) {
+  SetGatewayCacheBudgetForTests(100000);
+  Gateway.Answer = [](const THttpRequest& q) {
+    return Answer(200, std::string(q.Url.find("big") != std::string::npos ? 70000 : 20000, 'b'));
+  };
+  TGatewayCacheHandler handler(kServer, kGateway, Ports());
+  auto big = std::make_shared<TFakeResourceRequest>(kServer + "/assets/big.png");
+  auto small = std::make_shared<TFakeResourceRequest>(kServer + "/assets/small.png");
+  auto over = std::make_shared<TFakeResourceRequest>(kServer + "/assets/big2.png");
+  handler.Invoke(big);
+  WaitForFetches();
+  const int64_t afterBig = GatewayCacheBytesHeld();
+  EXPECT_GE(afterBig, 69000);
+  EXPECT_LE(afterBig, 100000);
+  handler.Invoke(small); // fits beside it
+  WaitForFetches();
+  const int64_t afterSmall = GatewayCacheBytesHeld();
+  EXPECT_GE(afterSmall, afterBig + 19000);
+  handler.Invoke(over); // taken, but its body would overspend the budget
+  WaitForFetches();
+  EXPECT_EQ(over->Defers, 1);
+  EXPECT_EQ(GatewayCacheBytesHeld(), afterSmall); // its partial body is already let go of
+  // With the budget spent, a request is left alone before it is even deferred.
+  SetGatewayCacheBudgetForTests(afterBig);
+  auto spent = std::make_shared<TFakeResourceRequest>(kServer + "/assets/x.png");
+  handler.Invoke(spent);
+  EXPECT_EQ(spent->Defers, 0);
+  EXPECT_EQ(Gateway.Seen().size(), 3u);
+
+  Queue.Drain();
+  EXPECT_EQ(big->Responses, 1);
+  EXPECT_EQ(big->Body.size(), 70000u);
+  EXPECT_EQ(small->Responses, 1);
+  EXPECT_EQ(over->Completes, 1); // released without an answer: the cloud serves it
+  EXPECT_EQ(over->Responses, 0);
+  EXPECT_EQ(GatewayCacheBytesHeld(), 0);
+  EXPECT_EQ(BlockedUntil.load(), 0u);
+  EXPECT_EQ(System.Trims, 0); // nothing large enough to be worth giving back
+
+  // A large body freed with nothing else held goes back to the system.
+  SetGatewayCacheBudgetForTests(0);
+  Gateway.Answer = [](const THttpRequest&) { return Answer(200, std::string(3 << 20, 'p')); };
+  auto picture = Run("/assets/huge.png");
+  EXPECT_EQ(picture->Body.size(), 3u << 20);
+  EXPECT_EQ(GatewayCacheBytesHeld(), 0);
+  EXPECT_EQ(System.Trims, 1);
 }
 
 TEST_F(GatewayCacheHandler, JudgingTableSetsPauses) {

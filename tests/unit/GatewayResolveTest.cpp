@@ -44,7 +44,6 @@ TEST(ReduceEntryUrl, KeepsSchemeHostAndANonDefaultPort) {
       {"https://h#frag", "https://h"},
       {"https://h?q=1", "https://h"},
       {"http://127.0.0.1:18080", "http://127.0.0.1:18080"},
-      {"ftp://h:21", "ftp://h:21"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.In);
@@ -54,10 +53,24 @@ TEST(ReduceEntryUrl, KeepsSchemeHostAndANonDefaultPort) {
 
 TEST(ReduceEntryUrl, RefusesWhatIsNoFullUrl) {
   const char* const kBad[] = {
-      "cloud.example.cn", "",           "   ",           "://h",
-      "https://",         "https:///x", "https://h:abc", "https://h:70000",
-      "https://a b",      "1http://h",  "https://[::1",  "htt p://h",
+      "cloud.example.cn",
+      "",
+      "   ",
+      "://h",
+      "https://",
+      "https:///x",
+      "https://h:abc",
+      "https://h:70000",
+      "https://a b",
+      "1http://h",
+      "https://[::1",
+      "htt p://h",
       "https://h\x01/",
+      "ftp://h:21",
+      "chrome://settings",
+      "file:///C:/x",
+      "javascript://%0aalert(1)",
+      "data://text/html,x",
   };
   for (const char* url : kBad) {
     SCOPED_TRACE(url);
@@ -130,13 +143,14 @@ TEST_F(ResolveFixture, Success) {
   EXPECT_EQ(r.StoreName, "一号店");
   EXPECT_EQ(r.Maps, (std::vector<TSeatMapItem>{{12, "大厅"}, {3, ""}, {0, "包间"}}));
   EXPECT_TRUE(LogLines().empty());
-  // Both exchanges: plain GETs with the two time-outs and the body cap.
+  // Both exchanges: plain GETs with the two time-outs, their sum as the total, and the body cap.
   const std::vector<THttpRequest> sent = FHttp.Requests();
   ASSERT_EQ(sent.size(), 2u);
   for (const THttpRequest& q : sent) {
     EXPECT_EQ(q.Method, "GET");
     EXPECT_EQ(q.ConnectTimeoutMs, 4000);
     EXPECT_EQ(q.ResponseTimeoutMs, 8000);
+    EXPECT_EQ(q.TotalTimeoutMs, 12000);
     EXPECT_EQ(q.MaxBody, 1024 * 1024);
     EXPECT_TRUE(q.Headers.empty());
     EXPECT_TRUE(q.Body.empty());
@@ -169,6 +183,13 @@ TEST_F(ResolveFixture, EntryFailureRows) {
       {"entry_url without ://",
        TFakeHttpClient::Answer(200, R"({"NetBarId":"1","entry_url":"c.cn"})"), kNoGateway,
        "GET /entry 10.0.0.2: 云端地址无效（缺少 ://）：c.cn"},
+      // Anything but a web page would fill the kiosk screen with whatever it names.
+      {"entry_url a browser page",
+       TFakeHttpClient::Answer(200, R"({"NetBarId":"1","entry_url":"chrome://settings"})"),
+       kNoGateway, "GET /entry 10.0.0.2: 云端地址无效（只支持 http 和 https）：chrome://settings"},
+      {"entry_url a local file",
+       TFakeHttpClient::Answer(200, R"({"NetBarId":"1","entry_url":"FILE:///etc/x"})"), kNoGateway,
+       "GET /entry 10.0.0.2: 云端地址无效（只支持 http 和 https）：FILE:///etc/x"},
       {"entry_url a number", TFakeHttpClient::Answer(200, R"({"NetBarId":"1","entry_url":5})"),
        kNoGateway, "GET /entry 10.0.0.2: 云端地址无效（缺少 ://）：5"},
       {"status 500", TFakeHttpClient::Answer(500, kGoodEntry), kNoCloud, nullptr},
@@ -210,6 +231,49 @@ TEST_F(ResolveFixture, EntryFailureRows) {
       EXPECT_EQ(log[0].substr(0, 6), "[M101-");
       EXPECT_EQ(log[0].substr(12), c.LogAfterTag);
     } else {
+      EXPECT_TRUE(log.empty());
+    }
+  }
+}
+
+// A hand-given cloud address that is not a web page fails like an unusable entry_url, unless
+// the gateway's own address replaces it.
+TEST_F(ResolveFixture, HandGivenServerMustBeAWebPage) {
+  struct TCase {
+    const char* Name;
+    const char* Override;
+    const char* NetBar;
+    const char* Problem;
+    const char* LogAfterTag;
+  };
+  const TCase kCases[] = {
+      {"both hand-given, a browser page", "chrome://settings", "1001", kNoGateway,
+       "ServerUrl: 云端地址无效（只支持 http 和 https）：chrome://settings"},
+      {"both hand-given, no scheme", "c.cn", "1001", kNoGateway,
+       "ServerUrl: 云端地址无效（缺少 ://）：c.cn"},
+      {"both hand-given, upper-case HTTPS", "HTTPS://c.cn:8443", "1001", "", nullptr},
+      {"replaced by the gateway's entry_url", "javascript://x", "", "", nullptr},
+  };
+  for (const TCase& c : kCases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(FRoot + "/exe/logs");
+    TFakeHttpClient http;
+    http.On(kEntryUrl, TFakeHttpClient::Answer(200, kGoodEntry));
+    http.SetHandler([](const THttpRequest&) { return TFakeHttpClient::Answer(200, kGoodList); });
+    TResolveInputs in = FIn;
+    in.ServerOverride = c.Override;
+    in.NetBarOverride = c.NetBar;
+    const TResolveResult r = RunResolution(in, http);
+    EXPECT_EQ(r.Problem, c.Problem);
+    const std::vector<std::string> log = LogLines();
+    if (c.LogAfterTag) {
+      EXPECT_EQ(r.Detail, GatewayDetail());
+      EXPECT_TRUE(http.Requests().empty()); // nothing is asked of an unusable address
+      ASSERT_EQ(log.size(), 1u);
+      EXPECT_EQ(log[0].substr(0, 6), "[M101-");
+      EXPECT_EQ(log[0].substr(12), c.LogAfterTag);
+    } else {
+      EXPECT_FALSE(http.Requests().empty());
       EXPECT_TRUE(log.empty());
     }
   }

@@ -72,11 +72,38 @@ TEST_F(LogFixture, UnwritableExecutableFolderFallsBackToThePerUserFolder) {
   EXPECT_NE(Read(file).find("09:30:05 later\r\n"), std::string::npos);
 }
 
-TEST_F(LogFixture, LinesKeepTheirTextAsIs) {
+// Text from outside (a gateway's reason, an entry name, an exception message) must never end
+// its line and start a genuine-looking one of its own: every control character is escaped.
+TEST_F(LogFixture, NoTextStartsALineOfItsOwn) {
+  using namespace std::string_literals;
   SetAppFolder("hallBoard");
-  WriteLog("两行\r\n第二行 ");
-  WriteLog("");
-  EXPECT_EQ(Read(FRoot + "/exe/logs/20261210.log"), "09:30:05 两行\r\n第二行 \r\n09:30:05 \r\n");
+  const struct {
+    std::string In;
+    const char* Out;
+  } kCases[] = {
+      {"两行\r\n12:00:00 UPDATE_INSTALLED 9", "两行\\r\\n12:00:00 UPDATE_INSTALLED 9"},
+      {"lf\nonly", "lf\\nonly"},
+      {"cr\ronly", "cr\\ronly"},
+      {"tab\there", "tab\\there"},
+      {"nul\x00 esc\x1B[2J del\x7F bs\x08 ff\x0C vt\x0B"s,
+       "nul\\x00 esc\\x1B[2J del\\x7F bs\\x08 ff\\x0C vt\\x0B"},
+      {"nel\xC2\x85 c1\xC2\x9F", "nel\\u0085 c1\\u009F"},
+      {"ls\xE2\x80\xA8 ps\xE2\x80\xA9", "ls\\u2028 ps\\u2029"},
+      {"kept: é \xE2\x80\x94 机位图 \xC2\xA0 trailing ",
+       "kept: é \xE2\x80\x94 机位图 \xC2\xA0 trailing "},
+      {"", ""},
+  };
+  std::string want;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.In);
+    EXPECT_EQ(LogSafeText(c.In), c.Out);
+    want += std::string("09:30:05 ") + c.Out + "\r\n";
+  }
+  for (const auto& c : kCases) WriteLog(c.In);
+  ReportProblem("hallBoard", "M900", "x\r\ny");
+  const std::string all = Read(FRoot + "/exe/logs/20261210.log");
+  EXPECT_EQ(all.substr(0, want.size()), want);
+  EXPECT_NE(all.find("] x\\r\\ny\r\n"), std::string::npos);
   EXPECT_EQ(AppFolder(), "hallBoard");
 }
 

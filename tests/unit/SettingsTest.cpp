@@ -2,6 +2,8 @@
 // the template's exact bytes, and the remembered map.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -14,6 +16,7 @@
 #include "TestFolders.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
+#include "shell/DiagnosticLog.h"
 
 namespace hb {
 namespace {
@@ -237,13 +240,28 @@ TEST_F(SettingsFixture, GarbageGivesDefaults) {
   EXPECT_EQ(s.Gateway, longLine);
 }
 
+// Defaults either way, but a file that is there and not read leaves one log line naming it;
+// a missing one (the template could not be written) leaves none.
 TEST_F(SettingsFixture, FilesTooLargeOrMissingReadAsEmpty) {
+  ResetLogFolderTestForTests();
   const std::string path = FRoot + "/big.ini";
   ASSERT_TRUE(
       WriteFileBytes(path, "[Gateway]\nAddress=h\n; " + std::string(kMaxSettingsBytes, 'x')));
+  auto logText = [&] { return ReadFileBytes(LogFilePath("hallBoard")).value_or(""); };
+  auto logLines = [&] {
+    const std::string text = logText();
+    return std::count(text.begin(), text.end(), '\n');
+  };
   ExpectSettings(ReadSettingsFile(path), {});
+  EXPECT_NE(logText().find(" 设置文件读不出来或超过 1024 KB，按默认设置运行：" + path + "\r\n"),
+            std::string::npos)
+      << logText();
+  EXPECT_EQ(logLines(), 1);
   ExpectSettings(ReadSettingsFile(FRoot + "/none.ini"), {});
+  EXPECT_EQ(logLines(), 1);
   ExpectSettings(ReadSettingsFile(FRoot), {}); // a folder
+  EXPECT_NE(logText().find("按默认设置运行：" + FRoot + "\r\n"), std::string::npos) << logText();
+  ResetLogFolderTestForTests();
 }
 
 std::string ExpectedTemplate() {

@@ -13,6 +13,7 @@
 #include "FileUtil.h"
 #include "OpenSslHasher.h"
 #include "Platform.h"
+#include "ReleaseKeyLine.h"
 #include "shell/DiagnosticLog.h"
 #include "update/uHallBoardUpdate.h"
 
@@ -201,6 +202,75 @@ TEST_F(UpdateCheck, NonceIsALowerCaseGuidWithoutBraces) {
   EXPECT_EQ(NewNonce(), "6b29fc40-ca47-1067-b31d-00dd010662da");
 }
 
+// A failed GUID or temporary-folder call is an error of the attempt, never an empty name.
+TEST_F(UpdateCheck, NoGuidOrNoTemporaryFolderFailsTheAttempt) {
+  struct TNoGuid : test::TFakeSystem {
+    std::string Guid;
+    std::string NewGuid() override { return Guid; }
+  } sys;
+  InstallPlatform(&sys, &FHasher);
+  for (const char* guid : {"", "{}", "not-a-guid", "6b29fc40-ca47-1067-b31d-00dd010662d"}) {
+    sys.Guid = guid;
+    EXPECT_THROW(NewNonce(), Exception) << guid;
+  }
+  InstallPlatform(&FSys, &FHasher);
+
+  FSys.Temp = "";
+  Offer("\"version_code\":3,\"version\":\"1.0.2\",\"download_path\":\"/downloadUpdate?v=3\","
+        "\"sha256\":\"" +
+        kZeros + "\",\"size\":10");
+  bool started = true;
+  EXPECT_EQ(Run(started), "无法取得临时文件夹");
+  EXPECT_FALSE(started);
+  EXPECT_EQ(NewLogLines().back(), "UPDATE_FAILED Exception：无法取得临时文件夹");
+  EXPECT_EQ(FGateway.Requests.size(), 1u); // nothing downloaded to a relative path
+}
+
+TEST(UpdateSource, DevelopmentKeyInstallsOnlyFromThisMachine) {
+  const struct {
+    const char* Base;
+    bool Loopback;
+  } kCases[] = {
+      {"http://127.0.0.1:58001", true},
+      {"http://127.8.9.10:1", true},
+      {"http://localhost:58001", true},
+      {"http://LOCALHOST:1", true},
+      {"http://[::1]:58001", true},
+      {"http://192.168.1.10:58001", false},
+      {"http://10.0.0.2:58001", false},
+      {"http://127.0.0.1.evil.cn:1", false},
+      {"http://localhost.evil.cn:1", false},
+      {"http://1127.0.0.1:1", false},
+      {"http://127.0.0.256:1", false},
+      {"http://[::2]:1", false},
+      {"http://:58001", false},
+      {"127.0.0.1:58001", false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(MayInstallFrom(c.Base, true), c.Loopback) << c.Base;
+    EXPECT_TRUE(MayInstallFrom(c.Base, false)) << c.Base; // a deployment key trusts its gateway
+  }
+}
+
+// This test build trusts the development key: a gateway elsewhere on the network is told no in
+// one line, before anything is downloaded.
+TEST_F(UpdateCheck, DevelopmentKeyBuildRefusesAGatewayElsewhere) {
+  ASSERT_TRUE(kBuiltInReleaseKeyIsDevelopment);
+  Offer("\"version_code\":3,\"version\":\"1.0.2\",\"download_path\":\"/downloadUpdate?v=3\","
+        "\"sha256\":\"" +
+        kZeros + "\",\"size\":10");
+  const std::string elsewhere = "http://192.168.1.10:58001";
+  THttpClientFactory factory = [this] {
+    return std::unique_ptr<IHttpClient>(new TForward(FGateway));
+  };
+  EXPECT_THROW(RunUpdateCheck(elsewhere, kAppVersion, kAppVersionCode, factory), Exception);
+  EXPECT_EQ(NewLogLines().back(),
+            "UPDATE_FAILED Exception：本程序用开发密钥构建，只安装本机网关提供的更新，不安装网关 " +
+                elsewhere + " 提供的版本 3");
+  EXPECT_EQ(FGateway.Requests.size(), 1u); // the check only
+  EXPECT_TRUE(TempEntries().empty());
+}
+
 TEST_F(UpdateCheck, PostsTheRequestWithBothHeadersAndNoRedirects) {
   FGateway.CheckBody = "{\"update\":false}";
   bool started = true;
@@ -216,6 +286,8 @@ TEST_F(UpdateCheck, PostsTheRequestWithBothHeadersAndNoRedirects) {
   EXPECT_FALSE(r.FollowRedirects);
   EXPECT_EQ(r.ConnectTimeoutMs, 3000);
   EXPECT_EQ(r.ResponseTimeoutMs, 15000);
+  EXPECT_EQ(r.TotalTimeoutMs, 18000);
+  EXPECT_EQ(r.MinBytesPerSecond, 0);
   EXPECT_EQ(r.Body, "{\"component\":\"HallBoard\",\"current_version\":\"1.0.1\","
                     "\"current_version_code\":2,\"ts\":1765324800,\"nonce\":\"" +
                         std::string("00000000-0000-4000-8000-000000000001") + "\"}");
@@ -463,6 +535,10 @@ TEST_F(UpdateCheck, DownloadFailuresCleanUp) {
     ASSERT_EQ(FGateway.Requests.size(), 2u);
     EXPECT_EQ(FGateway.Requests[1].Url, kBase + "/downloadUpdate?v=3");
     EXPECT_FALSE(FGateway.Requests[1].FollowRedirects);
+    // No total for a package of any size, but a floor on its average rate.
+    EXPECT_EQ(FGateway.Requests[1].TotalTimeoutMs, 0);
+    EXPECT_EQ(FGateway.Requests[1].MinBytesPerSecond, 1024);
+    EXPECT_EQ(FGateway.Requests[1].RateWindowMs, 60000);
     // A gateway that keeps sending is cut off at the announced size.
     EXPECT_LE(FGateway.Delivered, static_cast<int64_t>(body.size())) << c.name;
   }

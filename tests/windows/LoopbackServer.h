@@ -1,6 +1,7 @@
 #pragma once
 // A scripted HTTP/1.1 server on 127.0.0.1 for the WinHTTP client's tests: each path gives one
-// kind of answer (plain, redirect, slow, large, echo of the request, cookie, dropped connection).
+// kind of answer (plain, redirect, slow, trickling, large, echo of the request, cookie, dropped
+// connection).
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -96,6 +97,13 @@ class TLoopbackServer {
     } else if (path == "/slow") {
       Sleep(3000);
       Answer(c, "200 OK", "", "late");
+    } else if (path == "/trickle") {
+      // One byte every 100 ms of an announced 600: never quiet, never done.
+      Send(c, "HTTP/1.1 200 OK\r\nContent-Length: 600\r\nConnection: close\r\n\r\n");
+      for (int i = 0; i < 600; ++i) {
+        if (send(c, "x", 1, 0) != 1) break;
+        Sleep(100);
+      }
     } else if (path == "/big") {
       Answer(c, "200 OK", "", std::string(200000, 'x'));
     } else if (path == "/cookie") {

@@ -124,6 +124,38 @@ TEST(WinHttpClient, TransportFailuresAreToldApart) {
   EXPECT_FALSE(dropped.ErrorMessage.empty());
 }
 
+// A peer that sends a byte now and then never goes quiet for a whole receive time-out; only the
+// overall deadline or the rate rule ends it.
+TEST(WinHttpClient, TrickleIsEndedByTheTotalDeadlineOrTheRateRule) {
+  TLoopbackServer server;
+  THttpRequest total;
+  total.ResponseTimeoutMs = 5000;
+  total.TotalTimeoutMs = 700;
+  auto a = Get(server.Url("/trickle"), total);
+  EXPECT_EQ(a.Error, THttpError::heTimeout) << a.ErrorMessage;
+  EXPECT_EQ(a.ErrorMessage, TotalTimeoutText(700));
+  EXPECT_LT(a.BodyBytes, 600);
+
+  THttpRequest rate;
+  rate.ResponseTimeoutMs = 5000;
+  rate.MinBytesPerSecond = 100; // the trickle brings 10 bytes a second
+  rate.RateWindowMs = 500;
+  auto b = Get(server.Url("/trickle"), rate);
+  EXPECT_EQ(b.Error, THttpError::heTimeout) << b.ErrorMessage;
+  EXPECT_EQ(b.ErrorMessage, SlowAnswerText(100, 500));
+  EXPECT_EQ(b.Status, 200);
+  EXPECT_LT(b.BodyBytes, 600);
+
+  // A rate rule that the answer keeps to changes nothing.
+  THttpRequest steady;
+  steady.MinBytesPerSecond = 1;
+  steady.RateWindowMs = 1000;
+  steady.TotalTimeoutMs = 60000;
+  auto c = Get(server.Url("/big"), steady);
+  EXPECT_TRUE(c.Ok()) << c.ErrorMessage;
+  EXPECT_EQ(c.Body.size(), 200000u);
+}
+
 TEST(WinHttpClient, BadAddressesAreWordedFailures) {
   for (const char* url : {"", "ftp://127.0.0.1/", "not a url", "http://"}) {
     auto a = Get(url);

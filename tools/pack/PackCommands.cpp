@@ -19,6 +19,7 @@
 #include "Json.h"
 #include "Platform.h"
 #include "signature/Base64.h"
+#include "signature/PackageNames.h"
 #include "signature/ZipWriter.h"
 #include "signature/uReleaseSignature.h"
 
@@ -104,11 +105,24 @@ std::vector<TReleaseFile> CollectFiles(const std::string& folder) {
   std::vector<TReleaseFile> files;
   const fs::path root = PathFromUtf8(folder);
   for (auto& e : fs::recursive_directory_iterator(root)) {
-    if (e.is_directory()) continue;
-    std::u8string generic = fs::relative(e.path(), root).generic_u8string();
+    // Lexically: a link must keep its own name, not the one of what it points to.
+    std::u8string generic = e.path().lexically_relative(root).generic_u8string();
     std::string name(generic.begin(), generic.end());
+    // Links are refused by name, before anything follows them: a linked folder would otherwise
+    // be skipped without a word, a linked file packed under a name that is not its own.
+    if (e.is_symlink()) {
+      std::error_code ec;
+      if (fs::is_directory(e.path(), ec))
+        throw Exception("发布文件夹里有链接的文件夹：" + name +
+                        "（不会打进包里；请放入文件夹本身）");
+      throw Exception("发布文件夹里有符号链接：" + name + "（请放入文件本身）");
+    }
+    if (e.is_directory()) continue;
     if (!e.is_regular_file()) throw Exception("不是普通文件：" + name);
     if (IsSignatureFile(name)) throw Exception("发布文件夹里不能有签名文件：" + name);
+    // The names extraction refuses (on Windows they would not make the file they name).
+    if (!IsSafeEntryName(name) || !IsPortableEntryName(name))
+      throw Exception("程序解压时会拒绝这个文件名：" + name);
     files.push_back({name, PathToUtf8(e.path()), e.file_size()});
   }
   // A stable order makes two packs of the same folder byte-identical.
@@ -156,7 +170,8 @@ int Keygen(const std::string& outPath) {
 }
 
 int Pack(const std::string& folder, const std::string& outPath, const std::string& component,
-         const std::string& version, int64_t versionCode, const std::string& keyPath) {
+         const std::string& version, int64_t versionCode, const std::string& keyPath,
+         const std::string& programFileName) {
   try {
     TKey key = LoadPrivateKey(keyPath);
     if (!fs::is_directory(PathFromUtf8(folder))) throw Exception("不是文件夹：" + folder);
@@ -178,6 +193,9 @@ int Pack(const std::string& folder, const std::string& outPath, const std::strin
       throw Exception("manifest.json 的 version_code 与 --version-code 不一致");
 
     std::vector<TReleaseFile> files = CollectFiles(folder);
+    if (std::none_of(files.begin(), files.end(),
+                     [&](const TReleaseFile& f) { return f.Name == programFileName; }))
+      throw Exception("发布文件夹顶层没有 " + programFileName + "，程序不会安装这样的包");
     std::string list = "{\"files\":{";
     for (size_t i = 0; i < files.size(); ++i) {
       list += (i ? ",\n" : "\n") + JsonQuote(files[i].Name) + ":{\"sha256\":\"" +
@@ -206,6 +224,7 @@ int Pack(const std::string& folder, const std::string& outPath, const std::strin
     // What the program will check, checked before the package is handed over.
     std::string keyId;
     std::string verdict = VerifyUpdatePackage(temp, component, versionCode, {release}, keyId);
+    if (verdict.empty()) verdict = CheckPackageInstallable(temp, programFileName);
     if (!verdict.empty()) {
       RemoveQuietly(temp);
       throw Exception("打出的包没有通过核对：" + verdict);
@@ -219,11 +238,13 @@ int Pack(const std::string& folder, const std::string& outPath, const std::strin
 }
 
 int Verify(const std::string& package, const std::string& component, int64_t versionCode,
-           const std::string& keyLine) {
+           const std::string& keyLine, const std::string& programFileName) {
   try {
     std::vector<TReleaseKey> keys = {ParseReleaseKey(keyLine)};
     std::string keyId;
     std::string verdict = VerifyUpdatePackage(package, component, versionCode, keys, keyId);
+    // Signed is not enough: OK only for a package the program goes on to install.
+    if (verdict.empty()) verdict = CheckPackageInstallable(package, programFileName);
     if (!verdict.empty()) {
       std::printf("%s\n", verdict.c_str());
       return kExitFailed;

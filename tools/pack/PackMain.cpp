@@ -16,8 +16,9 @@ const char kUsage[] =
     "用法：\n"
     "  hallboard-pack keygen --out FILE\n"
     "  hallboard-pack pack --in FOLDER --out FILE.zip --component HallBoard --version 1.0.2 "
-    "--version-code 3 --key FILE\n"
-    "  hallboard-pack verify FILE.zip --component HallBoard --version-code 3 --key-line \"LINE\"\n";
+    "--version-code 3 --key FILE [--program hallBoard.exe]\n"
+    "  hallboard-pack verify FILE.zip --component HallBoard --version-code 3 --key-line \"LINE\" "
+    "[--program hallBoard.exe]\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "hallboard-pack: %s\n%s", problem.c_str(), kUsage);
@@ -57,6 +58,15 @@ int main(int argc, char** argv) {
       if (!options.count(n)) return std::string("缺少选项 ") + n;
     return "";
   };
+  // The one optional option of pack and verify: the program file the release must carry.
+  auto program = [&] {
+    std::string name = hb::pack::kDefaultProgramFileName;
+    if (auto it = options.find("--program"); it != options.end()) {
+      name = it->second;
+      options.erase(it);
+    }
+    return name;
+  };
   auto versionCode = [&](int64_t& out) {
     return hb::ParseWholeNumber(options["--version-code"], 0, INT64_MAX, out);
   };
@@ -70,6 +80,7 @@ int main(int argc, char** argv) {
     return hb::pack::Keygen(options["--out"]);
   }
   if (command == "pack") {
+    const std::string programName = program();
     auto problem =
         need({"--in", "--out", "--component", "--version", "--version-code", "--key"}, 0);
     if (!problem.empty()) return Usage(problem);
@@ -77,15 +88,17 @@ int main(int argc, char** argv) {
     if (!versionCode(code))
       return Usage("--version-code 不是非负整数：" + options["--version-code"]);
     return hb::pack::Pack(options["--in"], options["--out"], options["--component"],
-                          options["--version"], code, options["--key"]);
+                          options["--version"], code, options["--key"], programName);
   }
   if (command == "verify") {
+    const std::string programName = program();
     auto problem = need({"--component", "--version-code", "--key-line"}, 1);
     if (!problem.empty()) return Usage(problem);
     int64_t code;
     if (!versionCode(code))
       return Usage("--version-code 不是非负整数：" + options["--version-code"]);
-    return hb::pack::Verify(plain[0], options["--component"], code, options["--key-line"]);
+    return hb::pack::Verify(plain[0], options["--component"], code, options["--key-line"],
+                            programName);
   }
   return Usage("未知命令：" + command);
 }

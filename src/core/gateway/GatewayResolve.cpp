@@ -35,6 +35,9 @@ THttpResponse Get(IHttpClient& http, const std::string& url) {
   request.Url = url;
   request.ConnectTimeoutMs = kConnectTimeoutMs;
   request.ResponseTimeoutMs = kResponseTimeoutMs;
+  // A peer that sends a byte now and then would never trip the response time-out; the whole
+  // exchange gets what the two time-outs allow together.
+  request.TotalTimeoutMs = kConnectTimeoutMs + kResponseTimeoutMs;
   request.MaxBody = kMaxAnswerBytes;
   return http.Send(request);
 }
@@ -77,10 +80,23 @@ bool IsSchemeName(std::string_view s) {
   return true;
 }
 
+bool IsWebScheme(std::string_view scheme) {
+  return scheme == "http" || scheme == "https";
+}
+
 bool HasBlankOrControl(std::string_view s) {
   for (char c : s)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return true;
   return false;
+}
+
+// The failure row of an entry that could not be had, with its M101 report.
+void GatewayUnreachable(const TResolveInputs& in, TResolveResult& r, const std::string& report) {
+  r.Problem = "连不上门店网关";
+  r.Detail = Format("打不开 %s:%d。请确认网关电脑已开机、StoreRelay 在运行，并核对 hallBoard.ini "
+                    "里的网关地址。",
+                    in.Gateway, in.Port);
+  ReportProblem(kAppFolder, "M101", report);
 }
 
 void EntryStep(const TResolveInputs& in, IHttpClient& http, TResolveResult& r) {
@@ -101,11 +117,7 @@ void EntryStep(const TResolveInputs& in, IHttpClient& http, TResolveResult& r) {
                         in.Gateway, in.Port);
     }
   } catch (...) {
-    r.Problem = "连不上门店网关";
-    r.Detail = Format("打不开 %s:%d。请确认网关电脑已开机、StoreRelay 在运行，并核对 hallBoard.ini "
-                      "里的网关地址。",
-                      in.Gateway, in.Port);
-    ReportProblem(kAppFolder, "M101", "GET /entry " + in.Gateway + ": " + CurrentMessage());
+    GatewayUnreachable(in, r, "GET /entry " + in.Gateway + ": " + CurrentMessage());
   }
 }
 
@@ -149,6 +161,9 @@ std::string ReduceEntryUrl(const std::string& url) {
   if (sep == std::string_view::npos) throw bad("缺少 ://");
   const std::string scheme = LowerAscii(std::string(text.substr(0, sep)));
   if (!IsSchemeName(scheme)) throw bad("协议名不对");
+  // The address ends up in the kiosk's browser: anything but a web page (a browser settings
+  // page, a local file, a script) must never fill the screen.
+  if (!IsWebScheme(scheme)) throw bad("只支持 http 和 https");
 
   std::string_view authority = text.substr(sep + 3);
   authority = authority.substr(0, authority.find_first_of("/?#"));
@@ -191,6 +206,15 @@ TResolveResult RunResolution(const TResolveInputs& in, IHttpClient& http) {
   r.Server = in.ServerOverride;
   r.NetBar = in.NetBarOverride;
   if (r.Server.empty() || r.NetBar.empty()) EntryStep(in, http, r);
+  // A hand-given address that the gateway did not replace is held to the same rule as the
+  // gateway's: it names a web page or it is unusable, and fails like an unusable entry_url.
+  if (r.Problem.empty() && r.Server == in.ServerOverride) {
+    try {
+      ReduceEntryUrl(r.Server);
+    } catch (...) {
+      GatewayUnreachable(in, r, "ServerUrl: " + CurrentMessage());
+    }
+  }
   if (r.Problem.empty()) MapListStep(http, r);
   return r;
 }

@@ -7,6 +7,7 @@
 #include "FileUtil.h"
 #include "Platform.h"
 #include "settings/IniFile.h"
+#include "shell/DiagnosticLog.h"
 
 namespace hb {
 
@@ -65,10 +66,17 @@ TSettings ParseSettings(std::string_view bytes) {
 
 TSettings ReadSettingsFile(const std::string& path) {
   try {
-    // A missing or unreadable file, or one too large to be a settings file, reads as empty.
+    // A missing or unreadable file, or one too large to be a settings file, reads as empty. A
+    // file that is there but is not read says so in the log: the shop would otherwise see the
+    // request for a gateway address with the address filled in, and nothing to explain it.
     std::optional<std::string> bytes = ReadFileBytes(path, kMaxSettingsBytes);
+    std::error_code ec;
+    if (!bytes && std::filesystem::exists(PathFromUtf8(path), ec))
+      WriteLog("设置文件读不出来或超过 " + std::to_string(kMaxSettingsBytes / 1024) +
+               " KB，按默认设置运行：" + path);
     return ParseSettings(bytes ? *bytes : std::string());
   } catch (...) {
+    WriteLog("设置文件读不出来，按默认设置运行：" + path);
     return TSettings{};
   }
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 #include "AppIdentity.h"
@@ -76,6 +77,40 @@ std::string LogFilePathLocked(const std::string& appFolder, const TLocalTime& no
 
 } // namespace
 
+std::string LogSafeText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      out.append("\\x").push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      // C1 controls, U+0080 to U+009F (NEL among them breaks lines in some viewers).
+      const auto d = static_cast<unsigned char>(text[++i]);
+      out.append("\\u00").push_back(kHex[d >> 4]);
+      out.push_back(kHex[d & 15]);
+    } else if (c == 0xE2 && i + 2 < text.size() && text[i + 1] == '\x80' &&
+               (text[i + 2] == '\xA8' || text[i + 2] == '\xA9')) {
+      // The Unicode line and paragraph separators.
+      out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
 void SetAppFolder(const std::string& appFolder) {
   std::lock_guard<std::mutex> lock(gLogLock);
   AppFolderName() = appFolder;
@@ -106,8 +141,11 @@ void AppendLogLine(const std::string& appFolder, const std::string& text) {
     std::snprintf(time, sizeof time, "%02d:%02d:%02d ", now.Hour % 100, now.Minute % 100,
                   now.Second % 100);
     std::string line;
-    line.reserve(text.size() + 12);
-    line.append(time).append(text).append("\r\n");
+    // Reasons, versions, names and messages from outside reach this line: escaped here, in the
+    // one place every line passes, none of them can break the line and start a forged one.
+    const std::string safe = LogSafeText(text);
+    line.reserve(safe.size() + 12);
+    line.append(time).append(safe).append("\r\n");
     std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::app);
     if (!out) return;
     out.write(line.data(), static_cast<std::streamsize>(line.size()));

@@ -27,6 +27,19 @@ namespace {
 
 std::atomic<int> FetchesInFlight{0};
 
+// Bytes held by the bodies of all fetches (the strings' capacity), and the budget for them.
+std::atomic<int64_t> BytesHeld{0};
+std::atomic<int64_t> Budget{kCacheMemoryBudget};
+
+// Takes bytes from the budget; false (and nothing taken) when they do not fit.
+bool TakeBudget(int64_t bytes) {
+  int64_t held = BytesHeld.load();
+  do {
+    if (held + bytes > Budget.load()) return false;
+  } while (!BytesHeld.compare_exchange_weak(held, held + bytes));
+  return true;
+}
+
 // Fetch threads use the queue and the system port only while holding PortsLock shared and only
 // while the cache is not stopped, so once StopGatewayCache returns the shell may free both.
 std::shared_mutex PortsLock;
@@ -49,9 +62,19 @@ struct TCacheRequest {
   std::string CT;
   std::string CC;
   std::string Bytes;
+  int64_t Held = 0; // the part of the budget Bytes holds
   bool Ok = false;
 
   std::atomic<bool> Completed{false};
+
+  // Frees the body and gives its part of the budget back; returns the bytes given back.
+  int64_t FreeBytes() noexcept {
+    std::string().swap(Bytes);
+    const int64_t held = Held;
+    BytesHeld -= held;
+    Held = 0;
+    return held;
+  }
 
   void Complete() noexcept {
     if (Completed.exchange(true)) return;
@@ -61,7 +84,10 @@ struct TCacheRequest {
       // An adapter that fails here cannot be helped; the browser drops the request with the view.
     }
   }
-  ~TCacheRequest() { Complete(); }
+  ~TCacheRequest() {
+    Complete();
+    FreeBytes();
+  }
 };
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -108,29 +134,72 @@ std::string HeaderValue(const THttpResponse& resp, std::string_view name) {
   return {};
 }
 
-// Judges the gateway's answer: fills the result on success; returns the pause the answer calls
-// for (0: none).
-uint64_t Judge(TCacheRequest& r, THttpResponse resp) {
+// Receives the body into the record, within its size limit and the shared budget. The string
+// grows the way it would by itself, but each growth is taken from the budget first.
+class TBodySink : public IHttpSink {
+ public:
+  explicit TBodySink(TCacheRequest& r) : FR(r) {}
+  bool Write(const void* data, size_t size) override {
+    std::string& b = FR.Bytes;
+    const int64_t need = static_cast<int64_t>(b.size()) + static_cast<int64_t>(size);
+    if (need > FR.Limit) return false;
+    if (need > static_cast<int64_t>(b.capacity())) {
+      // Doubling where the budget allows it, else only what this piece needs.
+      const int64_t capacity = static_cast<int64_t>(b.capacity());
+      int64_t grown = std::min(FR.Limit, std::max(need, 2 * capacity));
+      if (!TakeBudget(grown - capacity)) {
+        grown = need;
+        if (!TakeBudget(grown - capacity)) {
+          OverBudget = true;
+          return false;
+        }
+      }
+      FR.Held += grown - capacity;
+      b.reserve(static_cast<size_t>(grown));
+    }
+    b.append(static_cast<const char*>(data), size);
+    return true;
+  }
+  bool OverBudget = false;
+
+ private:
+  TCacheRequest& FR;
+};
+
+// Judges the gateway's answer (its body already in the record): keeps it on success; returns
+// the pause the answer calls for (0: none).
+uint64_t Judge(TCacheRequest& r, const THttpResponse& resp) {
   if (!resp.Ok()) return IsTransportFailure(resp.Error) ? kPauseUnreachableMs : 0;
   if (resp.Status == 200) {
-    if (resp.Overflow || resp.Body.empty() || static_cast<int64_t>(resp.Body.size()) > r.Limit)
+    if (resp.Overflow || r.Bytes.empty() || static_cast<int64_t>(r.Bytes.size()) > r.Limit)
       return 0;
     r.CT = HeaderValue(resp, "Content-Type");
     r.CC = HeaderValue(resp, "Cache-Control");
-    r.Bytes = std::move(resp.Body);
     r.Ok = true;
   } else if (resp.Status == 429) {
     return kPauseBusyMs;
   } else if (resp.Status == 404) {
-    std::string_view peek(resp.Body);
+    std::string_view peek(r.Bytes);
     peek = peek.substr(0, kNotFoundPeek);
     if (peek.find(kNoFunctionText) != std::string_view::npos) return kPauseNoFunctionMs;
   }
   return 0;
 }
 
+// Frees a record's body; after a large one the memory goes back to the system (an allocator
+// keeps freed blocks of that size otherwise, and a page reload brings the next batch at once).
+void FreeBody(TCacheRequest& r, ISystem* system) {
+  const int64_t freed = r.FreeBytes();
+  if (system && freed >= kCacheTrimAfterBytes) {
+    try {
+      system->TrimMemory();
+    } catch (...) {
+    }
+  }
+}
+
 // On the user-interface thread: answer the request when a body was fetched, then release it.
-void RespondOnUi(TCacheRequest& r) {
+void RespondOnUi(TCacheRequest& r, ISystem* system) {
   if (r.Ok) {
     try {
       std::string cc = r.CC.empty() ? std::string(kDefaultCacheControl) : HeaderSafe(r.CC);
@@ -140,20 +209,20 @@ void RespondOnUi(TCacheRequest& r) {
     } catch (...) {
       // Without a response the request continues to the cloud.
     }
-    std::string().swap(r.Bytes);
   }
+  FreeBody(r, system);
   r.Complete();
 }
 
 // Hands the record to the user-interface thread; once the cache is stopped it is dropped here
 // instead (and completes itself, see the top of this file).
-void Post(IUiQueue& queue, std::shared_ptr<TCacheRequest> r, bool respond) {
+void Post(IUiQueue& queue, ISystem* system, std::shared_ptr<TCacheRequest> r, bool respond) {
   std::shared_lock<std::shared_mutex> lock(PortsLock);
   if (Stopped) return;
   try {
-    queue.Post([r = std::move(r), respond] {
+    queue.Post([r = std::move(r), respond, system] {
       if (respond)
-        RespondOnUi(*r);
+        RespondOnUi(*r, system);
       else
         r->Complete();
     });
@@ -171,7 +240,7 @@ void Fetch(std::shared_ptr<TCacheRequest> r, const THttpClientFactory& newHttp, 
     // A pause that began after Invoke let this request through: leave it to the cloud.
     if (system->TickCount64() < BlockedUntil.load()) {
       lock.unlock();
-      Post(*queue, std::move(r), false);
+      Post(*queue, system, std::move(r), false);
       return;
     }
     try {
@@ -189,24 +258,31 @@ void Fetch(std::shared_ptr<TCacheRequest> r, const THttpClientFactory& newHttp, 
       req.ResponseTimeoutMs = r->SeatMap                                 ? kSeatMapResponseTimeoutMs
                               : r->PathQuery.starts_with(kCatalogPrefix) ? kCatalogResponseTimeoutMs
                                                                          : kCacheResponseTimeoutMs;
+      // A gateway that trickles would hold the page's request past any quiet time-out.
+      req.TotalTimeoutMs = kCacheConnectTimeoutMs + req.ResponseTimeoutMs;
       req.FollowRedirects = false;
       req.UserAgent = kCacheUserAgent;
       req.ResponseHeaders = {"Content-Type", "Cache-Control"};
       req.MaxBody = r->Limit;
-      pause = Judge(*r, client->Send(req));
+      TBodySink sink(*r);
+      pause = Judge(*r, client->Send(req, &sink));
     }
   } catch (...) {
     // Any other failure falls back to the cloud without a pause.
     pause = 0;
     r->Ok = false;
-    std::string().swap(r->Bytes);
+  }
+  // A body that will not be served is let go of at once, not when the step has run.
+  if (!r->Ok) {
+    std::shared_lock<std::shared_mutex> lock(PortsLock);
+    FreeBody(*r, Stopped ? nullptr : system);
   }
   client.reset();
   if (pause) {
     std::shared_lock<std::shared_mutex> lock(PortsLock);
     if (!Stopped) BlockedUntil.store(system->TickCount64() + pause);
   }
-  Post(*queue, std::move(r), true);
+  Post(*queue, system, std::move(r), true);
 }
 
 void FetchThread(std::shared_ptr<TCacheRequest> r, THttpClientFactory newHttp, ISystem* system,
@@ -221,6 +297,14 @@ std::vector<const void*>& HookedWebViews() {
 }
 
 } // namespace
+
+int64_t GatewayCacheBytesHeld() {
+  return BytesHeld.load();
+}
+
+void SetGatewayCacheBudgetForTests(int64_t bytes) {
+  Budget = bytes > 0 ? bytes : kCacheMemoryBudget;
+}
 
 int GatewayFetchesInFlight() {
   return FetchesInFlight.load();
@@ -245,6 +329,8 @@ void TGatewayCacheHandler::Invoke(std::shared_ptr<IResourceRequest> request) {
   std::shared_ptr<TCacheRequest> r;
   try {
     if (FPorts.System->TickCount64() < BlockedUntil.load()) return;
+    // With the budget spent, the cloud serves the request, as during a pause.
+    if (BytesHeld.load() >= Budget.load()) return;
     if (!EqualsNoCase(request->Method(), "GET")) return;
     std::string uri = request->Uri();
     if (uri.size() <= FServer.size() || uri[FServer.size()] != '/' ||
@@ -311,6 +397,9 @@ void InstallGatewayCache(IBrowser& browser, const std::string& server,
           handler->Invoke(std::move(request));
         });
     if (registered) hooked.push_back(view);
+    // Once before the first body, so that the allocator treats large bodies as it will after a
+    // trim (on Linux: mapped directly, returned when freed) from the very first page on.
+    ports.System->TrimMemory();
   } catch (...) {
     // Without the cache the page loads from the cloud as before.
   }

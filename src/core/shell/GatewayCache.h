@@ -30,6 +30,13 @@ struct TGatewayCachePorts {
 constexpr int64_t kCacheBodyLimit = 12 * 1024 * 1024;
 constexpr int64_t kSeatMapBodyLimit = 32 * 1024 * 1024;
 
+// Bytes that the bodies of all fetches in flight may hold together. A request that arrives with
+// the budget spent, or whose body would overspend it, goes to the cloud as during a pause: a
+// gateway that answers every picture with the largest body cannot bloat the program.
+constexpr int64_t kCacheMemoryBudget = 64 * 1024 * 1024;
+// Freeing a body at least this large gives the memory back to the system (ISystem::TrimMemory).
+constexpr int64_t kCacheTrimAfterBytes = 1024 * 1024;
+
 // Gateway relay time-outs in milliseconds.
 constexpr int kCacheConnectTimeoutMs = 1500;
 constexpr int kCacheResponseTimeoutMs = 25000;
@@ -82,6 +89,11 @@ void InstallGatewayCache(IBrowser& browser, const std::string& server,
 // A web view that is gone (its browser process ended) leaves the hooked list, so that a new web
 // view which happens to get the same identity is hooked again.
 void ForgetHookedWebView(const void* webView);
+
+// Bytes held by bodies of fetches in flight (fetched, or fetched and not yet handed over).
+int64_t GatewayCacheBytesHeld();
+// Tests and benchmarks only: another budget (0: back to kCacheMemoryBudget).
+void SetGatewayCacheBudgetForTests(int64_t bytes);
 
 // Fetch threads started and not yet finished (for tests and orderly shutdown checks).
 int GatewayFetchesInFlight();

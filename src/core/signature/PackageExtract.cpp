@@ -85,16 +85,35 @@ bool IsPortableEntryName(const std::string& name) {
   }
 }
 
+std::string CheckPackageInstallable(const std::string& packagePath,
+                                    const std::string& programFileName) {
+  std::string error;
+  std::unique_ptr<TZipReader> zip = TZipReader::Open(packagePath, error);
+  if (!zip) return "更新包打不开：" + error;
+  bool program = false, manifest = false;
+  for (const TZipEntry& e : zip->Entries()) {
+    if (e.Name.empty()) continue;
+    const bool folder = e.Name.back() == '/';
+    const std::string name = folder ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
+    if (!IsSafeEntryName(name) || !IsPortableEntryName(name))
+      return "更新包含不安全的路径：" + e.Name;
+    program |= !folder && name == programFileName;
+    manifest |= !folder && name == "manifest.json";
+  }
+  if (!program || !manifest) return "更新包缺少主程序或 manifest.json";
+  return "";
+}
+
 std::string ExtractUpdatePackage(const std::string& packagePath, const std::string& stagingFolder) {
   std::string error;
   std::unique_ptr<TZipReader> zip = TZipReader::Open(packagePath, error);
   if (!zip) return "更新包打不开：" + error;
+  // The package's own faults (a bad entry, a checksum) come back as text; an operating-system
+  // or memory failure leaves as what it is, so the log names its kind and its own message.
   try {
     return ExtractEntries(*zip, stagingFolder);
   } catch (const Exception& e) {
     return e.what();
-  } catch (const std::filesystem::filesystem_error& e) {
-    return std::string("无法写入文件：") + e.what();
   }
 }
 

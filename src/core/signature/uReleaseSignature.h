@@ -35,6 +35,13 @@ std::string VerifyUpdatePackage(const std::string& packagePath, const std::strin
 // creating anything outside it. Empty text on success, else the worded reason.
 std::string ExtractUpdatePackage(const std::string& packagePath, const std::string& stagingFolder);
 
+// The rules that extraction and installation apply after verification, checked without writing
+// anything: every entry name one that extraction takes, and programFileName and "manifest.json"
+// among the files at the top. Empty text when the program would stage the package, else the very
+// message it would log.
+std::string CheckPackageInstallable(const std::string& packagePath,
+                                    const std::string& programFileName);
+
 // True for the three signature files, exactly "update-manifest.json", "update-files.json" and
 // "update-manifest.sig" (letter case matters).
 bool IsSignatureFile(const std::string& name);

@@ -8,6 +8,7 @@
 #include "Exception.h"
 #include "FileUtil.h"
 #include "Platform.h"
+#include "ReleaseKeyLine.h"
 #include "shell/DiagnosticLog.h"
 #include "signature/uReleaseSignature.h"
 #include "uHallBoardUpdate.h"
@@ -18,6 +19,8 @@ namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kResponseTimeoutMs = 15000;
+constexpr int kDownloadRateWindowMs = 4 * kResponseTimeoutMs;
+constexpr int64_t kDownloadMinBytesPerSecond = 1024;
 // The check's answer is a few hundred bytes; a gateway that streams more is not answering.
 constexpr int64_t kMaxCheckBody = 1 << 20;
 
@@ -31,7 +34,19 @@ THttpRequest GatewayRequest(const std::string& url) {
   r.Url = url;
   r.ConnectTimeoutMs = kConnectTimeoutMs;
   r.ResponseTimeoutMs = kResponseTimeoutMs;
+  r.TotalTimeoutMs = kConnectTimeoutMs + kResponseTimeoutMs;
   r.FollowRedirects = false;
+  return r;
+}
+
+// The package may be large and the line slow, so no total applies; instead the download must
+// keep an average over every window of four response time-outs, which a peer sending a byte now
+// and then never does.
+THttpRequest DownloadRequest(const std::string& url) {
+  THttpRequest r = GatewayRequest(url);
+  r.TotalTimeoutMs = 0;
+  r.RateWindowMs = kDownloadRateWindowMs;
+  r.MinBytesPerSecond = kDownloadMinBytesPerSecond;
   return r;
 }
 
@@ -64,12 +79,14 @@ int64_t FileSize(const std::string& path) {
 std::string InstallOffer(IHttpClient& http, const std::string& base, const TUpdateOffer& offer,
                          const std::string& exeFolder) {
   const std::string temp = System().TempFolder();
+  // Without it every name below would be relative to whatever the current folder is.
+  if (temp.empty()) throw Exception("无法取得临时文件夹");
   const std::string package = JoinPath(temp, "HallBoard-" + NewNonce() + ".zip");
   const std::string staging = JoinPath(temp, "HallBoard-stage-" + NewNonce());
   const std::string backup = JoinPath(temp, "HallBoard-backup-" + NewNonce());
   try {
     TDownloadResult got =
-        DownloadToFile(http, GatewayRequest(base + offer.DownloadPath), package, offer.Size);
+        DownloadToFile(http, DownloadRequest(base + offer.DownloadPath), package, offer.Size);
     const THttpResponse& r = got.Response;
     // No connection or no bytes in time is the network's fault and says so; a body cut short
     // or running past the size is an incomplete package like any other.
@@ -135,7 +152,49 @@ std::string NewNonce() {
     if (c == '{' || c == '}') continue;
     out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
+  // The nonce names the package, staging, backup and script files: an empty or malformed one
+  // would give fixed names that another attempt, or another program, could collide with.
+  bool wellFormed = out.size() == 36;
+  for (size_t i = 0; wellFormed && i < out.size(); ++i) {
+    const char c = out[i];
+    wellFormed = (i == 8 || i == 13 || i == 18 || i == 23)
+                     ? c == '-'
+                     : (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  }
+  if (!wellFormed) throw Exception("无法生成 GUID");
   return out;
+}
+
+bool MayInstallFrom(const std::string& base, bool developmentKey) {
+  if (!developmentKey) return true;
+  std::string_view host(base);
+  const size_t sep = host.find("://");
+  if (sep == std::string_view::npos) return false;
+  host.remove_prefix(sep + 3);
+  if (host.starts_with("[")) {
+    host = host.substr(0, host.find(']') + 1);
+  } else {
+    host = host.substr(0, host.rfind(':'));
+  }
+  std::string lower(host);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (lower == "localhost" || lower == "[::1]" || lower == "::1") return true;
+  // 127.0.0.0/8, written as four decimal numbers.
+  int parts = 0, value = -1;
+  for (char c : lower + ".") {
+    if (c == '.') {
+      if (value < 0 || value > 255 || (parts == 0 && value != 127)) return false;
+      ++parts;
+      value = -1;
+    } else if (c >= '0' && c <= '9') {
+      value = (value < 0 ? 0 : value * 10) + (c - '0');
+      if (value > 255) return false;
+    } else {
+      return false;
+    }
+  }
+  return parts == 4;
 }
 
 bool CheckForUpdate(const std::string& base, const std::string& versionText, int64_t versionCode,
@@ -184,6 +243,9 @@ bool CheckForUpdate(const std::string& base, const std::string& versionText, int
     return false;
   }
   if (!IsSafeOffer(offer)) throw Exception("更新元数据不安全");
+  if (!MayInstallFrom(base, kBuiltInReleaseKeyIsDevelopment))
+    throw Exception("本程序用开发密钥构建，只安装本机网关提供的更新，不安装网关 " + base +
+                    " 提供的版本 " + std::to_string(offer.VersionCode));
   WriteLog("UPDATE_DOWNLOADING 目标版本 " + offer.Version + " (" +
            std::to_string(offer.VersionCode) + ")，大小 " + std::to_string(offer.Size) + " 字节");
 

@@ -47,6 +47,11 @@ inline constexpr int64_t kMaxPackageSize = 300LL * 1024 * 1024;
 bool ParseUpdateOffer(const std::string& body, TUpdateOffer& offer);
 // The download path, digest length and size limits an offer must keep before anything is fetched.
 bool IsSafeOffer(const TUpdateOffer& offer);
+// Whether an update offered by the gateway at base ("http://host:port") may be installed. A
+// build that trusts the development key (whose private half is public test data) installs only
+// what a gateway on this machine offers: the tests and the demo run one there, and no one on the
+// network can then sign a package that such a build accepts.
+bool MayInstallFrom(const std::string& base, bool developmentKey);
 
 // A transport failure of a gateway request (no connection, time-out): its own kind name in the
 // log line, so support staff can tell an unreachable gateway from a rejected package.

@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -37,18 +38,28 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
   return true;
 }
 
-// One connected client: reads a line, hands it on, writes the answer, closes.
+// One connected client: reads a line, hands it on, writes the answer, closes. Until its line is
+// whole it belongs to its own sources; one that keeps quiet is closed by its idle timer.
 struct TClient {
   int Fd = -1;
   unsigned Source = 0;
+  unsigned Idle = 0;
   std::string In;
   bool Answered = false;
   TSingleInstance::TCommandProc Proc;
   ~TClient() {
     if (Source) g_source_remove(Source);
+    if (Idle) g_source_remove(Idle);
     if (Fd >= 0) close(Fd);
   }
 };
+
+int ClientIdle(void* p) {
+  auto* client = static_cast<TClient*>(p);
+  client->Idle = 0; // this source ends with the return below
+  delete client;
+  return G_SOURCE_REMOVE;
+}
 
 void WriteAll(int fd, const std::string& text) {
   size_t pos = 0;
@@ -72,6 +83,10 @@ int ClientReady(int fd, unsigned, void* p) {
   bool ended = n <= 0 || client->In.size() > kMaxCommand;
   if (nl == std::string::npos && !ended) return G_SOURCE_CONTINUE;
   client->Source = 0;
+  if (client->Idle) {
+    g_source_remove(client->Idle);
+    client->Idle = 0;
+  }
   std::string line = client->In.substr(0, nl == std::string::npos ? client->In.size() : nl);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   // The client lives until it is answered (the answer may come later, from the browser).
@@ -133,6 +148,7 @@ std::string SendToRunningInstance(const std::string& folder, const std::string& 
 
 TSingleInstance::~TSingleInstance() {
   if (FSource) g_source_remove(FSource);
+  if (FResume) g_source_remove(FResume);
   if (FListenFd >= 0) {
     close(FListenFd);
     unlink(FSocketPath.c_str());
@@ -156,8 +172,9 @@ bool TSingleInstance::Acquire(const std::string& folder) {
   return false;
 }
 
-void TSingleInstance::Listen(TCommandProc proc) {
+void TSingleInstance::Listen(TCommandProc proc, int idleTimeoutMs) {
   FProc = std::move(proc);
+  FIdleTimeoutMs = idleTimeoutMs > 0 ? idleTimeoutMs : kIdleTimeoutMs;
   if (FSocketPath.empty()) return;
   sockaddr_un addr;
   if (!FillAddress(FSocketPath, addr)) return;
@@ -172,19 +189,45 @@ void TSingleInstance::Listen(TCommandProc proc) {
     return;
   }
   chmod(FSocketPath.c_str(), 0600);
+  Watch();
+}
+
+void TSingleInstance::Watch() {
   FSource = g_unix_fd_add(FListenFd, G_IO_IN,
                           reinterpret_cast<GUnixFDSourceFunc>(&TSingleInstance::Accept), this);
+}
+
+int TSingleInstance::ResumeAccept(void* p) {
+  auto* self = static_cast<TSingleInstance*>(p);
+  self->FResume = 0;
+  self->Watch();
+  return G_SOURCE_REMOVE;
 }
 
 int TSingleInstance::Accept(int fd, unsigned, void* p) {
   auto* self = static_cast<TSingleInstance*>(p);
   int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-  if (c < 0) return G_SOURCE_CONTINUE;
+  if (c < 0) {
+    if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) return G_SOURCE_CONTINUE;
+    // Out of descriptors or memory: the connection stays queued and the socket stays readable,
+    // so watching on would call this again at once, for ever, on the user-interface thread.
+    // Stop watching and look again after a pause that doubles while the failure lasts.
+    ++self->FAcceptFailures;
+    self->FAcceptPauseMs =
+        self->FAcceptPauseMs == 0 ? 100 : std::min(self->FAcceptPauseMs * 2, kMaxAcceptPauseMs);
+    self->FSource = 0;
+    self->FResume = g_timeout_add(static_cast<unsigned>(self->FAcceptPauseMs),
+                                  &TSingleInstance::ResumeAccept, self);
+    return G_SOURCE_REMOVE;
+  }
+  self->FAcceptPauseMs = 0;
   auto* client = new TClient;
   client->Fd = c;
   client->Proc = self->FProc;
   client->Source = g_unix_fd_add(c, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
                                  reinterpret_cast<GUnixFDSourceFunc>(&ClientReady), client);
+  // A client that connects and never sends its line would hold a descriptor for ever.
+  client->Idle = g_timeout_add(static_cast<unsigned>(self->FIdleTimeoutMs), &ClientIdle, client);
   return G_SOURCE_CONTINUE;
 }
 

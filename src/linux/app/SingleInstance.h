@@ -31,14 +31,27 @@ class TSingleInstance {
   // it has then been woken. When the lock cannot be made at all the program runs without the
   // protection, as the Windows program does when its mutex cannot be created.
   bool Acquire(const std::string& folder);
-  // Starts listening for commands on the main loop (after Acquire returned true).
-  void Listen(TCommandProc proc);
+  // Starts listening for commands on the main loop (after Acquire returned true). A client that
+  // has not sent its whole line within idleTimeoutMs is closed.
+  void Listen(TCommandProc proc, int idleTimeoutMs = kIdleTimeoutMs);
+
+  static constexpr int kIdleTimeoutMs = 5000;
+  // Longest pause of the listening socket after accept fails (descriptors run out, say).
+  static constexpr int kMaxAcceptPauseMs = 5000;
+  // Times accept failed since Listen (for tests: a failure must not repeat without a pause).
+  int AcceptFailures() const { return FAcceptFailures; }
 
  private:
   static int Accept(int fd, unsigned condition, void* self);
+  static int ResumeAccept(void* self);
+  void Watch();
   int FLockFd = -1;
   int FListenFd = -1;
   unsigned FSource = 0;
+  unsigned FResume = 0;
+  int FIdleTimeoutMs = kIdleTimeoutMs;
+  int FAcceptPauseMs = 0;
+  int FAcceptFailures = 0;
   std::string FSocketPath;
   TCommandProc FProc;
 };

@@ -252,8 +252,14 @@ THttpResponse TCurlHttpClient::Send(const THttpRequest& request, IHttpSink* sink
     r.ErrorMessage = "HTTP 请求失败：libcurl 无法开始传输";
     return r;
   }
-  auto last = TClock::now();
+  const auto start = TClock::now();
+  auto last = start;
   curl_off_t lastUp = 0;
+  // The overall deadline and the rate rule are watched here as well, beside the quiet time.
+  const bool rateRule = request.MinBytesPerSecond > 0 && request.RateWindowMs > 0;
+  auto windowStart = start;
+  int64_t windowBytes = 0;
+  bool tooLong = false, tooSlow = false;
   for (;;) {
     int running = 0;
     CURLMcode mc = curl_multi_perform(multi, &running);
@@ -281,8 +287,30 @@ THttpResponse TCurlHttpClient::Send(const THttpRequest& request, IHttpSink* sink
       timedOut = true;
       break;
     }
-    int wait = static_cast<int>(std::min<long long>(responseMs - quiet, 1000));
-    curl_multi_poll(multi, nullptr, 0, std::max(wait, 1), nullptr);
+    long long wait = std::min<long long>(responseMs - quiet, 1000);
+    if (request.TotalTimeoutMs > 0) {
+      auto used = std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count();
+      if (used >= request.TotalTimeoutMs) {
+        tooLong = true;
+        break;
+      }
+      wait = std::min<long long>(wait, request.TotalTimeoutMs - used);
+    }
+    if (rateRule) {
+      auto inWindow =
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart).count();
+      if (inWindow >= request.RateWindowMs) {
+        if (RateTooLow(r.BodyBytes - windowBytes, inWindow, request.MinBytesPerSecond)) {
+          tooSlow = true;
+          break;
+        }
+        windowStart = now;
+        windowBytes = r.BodyBytes;
+        inWindow = 0;
+      }
+      wait = std::min<long long>(wait, request.RateWindowMs - inWindow);
+    }
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(wait, 1)), nullptr);
   }
   curl_multi_remove_handle(multi, easy);
 
@@ -301,6 +329,12 @@ THttpResponse TCurlHttpClient::Send(const THttpRequest& request, IHttpSink* sink
   if (timedOut) {
     r.Error = THttpError::heTimeout;
     r.ErrorMessage = "等待服务器应答超时（" + std::to_string(responseMs) + " 毫秒内没有收到数据）";
+  } else if (tooLong) {
+    r.Error = THttpError::heTimeout;
+    r.ErrorMessage = TotalTimeoutText(request.TotalTimeoutMs);
+  } else if (tooSlow) {
+    r.Error = THttpError::heTimeout;
+    r.ErrorMessage = SlowAnswerText(request.MinBytesPerSecond, request.RateWindowMs);
   } else if (t.Overflow) {
     r.Overflow = true; // an answer, only longer than wanted
   } else if (t.SinkRefused) {

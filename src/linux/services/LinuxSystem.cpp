@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <iconv.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <mutex>
 
 namespace hb {
 
@@ -233,6 +235,18 @@ std::string TLinuxSystem::DecodeGbk(const std::string& bytes) {
   }
   iconv_close(cd);
   return out;
+}
+
+// glibc keeps freed blocks of a large body in its arenas, and after freeing one it raises its
+// threshold for mapping such blocks directly, so a few peaks would stay resident for good. From
+// the first large body on, blocks of a megabyte or more are mapped directly (and so unmapped as
+// soon as they are freed), and what the arenas hold free now goes back.
+void TLinuxSystem::TrimMemory() {
+#if defined(__GLIBC__)
+  static std::once_flag once;
+  std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
+  malloc_trim(0);
+#endif
 }
 
 } // namespace hb

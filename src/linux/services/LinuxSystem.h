@@ -29,6 +29,7 @@ class TLinuxSystem : public ISystem {
   // and dotless "ı" stays apart from both. Invalid UTF-8 is first made valid (U+FFFD).
   std::string FileNameKey(const std::string& name) override;
   std::string DecodeGbk(const std::string& bytes) override;
+  void TrimMemory() override;
 };
 
 } // namespace hb
