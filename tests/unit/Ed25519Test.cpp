@@ -92,14 +92,32 @@ std::vector<uint8_t> AddLittleEndian(const uint8_t* a, const std::vector<uint8_t
 
 TEST_F(Ed25519, ScalarMustBeBelowOrder) {
   TVector v = Rfc8032Vectors().at(1);
-  auto withL = v.Signature;
-  std::copy(kOrder.begin(), kOrder.end(), withL.begin() + 32);
-  EXPECT_FALSE(Ed25519Verify(withL, v.Message, v.Key));
-  // S + L is the same scalar modulo L, so only the range test can refuse it.
+  ASSERT_TRUE(Ed25519Verify(v.Signature, v.Message, v.Key));
+  // S + L is the same scalar modulo L, so [S + L]B still meets the equation: only the range
+  // test can refuse it (signature malleability).
   auto plusL = v.Signature;
   auto sum = AddLittleEndian(v.Signature.data() + 32, kOrder);
   std::copy(sum.begin(), sum.end(), plusL.begin() + 32);
   EXPECT_FALSE(Ed25519Verify(plusL, v.Message, v.Key));
+
+  auto withL = v.Signature;
+  std::copy(kOrder.begin(), kOrder.end(), withL.begin() + 32);
+  EXPECT_FALSE(Ed25519Verify(withL, v.Message, v.Key));
+
+  // S = L where the equation holds: with the identity as key and as R, [S]B - [h]A = [L]B is
+  // the identity for every message, as it is for S = 0, which is valid.
+  const std::vector<uint8_t> identity = FromHex("01" + std::string(62, '0'));
+  std::vector<uint8_t> zeroS = identity, lS = identity;
+  zeroS.resize(64, 0);
+  lS.insert(lS.end(), kOrder.begin(), kOrder.end());
+  for (const std::string& message : {std::string(), std::string("update-manifest.json")}) {
+    EXPECT_TRUE(Ed25519Verify(zeroS, Bytes(message), identity)) << message;
+    EXPECT_FALSE(Ed25519Verify(lS, Bytes(message), identity)) << message;
+  }
+  // The same with the all-zero key (a point of order 4) and a message whose h is a multiple of 4.
+  const std::vector<uint8_t> order4Key(32, 0);
+  EXPECT_TRUE(Ed25519Verify(zeroS, Bytes("high r 4"), order4Key));
+  EXPECT_FALSE(Ed25519Verify(lS, Bytes("high r 4"), order4Key));
 }
 
 // Cases random keys never reach, built from a point of order 4 (y = 0) and the identity by

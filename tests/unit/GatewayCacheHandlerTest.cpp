@@ -210,6 +210,11 @@ TEST_F(GatewayCacheHandler, ServedAnswerHasExactlyThreeHeaders) {
       {"image/png\r\nSet-Cookie: a=b", "",
        "Content-Type: image/pngSet-Cookie: a=b\r\nCache-Control: public, max-age=600\r\n"
        "X-QV-Cache: gateway"},
+      // DEL is a control character too.
+      {"image/\x7Fpng",
+       "max-age=\x7F"
+       "60\x7F",
+       "Content-Type: image/png\r\nCache-Control: max-age=60\r\nX-QV-Cache: gateway"},
   };
   for (const TCase& c : cases) {
     Gateway.Answer = [&](const THttpRequest&) {
@@ -225,6 +230,31 @@ TEST_F(GatewayCacheHandler, ServedAnswerHasExactlyThreeHeaders) {
     EXPECT_EQ(req->Reason, "OK");
     EXPECT_EQ(req->Headers, c.Headers);
     EXPECT_EQ(req->Body, std::string("\x89PNG\0body", 9));
+  }
+  EXPECT_EQ(BlockedUntil.load(), 0u);
+}
+
+// The limits are inclusive: a body of exactly the limit is served, one byte more is not, even
+// from a client that did not cut it off itself.
+TEST_F(GatewayCacheHandler, BodiesUpToTheLimitAreServed) {
+  struct TCase {
+    std::string PathQuery;
+    size_t Limit;
+  };
+  const TCase cases[] = {{"/assets/big.png", size_t{12} << 20}, {kMedia, size_t{32} << 20}};
+  for (const TCase& c : cases) {
+    for (size_t size : {c.Limit, c.Limit + 1}) {
+      Gateway.Answer = [&](const THttpRequest&) {
+        return Answer(200, std::string(size, 'p'), "image/png");
+      };
+      auto req = Run(c.PathQuery);
+      const std::string trace = c.PathQuery + " " + std::to_string(size);
+      EXPECT_EQ(req->Completes, 1) << trace;
+      ASSERT_EQ(req->Responses, size <= c.Limit ? 1 : 0) << trace;
+      if (req->Responses) {
+        EXPECT_EQ(req->Body.size(), size) << trace;
+      }
+    }
   }
   EXPECT_EQ(BlockedUntil.load(), 0u);
 }
