@@ -128,6 +128,12 @@ TEST_F(Ed25519, HandMadeEdgeCases) {
   const std::string highKey = "ed" + std::string(60, 'f') + "7f"; // y field = p
   const std::string highR = "ee" + std::string(60, 'f') + "7f";   // y field = p + 1
   const std::string order4Key(64, '0');
+  const std::string kBase = "58" + [] {
+    std::string s;
+    for (int i = 0; i < 31; ++i) s += "66";
+    return s;
+  }(); // y = 4/5, x even
+  const std::string oneS = "01" + std::string(62, '0');
   struct {
     const char* Name;
     std::string Key, Message, Signature;
@@ -140,6 +146,12 @@ TEST_F(Ed25519, HandMadeEdgeCases) {
       {"canonical R", order4Key, "high r 4", identityR + zeroS, true},
       {"R with y = p + 1", order4Key, "high r 4", highR + zeroS, false},
       {"key whose y has no x", "02" + std::string(62, '0'), "", identityR + zeroS, false},
+      // With the identity as key the hash drops out: [1]B - [h]A is B whatever R is, so an R
+      // that differs from B's encoding only in its last byte must still fail.
+      {"R = B, S = 1", identityR, "any", kBase + oneS, true},
+      {"R = -B (sign bit), S = 1", identityR, "any", kBase.substr(0, 62) + "e6" + oneS, false},
+      {"R = B with the last y bit changed", identityR, "any", kBase.substr(0, 62) + "67" + oneS,
+       false},
   };
   for (auto& c : cases)
     EXPECT_EQ(Ed25519Verify(FromHex(c.Signature), Bytes(c.Message), FromHex(c.Key)), c.Valid)

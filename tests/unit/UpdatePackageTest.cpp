@@ -201,6 +201,16 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
       {"size differs", EditList("\"size\":70010", "\"size\":70011"),
        "文件大小与清单不符：hallBoard.exe"},
       {"size missing", EditList(",\"size\":70010", ""), "文件大小与清单不符：hallBoard.exe"},
+      {"file digests in capitals",
+       [](TPackagePlan& s) {
+         s.EditFileList = [](std::string& t) {
+           for (size_t at = 0; (at = t.find("\"sha256\":\"", at)) != std::string::npos;) {
+             at += 10;
+             for (size_t i = at; i < at + 64; ++i) t[i] = static_cast<char>(std::toupper(t[i]));
+           }
+         };
+       },
+       ""},
       {"content changed, size kept",
        [](TPackagePlan& s) {
          s.EditFileList = [&s](std::string& t) {
