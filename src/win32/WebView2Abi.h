@@ -1,10 +1,12 @@
 #pragma once
 // Our own declarations of the WebView2 COM interfaces this program uses, written from the public
 // SDK's documentation of its ABI: interface ids and the complete method order of each interface
-// (every slot is declared, used or not, because the order is the contract). They match the
-// interfaces as published in the WebView2 SDK 1.0.1185.44; released WebView2 interfaces never
-// change afterwards, newer abilities come as new numbered interfaces (ICoreWebView2Settings3 ...).
-// Only what the program calls or implements is here; the loader is found at run time.
+// (every slot is declared, used or not, because the order is the contract). Released WebView2
+// interfaces never change afterwards; newer abilities come as new numbered interfaces
+// (ICoreWebView2Settings3 ...). Only what the program calls or implements is here; the loader is
+// found at run time. The Windows tests check every id and slot declared here against Microsoft's
+// WebView2.h, so declare each method with one HB_WV2_METHOD at the start of its line and give
+// each interface its IID_ constant.
 #include <objidl.h>
 #include <windows.h>
 
@@ -56,7 +58,7 @@ inline constexpr GUID IID_ICoreWebView2WebMessageReceivedEventHandler = {
 inline constexpr GUID IID_ICoreWebView2WebMessageReceivedEventArgs = {
     0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}};
 inline constexpr GUID IID_ICoreWebView2WebResourceRequestedEventHandler = {
-    0xab00b74c, 0x15f1, 0x4646, {0x80, 0xe6, 0x85, 0x28, 0xe2, 0xcb, 0xa8, 0xec}};
+    0xab00b74c, 0x15f1, 0x4646, {0x80, 0xe8, 0xe7, 0x63, 0x41, 0xd2, 0x5d, 0x71}};
 inline constexpr GUID IID_ICoreWebView2WebResourceRequestedEventArgs = {
     0x453e667f, 0x12c7, 0x49d4, {0xbe, 0x6d, 0xdd, 0xbe, 0x79, 0x56, 0xf5, 0x7a}};
 inline constexpr GUID IID_ICoreWebView2WebResourceRequest = {

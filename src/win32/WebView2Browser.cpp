@@ -4,6 +4,10 @@
 
 #include <shlwapi.h>
 
+#include <atomic>
+#include <mutex>
+#include <vector>
+
 #include "UiGuard.h"
 #include "WinText.h"
 
@@ -28,37 +32,59 @@ LPWSTR CoCopy(const std::wstring& s) {
 
 using TAlive = std::shared_ptr<TWebView2Browser*>;
 
-// The options the environment is created with: language and extra browser switches.
+std::atomic<TOptionsTrace> OptionsTrace{nullptr};
+
+// The options the environment is created with: language and extra browser switches. The loader
+// is not ours: what it asks of this object can be watched through SetEnvironmentOptionsTrace.
 class TEnvironmentOptions : public TComObject<ICoreWebView2EnvironmentOptions> {
  public:
   TEnvironmentOptions(std::wstring args, std::wstring language)
       : TComObject(IID_ICoreWebView2EnvironmentOptions), FArgs(std::move(args)),
-        FLanguage(std::move(language)) {}
+        FLanguage(std::move(language)), FThread(GetCurrentThreadId()) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    HRESULT hr = TComObject::QueryInterface(riid, out);
+    if (OptionsTrace.load()) {
+      wchar_t iid[40] = L"";
+      StringFromGUID2(riid, iid, 40);
+      Trace(("QueryInterface " + Utf8(iid) + (SUCCEEDED(hr) ? " ok" : " no")).c_str());
+    }
+    return hr;
+  }
   HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR* v) override {
+    Trace("get_AdditionalBrowserArguments");
     return Out(FArgs, v);
   }
   HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR v) override {
+    Trace("put_AdditionalBrowserArguments");
     FArgs = v ? v : L"";
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* v) override { return Out(FLanguage, v); }
+  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* v) override {
+    Trace("get_Language");
+    return Out(FLanguage, v);
+  }
   HRESULT STDMETHODCALLTYPE put_Language(LPCWSTR v) override {
+    Trace("put_Language");
     FLanguage = v ? v : L"";
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_TargetCompatibleBrowserVersion(LPWSTR* v) override {
+    Trace("get_TargetCompatibleBrowserVersion");
     return Out(FVersion, v);
   }
   HRESULT STDMETHODCALLTYPE put_TargetCompatibleBrowserVersion(LPCWSTR v) override {
+    Trace("put_TargetCompatibleBrowserVersion");
     FVersion = v ? v : L"";
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_AllowSingleSignOnUsingOSPrimaryAccount(BOOL* v) override {
+    Trace("get_AllowSingleSignOnUsingOSPrimaryAccount");
     if (!v) return E_POINTER;
     *v = FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_AllowSingleSignOnUsingOSPrimaryAccount(BOOL) override {
+    Trace("put_AllowSingleSignOnUsingOSPrimaryAccount");
     return S_OK;
   }
 
@@ -68,9 +94,17 @@ class TEnvironmentOptions : public TComObject<ICoreWebView2EnvironmentOptions> {
     *v = CoCopy(s);
     return *v ? S_OK : E_OUTOFMEMORY;
   }
+  void Trace(const char* call) const {
+    TOptionsTrace trace = OptionsTrace.load();
+    if (!trace) return;
+    std::string line = call;
+    if (GetCurrentThreadId() != FThread) line += " (from another thread)";
+    trace(line.c_str());
+  }
   std::wstring FArgs, FLanguage;
   // The oldest runtime whose interfaces this program's declarations describe.
   std::wstring FVersion = L"86.0.616.0";
+  DWORD FThread;
 };
 
 class TEnvironmentCompletedHandler
@@ -209,39 +243,142 @@ class TResourceRequestedHandler : public TComObject<ICoreWebView2WebResourceRequ
   TAlive FAlive;
 };
 
-// One intercepted request as the core sees it.
+} // namespace
+
+void SetEnvironmentOptionsTrace(TOptionsTrace trace) {
+  OptionsTrace = trace;
+}
+
+// Every WebView2 object belongs to the user-interface thread: it is called, AddRef'd and
+// Released there only. A request the gateway cache lets go of on a fetch thread (the window
+// closing drops its queued answer there) hands what it holds to this box instead; the box passes
+// it on to the user-interface thread through the queue, and the browser empties it when it goes.
+// After that nobody on the user-interface thread is left to take a late leftover, so it is
+// leaked on purpose: the runtime is shutting down with the process, and a Release from the
+// wrong thread is worse than a reference never given back.
+class TUiThreadBox {
+ public:
+  struct TLeftover {
+    TComPtr<ICoreWebView2WebResourceRequestedEventArgs> Args;
+    TComPtr<ICoreWebView2Environment> Env;
+    TComPtr<ICoreWebView2WebResourceRequest> Request;
+    TComPtr<ICoreWebView2Deferral> Deferral;
+    bool Complete = false; // the deferral is still open and must be completed
+  };
+
+  explicit TUiThreadBox(IUiQueue& queue) : FQueue(&queue), FUiThread(GetCurrentThreadId()) {}
+  bool OnUiThread() const { return GetCurrentThreadId() == FUiThread; }
+
+  // From any thread. Moving the pointers in makes no COM call.
+  void Hand(TLeftover&& item, const std::shared_ptr<TUiThreadBox>& self) {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FClosed) {
+      Leak(item);
+      return;
+    }
+    FItems.push_back(std::move(item));
+    if (FScheduled) return;
+    FScheduled = true;
+    std::weak_ptr<TUiThreadBox> weak = self;
+    try {
+      // The queue is used only while the box is open, and the browser closes the box before the
+      // queue can go away. A procedure the queue drops holds no COM object.
+      FQueue->Post([weak] {
+        if (auto box = weak.lock()) box->Drain();
+      });
+    } catch (...) {
+      FScheduled = false; // the browser's own Close takes the items
+    }
+  }
+
+  // On the user-interface thread.
+  void Drain() {
+    std::vector<TLeftover> items;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      items.swap(FItems);
+      FScheduled = false;
+    }
+    for (TLeftover& item : items)
+      if (item.Complete && item.Deferral) item.Deferral->Complete();
+    // Leaving scope releases every pointer, here on the user-interface thread.
+  }
+
+  // On the user-interface thread, when the browser goes: the last chance to release here.
+  void Close() {
+    Drain();
+    std::lock_guard<std::mutex> lock(FLock);
+    FClosed = true;
+    for (TLeftover& item : FItems) Leak(item);
+    FItems.clear();
+  }
+
+ private:
+  static void Leak(TLeftover& item) {
+    item.Args.Detach();
+    item.Env.Detach();
+    item.Request.Detach();
+    item.Deferral.Detach();
+  }
+
+  IUiQueue* FQueue;
+  DWORD FUiThread;
+  std::mutex FLock;
+  std::vector<TLeftover> FItems;
+  bool FScheduled = false;
+  bool FClosed = false;
+};
+
+namespace {
+
+// One intercepted request as the core sees it. The core calls it on the user-interface thread,
+// but may let go of it (and complete it on the way) on a fetch thread: those two go through the
+// box. Any other call from the wrong thread answers as a failure without touching WebView2.
 class TWebView2ResourceRequest : public IResourceRequest {
  public:
   TWebView2ResourceRequest(TComPtr<ICoreWebView2WebResourceRequestedEventArgs> args,
-                           TComPtr<ICoreWebView2Environment> env)
-      : FArgs(std::move(args)), FEnv(std::move(env)) {
+                           TComPtr<ICoreWebView2Environment> env, std::shared_ptr<TUiThreadBox> box)
+      : FArgs(std::move(args)), FEnv(std::move(env)), FBox(std::move(box)) {
     FArgs->get_Request(FRequest.Put());
   }
   ~TWebView2ResourceRequest() override {
-    // A deferral left open would stall the page's request for good: close it.
-    Complete();
+    if (FBox->OnUiThread()) {
+      // A deferral left open would stall the page's request for good: close it.
+      Complete();
+      return;
+    }
+    TUiThreadBox::TLeftover item;
+    item.Complete = FDeferral && !FCompleted;
+    item.Args = std::move(FArgs);
+    item.Env = std::move(FEnv);
+    item.Request = std::move(FRequest);
+    item.Deferral = std::move(FDeferral);
+    FBox->Hand(std::move(item), FBox);
   }
   std::string Uri() override {
     LPWSTR s = nullptr;
-    return FRequest && SUCCEEDED(FRequest->get_Uri(&s)) ? TakeCoString(s) : std::string();
+    return OnUi() && FRequest && SUCCEEDED(FRequest->get_Uri(&s)) ? TakeCoString(s) : std::string();
   }
   std::string Method() override {
     LPWSTR s = nullptr;
-    return FRequest && SUCCEEDED(FRequest->get_Method(&s)) ? TakeCoString(s) : std::string();
+    return OnUi() && FRequest && SUCCEEDED(FRequest->get_Method(&s)) ? TakeCoString(s)
+                                                                     : std::string();
   }
   bool HasHeader(const std::string& name) override {
+    if (!OnUi()) return false;
     TComPtr<ICoreWebView2HttpRequestHeaders> headers;
     BOOL has = FALSE;
     return FRequest && SUCCEEDED(FRequest->get_Headers(headers.Put())) && headers &&
            SUCCEEDED(headers->Contains(Wide(name).c_str(), &has)) && has;
   }
   bool Defer() override {
+    if (!OnUi()) return false;
     if (FDeferral) return true;
     return SUCCEEDED(FArgs->GetDeferral(FDeferral.Put())) && FDeferral;
   }
   bool SetResponse(int status, const std::string& reason, const std::string& headers,
                    const std::string& body) override {
-    if (!FEnv) return false;
+    if (!OnUi() || !FEnv) return false;
     // SHCreateMemStream copies the bytes: the stream owns its data from here on.
     TComPtr<IStream> stream = TComPtr<IStream>::Attach(SHCreateMemStream(
         reinterpret_cast<const BYTE*>(body.data()), static_cast<UINT>(body.size())));
@@ -256,14 +393,24 @@ class TWebView2ResourceRequest : public IResourceRequest {
   void Complete() override {
     if (!FDeferral || FCompleted) return;
     FCompleted = true;
-    FDeferral->Complete();
+    if (FBox->OnUiThread()) {
+      FDeferral->Complete();
+      return;
+    }
+    TUiThreadBox::TLeftover item;
+    item.Complete = true;
+    item.Deferral = std::move(FDeferral);
+    FBox->Hand(std::move(item), FBox);
   }
 
  private:
+  bool OnUi() const { return FBox->OnUiThread(); }
+
   TComPtr<ICoreWebView2WebResourceRequestedEventArgs> FArgs;
   TComPtr<ICoreWebView2Environment> FEnv;
   TComPtr<ICoreWebView2WebResourceRequest> FRequest;
   TComPtr<ICoreWebView2Deferral> FDeferral;
+  std::shared_ptr<TUiThreadBox> FBox;
   bool FCompleted = false;
 };
 
@@ -271,11 +418,13 @@ class TWebView2ResourceRequest : public IResourceRequest {
 
 TWebView2Browser::TWebView2Browser(HWND parent, IUiQueue& queue, std::wstring loaderPath)
     : FParent(parent), FQueue(queue), FLoaderPath(std::move(loaderPath)),
-      FAlive(std::make_shared<TWebView2Browser*>(this)) {}
+      FAlive(std::make_shared<TWebView2Browser*>(this)),
+      FUiBox(std::make_shared<TUiThreadBox>(queue)) {}
 
 TWebView2Browser::~TWebView2Browser() {
   *FAlive = nullptr;
   ReleaseBrowser();
+  FUiBox->Close();
   // The loader stays loaded: the runtime may still call into it while it shuts down.
 }
 
@@ -305,8 +454,19 @@ void TWebView2Browser::Fail(HRESULT hr) {
 void TWebView2Browser::Create(const TBrowserOptions& options) {
   ++FGeneration;
   ReleaseBrowser();
+  FMissingFile.clear();
   if (!FLoader) FLoader = LoadLibraryW(FLoaderPath.c_str());
-  if (!FLoader) return Fail(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+  if (!FLoader) {
+    // The loader's own load error: a file that is not there is named on the cover; anything
+    // else (a damaged or 32-bit copy) keeps its code for whoever reads the log.
+    DWORD error = GetLastError();
+    if (error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == 0) {
+      size_t slash = FLoaderPath.find_last_of(L"\\/");
+      FMissingFile = Utf8(FLoaderPath.substr(slash == std::wstring::npos ? 0 : slash + 1));
+      error = ERROR_MOD_NOT_FOUND;
+    }
+    return Fail(HRESULT_FROM_WIN32(error));
+  }
   auto create = reinterpret_cast<TCreateEnvironmentWithOptions>(
       reinterpret_cast<void*>(GetProcAddress(FLoader, kCreateEnvironmentExport)));
   if (!create) return Fail(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
@@ -453,7 +613,7 @@ bool TWebView2Browser::SetResourceRequestedHandler(TResourceRequestedProc proc) 
 void TWebView2Browser::ResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args) {
   if (!args || !FResourceProc) return;
   auto request = std::make_shared<TWebView2ResourceRequest>(
-      TComPtr<ICoreWebView2WebResourceRequestedEventArgs>::Share(args), FEnv);
+      TComPtr<ICoreWebView2WebResourceRequestedEventArgs>::Share(args), FEnv, FUiBox);
   auto proc = FResourceProc;
   proc(std::move(request));
 }

@@ -13,6 +13,8 @@
 
 namespace hb::win {
 
+class TUiThreadBox;
+
 class TWebView2Browser : public IBrowser {
  public:
   // parent: the window the browser fills; queue: where failures found inside Create are reported
@@ -29,6 +31,7 @@ class TWebView2Browser : public IBrowser {
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
+  std::string MissingFile() const override { return FMissingFile; }
 
   // The parent's client area changed: the browser follows it.
   void FitToParent();
@@ -52,9 +55,16 @@ class TWebView2Browser : public IBrowser {
   TComPtr<wv2::ICoreWebView2Controller> FController;
   TComPtr<wv2::ICoreWebView2> FWebView;
   TComPtr<wv2::ICoreWebView2Settings> FSettings;
+  std::shared_ptr<TUiThreadBox> FUiBox; // what fetch threads let go of, back to this thread
   TResourceRequestedProc FResourceProc;
   bool FResourceHooked = false;
+  std::string FMissingFile; // the loader's file name when LoadLibraryW could not find it
 };
+
+// For tests that run Microsoft's loader: each call the loader makes on the program's environment
+// options object (QueryInterface with the id asked for) is reported, one line a call. Null stops.
+using TOptionsTrace = void (*)(const char* call);
+void SetEnvironmentOptionsTrace(TOptionsTrace trace);
 
 // Reads a COM-allocated string and frees it.
 std::string TakeCoString(LPWSTR s);

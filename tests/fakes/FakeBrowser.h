@@ -23,7 +23,8 @@ class TFakeBrowser : public IBrowser {
   TResourceRequestedProc ResourceHandler;
   // Switches this browser does not offer (SetSetting answers false).
   std::set<TBrowserSetting> Unsupported;
-  int WebViews = 0; // successful creations so far
+  int WebViews = 0;    // successful creations so far
+  std::string Missing; // what MissingFile answers
   bool ReuseIdentity = false;
 
   void Create(const TBrowserOptions& options) override {
@@ -45,6 +46,7 @@ class TFakeBrowser : public IBrowser {
     if (FWebView) Scripts.push_back(script);
   }
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
+  std::string MissingFile() const override { return Missing; }
   bool AddResourceFilter(const std::string& uriPattern) override {
     if (!FWebView) return false;
     Filters.push_back(uriPattern);

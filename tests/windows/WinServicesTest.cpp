@@ -9,6 +9,7 @@
 
 #include "BCryptHasher.h"
 #include "Platform.h"
+#include "SingleInstance.h"
 #include "UiGuard.h"
 #include "Win32System.h"
 #include "WinText.h"
@@ -26,6 +27,46 @@ std::string Hex(const std::vector<uint8_t>& d) {
 }
 
 // FIPS 180-4 / NIST example values.
+TEST(SingleInstance, HowTheMutexAnswerIsRead) {
+  struct {
+    bool GotHandle;
+    DWORD Error;
+    bool Another;
+  } cases[] = {
+      {true, ERROR_SUCCESS, false},         // a new mutex: we are the first
+      {true, ERROR_ALREADY_EXISTS, true},   // opened the running instance's mutex
+      {false, ERROR_ACCESS_DENIED, true},   // an elevated instance's mutex, closed to us
+      {false, ERROR_INVALID_HANDLE, false}, // no mutex at all: run unprotected
+      {false, ERROR_NOT_ENOUGH_MEMORY, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(AnotherInstanceHolds(c.GotHandle, c.Error), c.Another) << c.Error;
+}
+
+// The first instance's mutex carries a security that lets nobody else open it, as one made by
+// an elevated process does for an ordinary one: the second start still counts as a second.
+TEST(SingleInstance, AMutexClosedToUsMeansAnotherInstanceRuns) {
+  SECURITY_DESCRIPTOR sd;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  ACL acl;
+  ASSERT_TRUE(InitializeAcl(&acl, sizeof acl, ACL_REVISION)); // empty: grants nothing
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE));
+  SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+  std::string id = "HbDenied" + std::to_string(GetCurrentProcessId());
+  std::wstring name = Wide("Local\\QV." + id + ".SingleInstance");
+  HANDLE first = CreateMutexW(&sa, TRUE, name.c_str());
+  ASSERT_NE(first, nullptr);
+  HANDLE probe = CreateMutexW(nullptr, TRUE, name.c_str());
+  DWORD err = GetLastError();
+  if (probe) CloseHandle(probe);
+  if (probe || err != ERROR_ACCESS_DENIED) {
+    CloseHandle(first);
+    GTEST_SKIP() << "this system lets the creator open its own closed mutex (error " << err << ")";
+  }
+  EXPECT_FALSE(EnsureSingleInstance(id, 0));
+  CloseHandle(first);
+}
+
 TEST(BCryptHasher, KnownAnswers) {
   TBCryptHasher h;
   struct {

@@ -197,8 +197,10 @@ void THallBoardForm::BrowserCreated(int32_t result) {
     const std::string tag = ReportProblem(kAppFolder, "M103", BrowserInitFailedText(result));
     const std::string title =
         FPorts.MissingBrowserTitle.empty() ? kMissingRuntimeTitle : FPorts.MissingBrowserTitle;
-    const std::string advice =
-        FPorts.MissingBrowserAdvice.empty() ? kMissingRuntimeAdvice : FPorts.MissingBrowserAdvice;
+    const std::string missing = FBrowser.MissingFile();
+    const std::string advice = !missing.empty()                      ? MissingFileAdvice(missing)
+                               : FPorts.MissingBrowserAdvice.empty() ? kMissingRuntimeAdvice
+                                                                     : FPorts.MissingBrowserAdvice;
     ShowCover(title, advice + tag, false);
     return;
   }

@@ -60,7 +60,9 @@ std::string ToJson(const rapidjson::Value& v) {
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-// One paused request of Fetch: the deferral and created response of IResourceRequest.
+// One paused request of Fetch: the deferral and created response of IResourceRequest. It is
+// made on the main loop; the gateway cache may let go of it (and so complete it) on a fetch
+// thread, and the connection is the main loop's alone: from there the answer goes through it.
 class TPausedRequest : public IResourceRequest {
  public:
   TPausedRequest(std::weak_ptr<TDevToolsConnection> conn, std::string session, std::string id,
@@ -118,13 +120,19 @@ class TPausedRequest : public IResourceRequest {
  private:
   void Finish() {
     FDone = true;
+    std::string method = FResponse.empty() ? "Fetch.continueRequest" : "Fetch.fulfillRequest";
+    std::string params =
+        FResponse.empty() ? "{\"requestId\":" + JsonQuote(FId) + "}" : std::move(FResponse);
+    if (std::this_thread::get_id() != FMainThread) {
+      TDevToolsConnection::SendFromMainLoop(FConn, std::move(method), std::move(params), FSession);
+      return;
+    }
     auto conn = FConn.lock();
     if (!conn || !conn->Open()) return; // the browser has gone, and the request with it
-    if (!FResponse.empty())
-      conn->Send("Fetch.fulfillRequest", FResponse, FSession);
-    else
-      conn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(FId) + "}", FSession);
+    conn->Send(method, params, FSession);
   }
+
+  std::thread::id FMainThread = std::this_thread::get_id();
 
   std::weak_ptr<TDevToolsConnection> FConn;
   std::string FSession, FId, FUrl, FMethod;

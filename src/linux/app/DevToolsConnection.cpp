@@ -124,6 +124,29 @@ uint64_t TDevToolsConnection::Send(const std::string& method, const std::string&
   return id;
 }
 
+void TDevToolsConnection::SendFromMainLoop(std::weak_ptr<TDevToolsConnection> conn,
+                                           std::string method, std::string paramsJson,
+                                           std::string sessionId) {
+  struct TItem {
+    std::weak_ptr<TDevToolsConnection> Conn;
+    std::string Method, Params, Session;
+  };
+  // g_idle_add is the one GLib call meant for any thread; the item holds no strong reference, so
+  // dropping it unrun (the loop has ended) frees nothing of the connection's.
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer p) -> gboolean {
+        auto* item = static_cast<TItem*>(p);
+        Guarded([&] {
+          if (auto c = item->Conn.lock(); c && c->Open())
+            c->Send(item->Method, item->Params, item->Session);
+        });
+        return G_SOURCE_REMOVE;
+      },
+      new TItem{std::move(conn), std::move(method), std::move(paramsJson), std::move(sessionId)},
+      [](gpointer p) { delete static_cast<TItem*>(p); });
+}
+
 void TDevToolsConnection::Flush() {
   while (FOpen && FOutPos < FOut.size()) {
     ssize_t n = write(FWriteFd, FOut.data() + FOutPos, FOut.size() - FOutPos);
