@@ -82,6 +82,9 @@ public:
   // Resource interception for every resource kind; '*' is the wildcard. False on failure.
   virtual bool AddResourceFilter(const std::string& uriPattern) = 0;
   virtual bool SetResourceRequestedHandler(TResourceRequestedProc proc) = 0;
+  // Gives the page the keyboard focus, so its keys work without a click first. A browser that
+  // cannot do this leaves the focus where it is.
+  virtual void MoveFocus() {}
   // After a failed creation: the file of the browser's own parts that was not there (the
   // WebView2 loader beside the program), so the cover can name it; empty for any other cause.
   virtual std::string MissingFile() const { return {}; }

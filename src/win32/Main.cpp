@@ -58,18 +58,16 @@ void RunDisplay(ISystem& system) {
   HWND hwnd = window.Handle();
   auto browser = std::make_unique<TWebView2Browser>(
       hwnd, window.Queue(), Wide(system.ExeFolder()) + L"WebView2Loader.dll");
-  // The menu's metrics follow the DPI of the primary monitor, where it normally opens.
-  int dpi = MonitorFromHandle(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)).Dpi;
   TFormPorts ports{window,
                    *browser,
                    window.Queue(),
                    [hwnd] { return std::make_unique<TWinTimer>(hwnd); },
                    [] { return std::make_unique<TWinHttpClient>(); },
                    system};
-  ports.ScaleFactor = dpi / 96.0;
-  ports.MeasureText = [dpi](const std::string& text, const TFont& font) {
-    TGdiCanvas measure(nullptr, dpi);
-    return measure.MeasureText(text, font);
+  // One measuring canvas per menu, at the DPI of the monitor the menu opens on; its fonts are
+  // made once, so a long map list is measured in one pass.
+  ports.NewMeasureCanvas = [](int dpi) -> std::unique_ptr<ICanvas> {
+    return std::make_unique<TGdiCanvas>(nullptr, dpi);
   };
   ports.ShowMsg = wake;
   auto form = std::make_unique<THallBoardForm>(ports);
@@ -82,6 +80,9 @@ void RunDisplay(ISystem& system) {
   window.Events.CloseRequested = [f] { f->Close(); };
   TWebView2Browser* b = browser.get();
   window.Events.ClientResized = [b] { b->FitToParent(); };
+  window.Events.DisplayChanged = [f] { f->DisplayChanged(); };
+  // The browser's window appears above the cover's unless the cover is raised again.
+  b->OnWindowCreated = [&window] { window.RaiseCover(); };
   window.Run();
   // Fetch threads still running must not reach the queue or the form once they are gone.
   StopGatewayCache();

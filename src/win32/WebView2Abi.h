@@ -31,6 +31,8 @@ inline constexpr GUID IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHand
     0x6c4819f3, 0xc9b7, 0x4260, {0x81, 0x27, 0xc9, 0xf5, 0xbd, 0xe7, 0xf6, 0x8c}};
 inline constexpr GUID IID_ICoreWebView2Controller = {
     0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
+inline constexpr GUID IID_ICoreWebView2Controller2 = {
+    0xc979903e, 0xd4ca, 0x4228, {0x92, 0xeb, 0x47, 0xee, 0x3f, 0xa9, 0x6e, 0xab}};
 inline constexpr GUID IID_ICoreWebView2 = {
     0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
 inline constexpr GUID IID_ICoreWebView2Settings = {
@@ -137,6 +139,19 @@ struct ICoreWebView2Controller : IUnknown {
   HB_WV2_METHOD(NotifyParentWindowPositionChanged)() = 0;
   HB_WV2_METHOD(Close)() = 0;
   HB_WV2_METHOD(get_CoreWebView2)(ICoreWebView2** coreWebView2) = 0;
+};
+
+// The colour the browser shows where the page has not painted yet, passed by value.
+struct COREWEBVIEW2_COLOR {
+  BYTE A;
+  BYTE R;
+  BYTE G;
+  BYTE B;
+};
+
+struct ICoreWebView2Controller2 : ICoreWebView2Controller {
+  HB_WV2_METHOD(get_DefaultBackgroundColor)(COREWEBVIEW2_COLOR* value) = 0;
+  HB_WV2_METHOD(put_DefaultBackgroundColor)(COREWEBVIEW2_COLOR value) = 0;
 };
 
 struct ICoreWebView2Settings : IUnknown {

@@ -502,6 +502,10 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     return Fail(got);
   }
   FitToParent();
+  // Until the page paints, the browser shows the window's colour, not white. Runtimes before
+  // the second controller generation lack it and keep their default.
+  if (auto c2 = FController.As<ICoreWebView2Controller2>(IID_ICoreWebView2Controller2))
+    c2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{0xFF, 0x07, 0x0D, 0x18});
   // A browser that cannot be shown or cannot tell how its navigations end is of no use to the
   // display: either counts as a failed creation, with the runtime's own code.
   EventRegistrationToken token{};
@@ -519,10 +523,15 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     ReleaseBrowser();
     return Fail(step);
   }
+  if (OnWindowCreated) OnWindowCreated();
   if (OnCreated) {
     auto proc = OnCreated;
     proc(S_OK);
   }
+}
+
+void TWebView2Browser::MoveFocus() {
+  if (FController) FController->MoveFocus(0 /* COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC */);
 }
 
 void TWebView2Browser::FitToParent() {

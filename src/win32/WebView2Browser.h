@@ -3,6 +3,7 @@
 // fills its parent window's client area.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,10 +32,13 @@ class TWebView2Browser : public IBrowser {
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
+  void MoveFocus() override;
   std::string MissingFile() const override { return FMissingFile; }
 
   // The parent's client area changed: the browser follows it.
   void FitToParent();
+  // The browser's window now exists in the parent (the cover must be raised above it again).
+  std::function<void()> OnWindowCreated;
 
   // Called by the completion handlers (they hold only a weak link to this object).
   void EnvironmentCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Environment* env);

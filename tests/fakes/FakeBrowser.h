@@ -19,6 +19,7 @@ class TFakeBrowser : public IBrowser {
   std::vector<std::pair<TBrowserSetting, bool>> Settings; // of the current web view
   std::vector<std::string> Scripts;                       // of the current web view
   std::vector<std::string> Navigations;                   // of every web view
+  int FocusMoves = 0;                                     // MoveFocus calls
   std::vector<std::string> Filters;                       // of the current web view
   TResourceRequestedProc ResourceHandler;
   // Switches this browser does not offer (SetSetting answers false).
@@ -46,6 +47,7 @@ class TFakeBrowser : public IBrowser {
     if (FWebView) Scripts.push_back(script);
   }
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
+  void MoveFocus() override { ++FocusMoves; }
   std::string MissingFile() const override { return Missing; }
   bool AddResourceFilter(const std::string& uriPattern) override {
     if (!FWebView) return false;

@@ -155,6 +155,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
 
   FFake->ProcessFailed(1);
   EXPECT_EQ(failed, std::vector<int32_t>{1});
+  b->MoveFocus();
 
   std::string log = FFake->Log();
   const char* expected[] = {
@@ -163,6 +164,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "CreateController window",
       "get_CoreWebView2",
       "put_Bounds 640x480",
+      "put_DefaultBackgroundColor FF070D18", // the window's colour until the page paints
       "put_IsVisible=1",
       "add_NavigationCompleted",
       "add_WebMessageReceived",
@@ -189,6 +191,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "put_Response",
       "Deferral.Complete",
       "Deferral released",
+      "MoveFocus 0", // programmatic
   };
   std::string want;
   for (auto e : expected) want += std::string(e) + "\n";
@@ -286,6 +289,8 @@ TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {
   b->OnNavigationCompleted = [&](const TNavCompleted& n) { nav = n; };
   b->Create(Options());
   FFake->Pump();
+  // Without the second controller generation the background stays the runtime's own.
+  EXPECT_EQ(FFake->Log().find("put_DefaultBackgroundColor"), std::string::npos);
   EXPECT_TRUE(b->SetSetting(TBrowserSetting::bsStatusBar, false));
   EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsAcceleratorKeys, false));
   EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsSwipeNavigation, false));

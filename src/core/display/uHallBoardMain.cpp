@@ -100,7 +100,9 @@ void THallBoardForm::FirstShow() {
 }
 
 void THallBoardForm::PaintCover(ICanvas& canvas) {
-  PaintCoverTo(canvas, FCover, FCoverLayout, FCoverTitle.Text, FCoverDetail.Text, FCoverHint.Text);
+  // Laid out at the canvas's own DPI, the one its fonts are drawn at, for the detail as it wraps.
+  PaintCoverTo(canvas, FCover, hb::LayoutCoverFor(FCover, canvas, FCoverDetail.Text),
+               FCoverTitle.Text, FCoverDetail.Text, FCoverHint.Text);
 }
 
 void THallBoardForm::CoverSize(TSize size) {
@@ -150,7 +152,7 @@ void THallBoardForm::StartSilentRetry() {
 }
 
 void THallBoardForm::LayoutCover() {
-  FCoverLayout = hb::LayoutCover(FCover);
+  FCoverLayout = hb::LayoutCover(FCover, FDpi);
   FCoverIcon = FCoverLayout.Icon;
   FCoverTitle.Bounds = FCoverLayout.Title;
   FCoverDetail.Bounds = FCoverLayout.Detail;
@@ -185,8 +187,26 @@ void THallBoardForm::PlaceOnMonitor() {
   const std::vector<TMonitor> monitors = FPorts.Host.Monitors();
   if (monitors.empty()) return; // nothing to place on; the shell's default placement stays
   int64_t i = static_cast<int64_t>(FMonitor) - 1;
-  if (i < 0 || i >= static_cast<int64_t>(monitors.size())) i = 0;
-  FPorts.Host.PlaceWindow(monitors[static_cast<size_t>(i)].Bounds);
+  if (i < 0 || i >= static_cast<int64_t>(monitors.size())) {
+    // A monitor that is not there (yet): the system's main one where the host names it.
+    i = 0;
+    for (size_t k = 0; k < monitors.size(); ++k)
+      if (monitors[k].Primary) {
+        i = static_cast<int64_t>(k);
+        break;
+      }
+  }
+  const TMonitor& m = monitors[static_cast<size_t>(i)];
+  FDpi = m.Dpi > 0 ? m.Dpi : kBaseDpi;
+  FPorts.Host.PlaceWindow(m.Bounds);
+}
+
+void THallBoardForm::DisplayChanged() {
+  if (FClosing) return;
+  PlaceOnMonitor();
+  // The size may be the same while the scale is not: lay out again either way.
+  FCover = FPorts.Host.ClientSize();
+  LayoutCover();
 }
 
 // ---- Browser side ----
@@ -222,6 +242,9 @@ void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
     // Hiding first may stop a running countdown; an error status then starts it again.
     HideCover();
     if (nav.HttpStatus >= 400) StartSilentRetry();
+    // The page takes the keyboard, so F5 and its own keys work without a click first; an open
+    // menu keeps it until it closes.
+    if (!(FMenu && FMenu->Visible())) FBrowser.MoveFocus();
     return;
   }
   ReportProblem(kAppFolder, "M104", NavigationFailedText(nav.WebErrorStatus));
@@ -395,9 +418,20 @@ void THallBoardForm::ShowMenu() {
   entries.push_back({mkAction, "退出机位图", "Alt+F4", false, true,
                      Guarded([](THallBoardForm& f) { f.Close(); })});
   FMenu.reset();
+  // The menu takes the scale of the monitor it opens on, which need not be the window's.
+  const TPoint at = FPorts.Host.CursorPos();
+  int dpi = FPorts.Host.MonitorNearest(at).Dpi;
+  if (dpi <= 0) dpi = kBaseDpi;
+  std::unique_ptr<ICanvas> measure =
+      FPorts.NewMeasureCanvas ? FPorts.NewMeasureCanvas(dpi) : nullptr;
+  TTextMeasure measureText;
+  if (measure)
+    measureText = [c = measure.get()](const std::string& text, const TFont& font) {
+      return c->MeasureText(text, font);
+    };
   FMenu = std::make_unique<TSeatMenu>(FPorts.Host, FPorts.Queue, std::move(entries),
-                                      FPorts.ScaleFactor, FPorts.MeasureText);
-  FMenu->PopupAt(FPorts.Host.CursorPos());
+                                      dpi / static_cast<double>(kBaseDpi), measureText);
+  FMenu->PopupAt(at);
 }
 
 // ---- Update ----

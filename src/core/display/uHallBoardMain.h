@@ -54,11 +54,9 @@ struct TFormPorts {
   TTimerFactory NewTimer;
   THttpClientFactory NewHttp;
   ISystem& System;
-  // The monitor's DPI / 96, for the menu's metrics.
-  double ScaleFactor = 1.0;
-  // Text size in the menu's 12-point font on the menu's monitor, in device pixels. When empty a
-  // character-class estimate is used.
-  TTextMeasure MeasureText;
+  // A canvas that measures text at a DPI (no drawing), for the menu on the monitor it opens on.
+  // When empty a character-class estimate is used.
+  std::function<std::unique_ptr<ICanvas>(int dpi)> NewMeasureCanvas;
   // The registered wake-up message number (Windows); kept as FShowMsg.
   uint32_t ShowMsg = 0;
   // What the cover says when the browser cannot be created. Empty: the WebView2 texts. The
@@ -100,6 +98,10 @@ class THallBoardForm {
   void LayoutCover();
   void RetryTick();
   void PlaceOnMonitor();
+  // Monitors came or went, or one changed its resolution or scale: cover the chosen monitor
+  // again (the primary while it is missing, the chosen one again once it is back).
+  void DisplayChanged();
+  int Dpi() const { return FDpi; } // of the monitor the window covers
 
   // ---- Browser side ----
   void BrowserCreated(int32_t result);
@@ -192,6 +194,7 @@ class THallBoardForm {
   TBrowserOptions FBrowserOptions;
   TCoverLayout FCoverLayout;
   bool FBrowserLost = false;
+  int FDpi = kBaseDpi;
 };
 
 } // namespace hb

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include <rapidjson/stringbuffer.h>
@@ -369,6 +370,9 @@ void TChromiumBrowser::SessionReady() {
   FConn->Send("Inspector.enable", "{}", FSession);
   FConn->Send("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}", FSession);
   AddScriptOnDocumentCreated(BridgeScript());
+  // Until a page paints, the browser shows the window's colour instead of white.
+  FConn->Send("Emulation.setDefaultBackgroundColorOverride",
+              "{\"color\":{\"r\":7,\"g\":13,\"b\":24,\"a\":1}}", FSession);
   FConn->Send("Page.getFrameTree", "{}", FSession, [this](const TDevToolsReply& r) {
     if (!r.Result) return;
     std::string id = JsonString(Member(Member(*r.Result, "frameTree"), "frame"), "id");
@@ -530,6 +534,29 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
 void TChromiumBrowser::Activate() {
   if (FConn && !FTargetId.empty())
     FConn->Send("Target.activateTarget", "{\"targetId\":" + JsonQuote(FTargetId) + "}");
+}
+
+void TChromiumBrowser::MoveFocus() {
+  // Activating the page's target gives its window the keyboard and the page the focus.
+  Activate();
+}
+
+void TChromiumBrowser::FitToBounds() {
+  if (!FConn || FTargetId.empty() || !FBounds) return;
+  const TRect b = FBounds();
+  char bounds[160];
+  std::snprintf(bounds, sizeof bounds,
+                "{\"left\":%d,\"top\":%d,\"width\":%d,\"height\":%d,\"windowState\":\"normal\"}",
+                b.Left, b.Top, b.Width, b.Height);
+  FConn->Send("Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(FTargetId) + "}", {},
+              [conn = FConn, bounds = std::string(bounds)](const TDevToolsReply& r) {
+                if (!r.Result || !r.Result->IsObject()) return;
+                auto id = r.Result->FindMember("windowId");
+                if (id == r.Result->MemberEnd() || !id->value.IsInt()) return;
+                conn->Send("Browser.setWindowBounds",
+                           "{\"windowId\":" + std::to_string(id->value.GetInt()) +
+                               ",\"bounds\":" + bounds + "}");
+              });
 }
 
 void TChromiumBrowser::CrashRenderer() {

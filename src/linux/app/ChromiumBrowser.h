@@ -49,6 +49,9 @@ class TChromiumBrowser : public IBrowser {
   void CrashRenderer();
   // Brings the browser's window to the front (the wake-up).
   void Activate();
+  void MoveFocus() override;
+  // Moves the browser's window onto the bounds the window host gives (a display changed).
+  void FitToBounds();
   void Evaluate(const std::string& expression, std::function<void(const std::string&)> done);
   int BrowserPid() const { return FPid; }
 

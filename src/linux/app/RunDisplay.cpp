@@ -112,11 +112,8 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   TFormPorts ports(
       host, browser, queue, GLibTimerFactory(),
       [] { return std::unique_ptr<IHttpClient>(std::make_unique<TCurlHttpClient>()); }, system);
-  int dpi = host.Monitors().empty() ? 96 : host.Monitors().front().Dpi;
-  ports.ScaleFactor = dpi / 96.0;
-  auto measure = std::make_shared<TMeasureCanvas>(dpi);
-  ports.MeasureText = [measure](const std::string& text, const TFont& font) {
-    return measure->Canvas().MeasureText(text, font);
+  ports.NewMeasureCanvas = [](int dpi) -> std::unique_ptr<ICanvas> {
+    return std::make_unique<TMeasureCanvas>(dpi);
   };
   ports.MissingBrowserTitle = kMissingBrowserTitle;
   ports.MissingBrowserAdvice = kMissingBrowserAdvice;
@@ -132,6 +129,10 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   host.Events.CoverRightUp = [&] { form->CoverRightButtonUp(); };
   host.Events.CloseRequested = [&] { form->Close(); };
   host.Events.BringBrowserToFront = [&] { browser.Activate(); };
+  host.Events.DisplayChanged = [&] {
+    form->DisplayChanged();
+    browser.FitToBounds();
+  };
   host.Events.Closed = [&] {
     if (closing) return;
     closing = true;

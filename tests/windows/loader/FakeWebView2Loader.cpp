@@ -13,6 +13,7 @@
 #include <WebView2.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -496,9 +497,22 @@ class TWebView : public TObject<ICoreWebView2> {
   STUB(remove_WindowCloseRequested, EventRegistrationToken)
 };
 
-class TController : public TObject<ICoreWebView2Controller> {
+class TController : public TObject<ICoreWebView2Controller2> {
  public:
-  TController() : TObject("Controller", {&IID_ICoreWebView2Controller}) {}
+  // The second controller generation (the default background colour) comes with the newer
+  // runtimes.
+  TController()
+      : TObject("Controller", {&IID_ICoreWebView2Controller, &IID_ICoreWebView2Controller2}) {
+    if (gFlags & kNoNewerSettings) FIids.resize(1);
+  }
+  STUB(get_DefaultBackgroundColor, COREWEBVIEW2_COLOR*)
+  HRESULT STDMETHODCALLTYPE put_DefaultBackgroundColor(COREWEBVIEW2_COLOR c) override {
+    OnUiThread("put_DefaultBackgroundColor");
+    char argb[16];
+    std::snprintf(argb, sizeof argb, "%02X%02X%02X%02X", c.A, c.R, c.G, c.B);
+    Log(std::string("put_DefaultBackgroundColor ") + argb);
+    return S_OK;
+  }
   STUB(get_IsVisible, BOOL*)
   BOOLPUT(put_IsVisible)
   STUB(get_Bounds, RECT*)
@@ -512,7 +526,11 @@ class TController : public TObject<ICoreWebView2Controller> {
   STUB(add_ZoomFactorChanged, ICoreWebView2ZoomFactorChangedEventHandler*, EventRegistrationToken*)
   STUB(remove_ZoomFactorChanged, EventRegistrationToken)
   STUB(SetBoundsAndZoomFactor, RECT, double)
-  STUB(MoveFocus, COREWEBVIEW2_MOVE_FOCUS_REASON)
+  HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON reason) override {
+    OnUiThread("MoveFocus");
+    Log("MoveFocus " + std::to_string(static_cast<int>(reason)));
+    return S_OK;
+  }
   STUB(add_MoveFocusRequested, ICoreWebView2MoveFocusRequestedEventHandler*,
        EventRegistrationToken*)
   STUB(remove_MoveFocusRequested, EventRegistrationToken)
