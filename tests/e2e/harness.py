@@ -154,6 +154,9 @@ class Demo:
         for base in (self.gateway, self.cloud):
             self._call(base + "/demo/stats/reset", {})
 
+    def reset_stats(self, server):
+        self._call((self.gateway if server == "gateway" else self.cloud) + "/demo/stats/reset", {})
+
     def stats(self, server):
         return self._call((self.gateway if server == "gateway" else self.cloud) + "/demo/stats")
 

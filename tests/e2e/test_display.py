@@ -117,11 +117,30 @@ class GatewayPausing(KioskCase):
         self.check_page_complete_from_cloud(cache="404-no-api")
 
     def test_gateway_gone_after_the_start(self):
+        # What a reload always asks for (the pictures may come from the browser's own cache).
+        parts = ("/seatmap/display", "/shop/catalog-version")
         self.program.start()
         self.wait_page()
         DEMO.fault(gateway="down")
+        gone = time.monotonic()
+        DEMO.reset_stats("cloud")
         self.program.eval("document.title='reloading';location.reload();1")
         self.wait_page()
+        cloud = DEMO.stats("cloud")["requests"]
+        for path in parts:
+            self.assertIn(path, cloud)
+
+        # The gateway is back, but the pause its absence started (60 s) still holds: the next
+        # page asks the cloud for everything and the gateway for nothing.
+        DEMO.reset()
+        self.program.eval("document.title='reloading';location.reload();1")
+        self.wait_page()
+        within_pause = time.monotonic() - gone < 58
+        cloud = DEMO.stats("cloud")["requests"]
+        for path in parts:
+            self.assertIn(path, cloud)
+        if within_pause:
+            self.assertEqual(DEMO.stats("gateway").get("cache_requested", {}), {})
 
 
 class Menu(KioskCase):

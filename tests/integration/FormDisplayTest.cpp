@@ -94,12 +94,18 @@ TEST_F(FormOverLoopback, ResolvesAndOpensTheDisplayPageThroughTheCache) {
   FBrowser.FireCreated(0);
   ASSERT_EQ(FQueue.WaitAndDrain(1), 1);
   ASSERT_EQ(FBrowser.Navigations.size(), 1u);
+  // What the demo serves by default: store 1001 "演示网吧" with maps 1 大厅, 2 包间区, 3 电竞区.
+  EXPECT_EQ(FForm->NetBarId(), "1001");
+  EXPECT_EQ(FForm->StoreName(), "演示网吧");
   ASSERT_EQ(FForm->Maps().size(), 3u);
-  EXPECT_FALSE(FForm->StoreName().empty());
-  const std::string expected = sDemo->CloudBase() +
-                               "/seatmap/display?NetBarId=" + FForm->NetBarId() +
-                               "&embed=1&m=" + std::to_string(FForm->Maps()[0].Id);
-  EXPECT_EQ(FBrowser.Navigations[0], expected);
+  const std::pair<int32_t, std::string> kMaps[] = {{1, "大厅"}, {2, "包间区"}, {3, "电竞区"}};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(FForm->Maps()[i].Id, kMaps[i].first);
+    EXPECT_EQ(FForm->Maps()[i].Name, kMaps[i].second);
+  }
+  EXPECT_EQ(FForm->ServerUrl(), sDemo->CloudBase());
+  EXPECT_EQ(FBrowser.Navigations[0], "http://127.0.0.1:" + std::to_string(sDemo->CloudPort()) +
+                                         "/seatmap/display?NetBarId=1001&embed=1&m=1");
   EXPECT_TRUE(FForm->CacheHooked());
   EXPECT_FALSE(FBrowser.Filters.empty());
   EXPECT_TRUE(FBrowser.ResourceHandler);

@@ -92,14 +92,32 @@ std::vector<uint8_t> AddLittleEndian(const uint8_t* a, const std::vector<uint8_t
 
 TEST_F(Ed25519, ScalarMustBeBelowOrder) {
   TVector v = Rfc8032Vectors().at(1);
-  auto withL = v.Signature;
-  std::copy(kOrder.begin(), kOrder.end(), withL.begin() + 32);
-  EXPECT_FALSE(Ed25519Verify(withL, v.Message, v.Key));
-  // S + L is the same scalar modulo L, so only the range test can refuse it.
+  ASSERT_TRUE(Ed25519Verify(v.Signature, v.Message, v.Key));
+  // S + L is the same scalar modulo L, so [S + L]B still meets the equation: only the range
+  // test can refuse it (signature malleability).
   auto plusL = v.Signature;
   auto sum = AddLittleEndian(v.Signature.data() + 32, kOrder);
   std::copy(sum.begin(), sum.end(), plusL.begin() + 32);
   EXPECT_FALSE(Ed25519Verify(plusL, v.Message, v.Key));
+
+  auto withL = v.Signature;
+  std::copy(kOrder.begin(), kOrder.end(), withL.begin() + 32);
+  EXPECT_FALSE(Ed25519Verify(withL, v.Message, v.Key));
+
+  // S = L where the equation holds: with the identity as key and as R, [S]B - [h]A = [L]B is
+  // the identity for every message, as it is for S = 0, which is valid.
+  const std::vector<uint8_t> identity = FromHex("01" + std::string(62, '0'));
+  std::vector<uint8_t> zeroS = identity, lS = identity;
+  zeroS.resize(64, 0);
+  lS.insert(lS.end(), kOrder.begin(), kOrder.end());
+  for (const std::string& message : {std::string(), std::string("update-manifest.json")}) {
+    EXPECT_TRUE(Ed25519Verify(zeroS, Bytes(message), identity)) << message;
+    EXPECT_FALSE(Ed25519Verify(lS, Bytes(message), identity)) << message;
+  }
+  // The same with the all-zero key (a point of order 4) and a message whose h is a multiple of 4.
+  const std::vector<uint8_t> order4Key(32, 0);
+  EXPECT_TRUE(Ed25519Verify(zeroS, Bytes("high r 4"), order4Key));
+  EXPECT_FALSE(Ed25519Verify(lS, Bytes("high r 4"), order4Key));
 }
 
 // Cases random keys never reach, built from a point of order 4 (y = 0) and the identity by
@@ -110,6 +128,12 @@ TEST_F(Ed25519, HandMadeEdgeCases) {
   const std::string highKey = "ed" + std::string(60, 'f') + "7f"; // y field = p
   const std::string highR = "ee" + std::string(60, 'f') + "7f";   // y field = p + 1
   const std::string order4Key(64, '0');
+  const std::string kBase = "58" + [] {
+    std::string s;
+    for (int i = 0; i < 31; ++i) s += "66";
+    return s;
+  }(); // y = 4/5, x even
+  const std::string oneS = "01" + std::string(62, '0');
   struct {
     const char* Name;
     std::string Key, Message, Signature;
@@ -122,6 +146,12 @@ TEST_F(Ed25519, HandMadeEdgeCases) {
       {"canonical R", order4Key, "high r 4", identityR + zeroS, true},
       {"R with y = p + 1", order4Key, "high r 4", highR + zeroS, false},
       {"key whose y has no x", "02" + std::string(62, '0'), "", identityR + zeroS, false},
+      // With the identity as key the hash drops out: [1]B - [h]A is B whatever R is, so an R
+      // that differs from B's encoding only in its last byte must still fail.
+      {"R = B, S = 1", identityR, "any", kBase + oneS, true},
+      {"R = -B (sign bit), S = 1", identityR, "any", kBase.substr(0, 62) + "e6" + oneS, false},
+      {"R = B with the last y bit changed", identityR, "any", kBase.substr(0, 62) + "67" + oneS,
+       false},
   };
   for (auto& c : cases)
     EXPECT_EQ(Ed25519Verify(FromHex(c.Signature), Bytes(c.Message), FromHex(c.Key)), c.Valid)

@@ -89,6 +89,8 @@ TEST_F(TFormFixture, NavigationOutcomes) {
       {false, 3, 200, false, false, false, false}, // a server answered: counts as shown
       {false, 3, 1, false, false, false, false},
       {false, 3, 399, false, false, false, false},
+      {true, 0, 400, false, true, false, false}, // the first error status
+      {false, 3, 400, false, true, false, false},
       {true, 0, 404, false, true, false, false}, // error page stays, silent reload
       {false, 3, 500, false, true, false, false},
       {false, 7, 0, true, true, true, true}, // no answer at all: M104 and the countdown

@@ -227,6 +227,11 @@ TEST_F(GatewayCacheHandler, ServedAnswerHasExactlyThreeHeaders) {
       {"image/png\r\nSet-Cookie: a=b", "",
        "Content-Type: image/pngSet-Cookie: a=b\r\nCache-Control: public, max-age=600\r\n"
        "X-QV-Cache: gateway"},
+      // DEL is a control character too.
+      {"image/\x7Fpng",
+       "max-age=\x7F"
+       "60\x7F",
+       "Content-Type: image/png\r\nCache-Control: max-age=60\r\nX-QV-Cache: gateway"},
   };
   for (const TCase& c : cases) {
     Gateway.Answer = [&](const THttpRequest&) {
@@ -294,6 +299,31 @@ TEST_F(GatewayCacheHandler, BodiesInFlightKeepToTheMemoryBudget) {
   EXPECT_EQ(picture->Body.size(), 3u << 20);
   EXPECT_EQ(GatewayCacheBytesHeld(), 0);
   EXPECT_EQ(System.Trims, 1);
+}
+
+// The limits are inclusive: a body of exactly the limit is served, one byte more is not, even
+// from a client that did not cut it off itself.
+TEST_F(GatewayCacheHandler, BodiesUpToTheLimitAreServed) {
+  struct TCase {
+    std::string PathQuery;
+    size_t Limit;
+  };
+  const TCase cases[] = {{"/assets/big.png", size_t{12} << 20}, {kMedia, size_t{32} << 20}};
+  for (const TCase& c : cases) {
+    for (size_t size : {c.Limit, c.Limit + 1}) {
+      Gateway.Answer = [&](const THttpRequest&) {
+        return Answer(200, std::string(size, 'p'), "image/png");
+      };
+      auto req = Run(c.PathQuery);
+      const std::string trace = c.PathQuery + " " + std::to_string(size);
+      EXPECT_EQ(req->Completes, 1) << trace;
+      ASSERT_EQ(req->Responses, size <= c.Limit ? 1 : 0) << trace;
+      if (req->Responses) {
+        EXPECT_EQ(req->Body.size(), size) << trace;
+      }
+    }
+  }
+  EXPECT_EQ(BlockedUntil.load(), 0u);
 }
 
 TEST_F(GatewayCacheHandler, JudgingTableSetsPauses) {

@@ -41,6 +41,12 @@ const TRuleCase kRules[] = {
     {"-0.0", "-0.0", true, 0, true, 0, 0, false},
     {R"("0.000")", "0.000", true, 0, true, 0, 0, false},
     {"-3", "-3", true, -3, true, -3, 1, false},
+    // A fraction alone is not zero: true, whether the integer part is 0 or absent.
+    {"0.5", "0.5", false, 0, false, 0, 1, false},
+    {R"("0.5")", "0.5", false, 0, false, 0, 1, false},
+    {"-0.001", "-0.001", false, 0, false, 0, 1, false},
+    {"0.5e-3", "0.5e-3", false, 0, false, 0, 1, false},
+    {"0e7", "0e7", true, 0, true, 0, 0, false},
     // Range edges of both widths.
     {"2147483647", "2147483647", true, INT32_MAX, true, INT32_MAX, 1, false},
     {"2147483648", "2147483648", false, 0, true, 2147483648LL, 1, false},

@@ -147,6 +147,14 @@ TEST_F(SettingsFixture, ReadingRules) {
       {"port $ hex", PortFile("$1F90"), Port(8080)},
       {"port bare 0x", PortFile("0x"), {}},
       {"port leading zeros", PortFile("008080"), Port(8080)},
+      // The value is read from after the blanks that follow "=", for numbers as for texts.
+      {"integers with blanks around =",
+       "[Gateway]\r\nPort \t= \t8080\r\n[Display]\r\nMonitor = 2\r\nHideCursor =\t0\r\n",
+       With([](TSettings& s) {
+         s.GatewayPort = 8080;
+         s.Monitor = 2;
+         s.HideCursor = false;
+       })},
       {"hide 2", HideFile("2"), {}},
       {"hide 0", HideFile("0"), With([](TSettings& s) { s.HideCursor = false; })},
       {"hide 0x0", HideFile("0x0"), With([](TSettings& s) { s.HideCursor = false; })},

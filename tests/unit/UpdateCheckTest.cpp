@@ -47,6 +47,12 @@ class TScriptedGateway : public IHttpClient {
       }
       r.Status = CheckStatus;
       r.Body = CheckBody;
+      r.BodyBytes = static_cast<int64_t>(r.Body.size());
+      // As the real clients do: a body past the cap is cut there and marked.
+      if (request.MaxBody >= 0 && r.BodyBytes > request.MaxBody) {
+        r.Body.resize(static_cast<size_t>(request.MaxBody));
+        r.Overflow = true;
+      }
       return r;
     }
     r.Status = DownloadStatus;
@@ -388,6 +394,41 @@ TEST_F(UpdateCheck, FailuresAreLoggedOnceWithKindAndMessage) {
   EXPECT_EQ(NewLogLines().at(1).rfind("UPDATE_FAILED EHttpError：连不上门店网关", 0), 0u);
 }
 
+// The check answer is read into memory only up to 1 MiB; a longer one is refused even when
+// its first MiB is a complete offer, and nothing is downloaded.
+TEST_F(UpdateCheck, CheckAnswerPastOneMiBIsRefused) {
+  const std::string offer = "{\"update\":true,\"version_code\":3,\"version\":\"1.0.2\","
+                            "\"download_path\":\"/downloadUpdate?v=3\",\"sha256\":\"" +
+                            kZeros + "\",\"size\":10}";
+  const std::string idle = "{\"update\":false,\"reason\":\"r\"}";
+  constexpr size_t kCap = 1048576;
+  struct {
+    std::string Body;
+    std::string Line;
+    bool Threw;
+  } cases[] = {
+      // Exactly the cap is still read whole.
+      {idle + std::string(kCap - idle.size(), ' '), "UPDATE_IDLE 无需更新：r", false},
+      {offer + std::string(kCap + 1 - offer.size(), ' '),
+       "UPDATE_FAILED Exception：网关更新响应不是 JSON", true},
+      {offer + std::string(8 * kCap, ' '), "UPDATE_FAILED Exception：网关更新响应不是 JSON", true},
+  };
+  for (const auto& c : cases) {
+    FGateway.CheckBody = c.Body;
+    FGateway.Requests.clear();
+    FLogStart = ReadAll(FLogPath).size();
+    bool started = true;
+    EXPECT_EQ(Run(started) != "", c.Threw) << c.Body.size();
+    EXPECT_FALSE(started);
+    ASSERT_EQ(FGateway.Requests.size(), 1u) << c.Body.size(); // no download
+    EXPECT_EQ(FGateway.Requests[0].MaxBody, static_cast<int64_t>(kCap));
+    std::vector<std::string> lines = NewLogLines();
+    ASSERT_EQ(lines.size(), 2u) << c.Body.size();
+    EXPECT_EQ(lines[1], c.Line) << c.Body.size();
+  }
+  EXPECT_TRUE(TempEntries().empty());
+}
+
 TEST_F(UpdateCheck, OfferMemberRules) {
   struct {
     std::string json;
@@ -434,6 +475,16 @@ TEST_F(UpdateCheck, SafetyRuleBoundaries) {
   EXPECT_FALSE(IsSafeOffer(offer("http://evil/downloadUpdate?v=3", kZeros, 10)));
   EXPECT_FALSE(IsSafeOffer(offer(ok, std::string(63, '0'), 10)));
   EXPECT_FALSE(IsSafeOffer(offer(ok, std::string(65, '0'), 10)));
+  // A digest no file can have is refused before anything is downloaded.
+  const std::string hex = "0123456789abcdefABCDEF0123456789abcdef0123456789abcdef0123456789";
+  ASSERT_EQ(hex.size(), 64u);
+  EXPECT_TRUE(IsSafeOffer(offer(ok, hex, 10)));
+  for (const std::string& bad : {std::string(64, 'g'), std::string(63, '0') + " ",
+                                 std::string(63, '0') + "x", "-" + std::string(63, '0'),
+                                 std::string(62, '0') + "\xC3\xA4", std::string(63, '0') + '\0'}) {
+    ASSERT_EQ(bad.size(), 64u);
+    EXPECT_FALSE(IsSafeOffer(offer(ok, bad, 10))) << bad;
+  }
   // Upper-case hexadecimal is accepted: the reader lower-cases it.
   TUpdateOffer upper;
   ASSERT_TRUE(ParseUpdateOffer("{\"sha256\":\"" + std::string(64, 'A') + "\"}", upper));

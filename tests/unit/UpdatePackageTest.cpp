@@ -201,6 +201,16 @@ TEST_F(UpdatePackage, EveryCheckHasItsMessage) {
       {"size differs", EditList("\"size\":70010", "\"size\":70011"),
        "文件大小与清单不符：hallBoard.exe"},
       {"size missing", EditList(",\"size\":70010", ""), "文件大小与清单不符：hallBoard.exe"},
+      {"file digests in capitals",
+       [](TPackagePlan& s) {
+         s.EditFileList = [](std::string& t) {
+           for (size_t at = 0; (at = t.find("\"sha256\":\"", at)) != std::string::npos;) {
+             at += 10;
+             for (size_t i = at; i < at + 64; ++i) t[i] = static_cast<char>(std::toupper(t[i]));
+           }
+         };
+       },
+       ""},
       {"content changed, size kept",
        [](TPackagePlan& s) {
          s.EditFileList = [&s](std::string& t) {
@@ -287,22 +297,63 @@ TEST_F(UpdatePackage, SignatureFileSizeLimits) {
 
 // A deflate entry whose directory claims 100 bytes, as does the list, but that inflates to 8 MiB:
 // hashing stops at the listed size instead of inflating it all.
+// Hashes with OpenSSL and remembers how many bytes each SHA-256 context was fed, so a test can
+// tell how far an entry was inflated.
+class TCountingHasher : public IHasher {
+ public:
+  std::unique_ptr<IHashContext> Start(THashAlg alg) override {
+    auto inner = FReal.Start(alg);
+    if (alg != THashAlg::haSha256) return inner;
+    FFed.push_back(0);
+    return std::make_unique<TContext>(std::move(inner), FFed, FFed.size() - 1);
+  }
+  const std::vector<uint64_t>& Fed() const { return FFed; }
+
+ private:
+  struct TContext : IHashContext {
+    TContext(std::unique_ptr<IHashContext> inner, std::vector<uint64_t>& fed, size_t slot)
+        : Inner(std::move(inner)), FedTo(fed), Slot(slot) {}
+    void Feed(const void* data, size_t size) override {
+      FedTo[Slot] += size;
+      Inner->Feed(data, size);
+    }
+    std::vector<uint8_t> Finish() override { return Inner->Finish(); }
+    std::unique_ptr<IHashContext> Inner;
+    std::vector<uint64_t>& FedTo;
+    size_t Slot;
+  };
+  TOpenSslHasher FReal;
+  std::vector<uint64_t> FFed;
+};
+
 TEST_F(UpdatePackage, InflationPastTheListedSizeStopsHashing) {
+  // 16 MiB of zeros deflates to about 16 KiB; directory and file list claim 100 bytes.
+  constexpr uint64_t kListed = 100, kBuffer = 1048576;
   TPackagePlan plan;
-  std::string bomb(8 << 20, '\0');
+  std::string bomb(16 << 20, '\0');
   plan.Files.emplace_back("bomb.dat", bomb);
   plan.EditFileList = [&](std::string& t) {
-    ReplaceAll(t, "\"size\":" + std::to_string(bomb.size()), "\"size\":100");
+    ReplaceAll(t, "\"size\":" + std::to_string(bomb.size()), "\"size\":" + std::to_string(kListed));
   };
   std::string path = FTmp / "bomb.zip";
   test::BuildPackage(path, plan);
+  bomb = {};
   // Patch the directory's uncompressed size of bomb.dat to 100.
   std::string bytes = test::ReadAll(path);
+  ASSERT_LT(bytes.size(), size_t{4} << 20); // really compressed
   size_t at = bytes.rfind(std::string("PK\x01\x02", 4), bytes.find("bomb.dat", bytes.size() / 2));
   ASSERT_NE(at, std::string::npos);
-  for (int i = 0; i < 4; ++i) bytes[at + 24 + i] = static_cast<char>(i == 0 ? 100 : 0);
+  for (int i = 0; i < 4; ++i) bytes[at + 24 + i] = static_cast<char>(i == 0 ? kListed : 0);
   test::WriteAll(path, bytes);
+
+  TCountingHasher counting;
+  InstallPlatform(&FSystem, &counting);
   EXPECT_EQ(VerifyPath(path), "文件内容与清单不符：bomb.dat");
+  InstallPlatform(&FSystem, &FHasher);
+  // The verdict alone would be the same after inflating all 16 MiB; the hashing shows where it
+  // stopped: no content hash got past the listed size plus one read.
+  ASSERT_FALSE(counting.Fed().empty());
+  for (uint64_t fed : counting.Fed()) EXPECT_LE(fed, kListed + kBuffer);
 }
 
 TEST(UpdatePackageNames, SignatureFilesAreExactNames) {
