@@ -1,8 +1,13 @@
 // The demo cloud: the store's map list, the seat-map display page and everything it loads.
 #include <httplib.h>
 
+#include <rapidjson/document.h>
+
 #include "Demo.h"
 #include "Png.h"
+
+#include <cstdio>
+#include <vector>
 
 namespace hb::demo {
 
@@ -38,6 +43,29 @@ constexpr TPicture kPictures[] = {
     {"/site-logo.png", 120, 40, 0xFFFFFF, 0x1976D2, "public, max-age=86400"},
     {kSeatMapMedia, 160, 90, 0x263238, 0x80CBC4, "public, max-age=31536000, immutable"},
 };
+
+// The page's weight: forty shop pictures of the cacheable kinds, about 45 KiB each (photographs
+// compress poorly, so their pixels are noise), about 1.8 MB in all.
+struct TWeight {
+  const char* Prefix;
+  int Count;
+};
+constexpr TWeight kWeights[] = {
+    {"/product-image/goods-", 12}, {"/shop/netfee-image/card-", 8}, {"/shop/news-image/news-", 8},
+    {"/shop/game-icon/game-", 8},  {"/avatar/member-", 4},
+};
+constexpr int kWeightSide = 140;
+
+std::vector<std::string> WeightPaths() {
+  std::vector<std::string> paths;
+  for (const auto& w : kWeights)
+    for (int i = 1; i <= w.Count; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%02d.png", i);
+      paths.push_back(std::string(w.Prefix) + name);
+    }
+  return paths;
+}
 
 std::string HtmlEscape(const std::string& text) {
   std::string out;
@@ -84,6 +112,8 @@ std::string DisplayPage(const TMap& map, const std::string& store, const std::st
     seats += std::string("<div class=\"seat\"><img src=\"") + pic + "\" alt=\"\"><span>" + label +
              "</span></div>";
   }
+  std::string shop;
+  for (const auto& path : WeightPaths()) shop += "<img src=\"" + path + "\" alt=\"\">";
   // The page id goes into a script string, so keep only characters that need no escaping.
   std::string id;
   for (char c : netBarId)
@@ -100,6 +130,8 @@ header{display:flex;align-items:center;gap:16px;padding:16px 32px}
 header h1{margin:0;font-size:32px;flex:1}
 main{display:flex;gap:32px;padding:0 32px}
 .grid{display:grid;grid-template-columns:repeat(10,64px);gap:12px}
+.shop{display:grid;grid-template-columns:repeat(20,32px);gap:5px;margin-top:24px}
+.shop img{width:32px;height:32px}
 .seat{display:flex;flex-direction:column;align-items:center;font-size:12px}
 aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
 #catalog{font-size:14px;opacity:.8}
@@ -110,8 +142,10 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
          name + R"(</h1>
 <span>)" +
          HtmlEscape(store) + R"(</span><img src="/site-logo.png" alt=""></header>
-<main><section class="grid">)" +
+<main><div><section class="grid">)" +
          seats + R"(</section>
+<section class="shop">)" +
+         shop + R"(</section></div>
 <aside><img src=")" +
          kSeatMapMedia + R"(" alt="">
 <img src="/product-image/cola.png" alt=""><img src="/product-image/noodles.png" alt="">
@@ -135,6 +169,23 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
     var state = ok ? "ready" : "failed";
     document.body.setAttribute("data-state", state);
     document.title = "机位图 - " + name + " - " + state;
+    // For the benchmarks: how long from the navigation until the load event and until every
+    // picture was decoded and the next frame drawn, told back to the demo cloud.
+    var images = Array.prototype.slice.call(document.images).map(function (img) {
+      return img.decode().catch(function () {});
+    });
+    Promise.all(images).then(function () {
+      requestAnimationFrame(function () {
+        requestAnimationFrame(function () {
+          var nav = performance.getEntriesByType("navigation")[0] || {};
+          var report = JSON.stringify({
+            map: )" + std::to_string(map.Id) + R"(, state: state, images: document.images.length,
+            load: nav.loadEventStart || 0, drawn: performance.now()
+          });
+          try { navigator.sendBeacon("/demo/report", report); } catch (e) {}
+        });
+      });
+    });
   });
 })();
 </script>
@@ -145,7 +196,27 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
 } // namespace
 
 void TDemo::AddCloudRoutes(httplib::Server& server) {
-  server.Get("/seatmap/display/list", [this](const httplib::Request&, httplib::Response& res) {
+  // What the page reports about its own timing (see DisplayPage); not a cloud route, no line.
+  server.Post("/demo/report", [this](const httplib::Request& req, httplib::Response& res) {
+    rapidjson::Document doc;
+    doc.Parse(req.body.c_str(), req.body.size());
+    if (req.body.size() > 4096 || doc.HasParseError() || !doc.IsObject()) {
+      res.status = 400;
+      res.set_content("{\"ok\":false,\"error\":\"a report is one JSON object\"}",
+                      "application/json");
+      return;
+    }
+    AddReport(req.body);
+    res.set_content("{\"ok\":true}", "application/json");
+  });
+  server.Get("/demo/reports", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(Reports(), "application/json");
+  });
+
+  auto get = [this, &server](const std::string& pattern, THandler handler) {
+    server.Get(pattern, OverLine(std::move(handler)));
+  };
+  get("/seatmap/display/list", [this](const httplib::Request&, httplib::Response& res) {
     std::string fault = Faults.Get("maplist");
     if (fault == "fail") {
       res.status = 500;
@@ -168,7 +239,7 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
     res.set_content(body, "application/json; charset=utf-8");
   });
 
-  server.Get("/seatmap/display", [this](const httplib::Request& req, httplib::Response& res) {
+  get("/seatmap/display", [this](const httplib::Request& req, httplib::Response& res) {
     const TMap* map = FindMap(req.has_param("m") ? req.get_param_value("m") : "");
     if (!map || Faults.Is("page", "404")) {
       res.status = 404;
@@ -183,13 +254,13 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
   });
 
   // Where the gateway's entry_url points: the cloud's front door, never opened by the program.
-  server.Get("/seatmap/", [](const httplib::Request&, httplib::Response& res) {
+  get("/seatmap/", [](const httplib::Request&, httplib::Response& res) {
     res.set_content("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
                     "<title>机位图</title></head><body>机位图</body></html>",
                     "text/html; charset=utf-8");
   });
 
-  server.Get("/shop/catalog-version", [](const httplib::Request& req, httplib::Response& res) {
+  get("/shop/catalog-version", [](const httplib::Request& req, httplib::Response& res) {
     std::string id = req.has_param("NetBarId") ? req.get_param_value("NetBarId") : "";
     res.set_header("Cache-Control", "no-cache");
     res.set_content("{\"NetBarId\":" + JsonQuote(id) + ",\"version\":\"20251210.3\"}",
@@ -205,8 +276,21 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
       if (c == '.') pattern += '\\';
       pattern += c;
     }
-    server.Get(pattern, [png, cacheControl](const httplib::Request&, httplib::Response& res) {
+    get(pattern, [png, cacheControl](const httplib::Request&, httplib::Response& res) {
       res.set_header("Cache-Control", cacheControl);
+      res.set_content(png, "image/png");
+    });
+  }
+  uint32_t seed = 1;
+  for (const auto& path : WeightPaths()) {
+    std::string png = NoisyPng(kWeightSide, kWeightSide, seed++);
+    std::string pattern;
+    for (char c : path) {
+      if (c == '.') pattern += '\\';
+      pattern += c;
+    }
+    get(pattern, [png](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Cache-Control", "public, max-age=3600");
       res.set_content(png, "image/png");
     });
   }
