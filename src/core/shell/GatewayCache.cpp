@@ -8,6 +8,7 @@
 // shutdown frees it there); completing from there is still right: a browser that is going away
 // ignores it, one that lives on would otherwise stall the request for good.
 #include "shell/GatewayCache.h"
+#include "shell/TestTimers.h"
 
 #include <algorithm>
 #include <mutex>
@@ -202,7 +203,7 @@ void Fetch(std::shared_ptr<TCacheRequest> r, const THttpClientFactory& newHttp, 
   client.reset();
   if (pause) {
     std::shared_lock<std::shared_mutex> lock(PortsLock);
-    if (!Stopped) BlockedUntil.store(system->TickCount64() + pause);
+    if (!Stopped) BlockedUntil.store(system->TickCount64() + ScaledMs(pause));
   }
   Post(*queue, std::move(r), true);
 }
