@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A compressed month: the Linux program with Chromium against the demo servers for CYCLES cycles
-# (default 100) of cloud outage and recovery, gateway restart, a 429 pause, a renderer crash, a map
+# (default 200) of cloud outage and recovery, gateway restart, a 429 pause, a renderer crash, a map
 # switch from the menu and a reload, with the program's waits shortened through the test-only
 # HALLBOARD_TEST_TIME_DIVISOR (see the README; a release build has no such switch). Every SAMPLE
 # cycles (default 5) it records the program's and the browser's resident memory, the program's
@@ -25,4 +25,4 @@ if ! command -v gnuplot >/dev/null; then
 fi
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHALLBOARD_RELEASE=OFF >/dev/null
 ninja -C "$build" -j2 hallBoard hallboard-demo >/dev/null
-exec python3 "$top/bench/soak_probe.py" "$build" "${1:-100}" "${2:-5}" "${3:-$build/soak}"
+exec python3 "$top/bench/soak_probe.py" "$build" "${1:-200}" "${2:-5}" "${3:-$build/soak}"

@@ -196,7 +196,7 @@ unset multiplot
 
 
 def main():
-    cycles = int(sys.argv[2]) if len(sys.argv) > 2 else 100
+    cycles = int(sys.argv[2]) if len(sys.argv) > 2 else 200
     sample = int(sys.argv[3]) if len(sys.argv) > 3 else 5
     out_dir = sys.argv[4] if len(sys.argv) > 4 else "."
     os.makedirs(out_dir, exist_ok=True)
