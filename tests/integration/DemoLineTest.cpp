@@ -147,6 +147,13 @@ TEST(DemoLineTest, DisplayPageWeighsAboutTwoMegabytesOfCacheablePictures) {
   EXPECT_TRUE(Has(page.Body, "/shop/catalog-version?NetBarId=1001"));
   EXPECT_GT(total, 1600000);
   EXPECT_LT(total, 2600000);
+
+  demo.SetFault(R"({"page":"light"})");
+  TDemoReply light =
+      TDemoProcess::Request(demo.CloudPort(), "GET", "/seatmap/display?NetBarId=1001&embed=1&m=2");
+  EXPECT_EQ(light.Status, 200);
+  EXPECT_FALSE(Has(light.Body, "<img")) << light.Body;
+  EXPECT_TRUE(Has(light.Body, "/shop/catalog-version?NetBarId=1001"));
 }
 
 TEST(DemoLineTest, PageTimingReportsAreKeptAsSent) {
