@@ -56,6 +56,16 @@ def write_ini(program, demo, mode):
                 "[Advanced]\nServerUrl=%s\nNetBarId=%s\n" % (gateway, demo.gateway_port, server, netbar))
 
 
+def cpu_ms(pid):
+    """User plus system CPU time of one process so far, in milliseconds."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) * 1000.0 / os.sysconf("SC_CLK_TCK")
+    except (OSError, ValueError, IndexError):
+        return 0.0
+
+
 def reports(demo):
     return demo._call(demo.cloud + "/demo/reports")
 
@@ -86,8 +96,11 @@ def one_run(x, demo, root, mode, n):
             demo.fault(page="ok")
             reset_stats(demo, mode)
             before = len(reports(demo))
+        cpu0 = cpu_ms(program.proc.pid)
+        if mode != "b0":
             program.eval("setTimeout(function(){location.reload();},10);1")
         report = next_report(demo, before, mode)
+        cpu = cpu_ms(program.proc.pid) - cpu0
         if report.get("state") != "ready":
             raise RuntimeError("the page did not load everything in (%s): %r" % (mode, report))
         stats = demo.stats("cloud")
@@ -97,7 +110,8 @@ def one_run(x, demo, root, mode, n):
         if not mode.startswith("b"):
             served = sum(demo.stats("gateway").get("cache_served", {}).values())
         return {"drawn": report["drawn"], "load": report["load"], "bytes": stats.get("bytes_sent", 0),
-                "cacheable": cacheable, "served": served, "images": report.get("images")}
+                "cacheable": cacheable, "served": served, "images": report.get("images"), "cpu": cpu,
+                "last": report.get("last")}
     except AssertionError:
         # A run that never shows the page is reported with what the program said, then repeated.
         sys.stderr.write("run %s %d failed; program state %r; log:\n%s\n"
@@ -162,12 +176,13 @@ def main():
             med = statistics.median(drawn)
             summary[(line, mode)] = med
             print("  (%-2s) %-22s %7.0f ms (%5.0f..%5.0f)  load %6.0f ms  cloud sent %9d B, cacheable %9d B"
-                  "  gateway served %d  images %s"
+                  "  gateway served %d  hallBoard CPU %.0f ms"
                   % (mode, name, med, min(drawn), max(drawn),
                      statistics.median([r["load"] for r in rs]),
                      statistics.median([r["bytes"] for r in rs]),
                      statistics.median([r["cacheable"] for r in rs]),
-                     statistics.median([r["served"] for r in rs]), rs[0]["images"]))
+                     statistics.median([r["served"] for r in rs]),
+                     statistics.median([r["cpu"] for r in rs])))
         a, b, c, b0 = (summary[(line, m)] for m in ("a", "b", "c", "b0"))
         goal_a = 0.5 if latency else 1.1
         print("  (a)/(c) = %.2f x  (goal: at most %.1f x)  %s" % (a / c, goal_a, "met" if a / c <= goal_a else "MISSED"))

@@ -86,9 +86,9 @@ TEST(DemoLineTest, RateThrottlesTheBodyWhichArrivesWhole) {
 
 TEST(DemoLineTest, LineSwitchesRefuseWhatIsNotAWholeNumber) {
   TDemoProcess demo;
-  for (const char* body :
-       {R"({"cloud-latency-ms":-1})", R"({"cloud-latency-ms":"abc"})", R"({"cloud-rate-kbps":1.5})",
-        R"({"cloud-latency-ms":60001})", R"({"cloud-rate-kbps":""})", R"({"cloud-rate-kbps":null})"}) {
+  for (const char* body : {R"({"cloud-latency-ms":-1})", R"({"cloud-latency-ms":"abc"})",
+                           R"({"cloud-rate-kbps":1.5})", R"({"cloud-latency-ms":60001})",
+                           R"({"cloud-rate-kbps":""})", R"({"cloud-rate-kbps":null})"}) {
     TDemoReply r = TDemoProcess::Request(demo.CloudPort(), "POST", "/demo/fault", body);
     EXPECT_EQ(r.Status, 400) << body;
     EXPECT_TRUE(Has(r.Body, "wants a whole number")) << body << ": " << r.Body;

@@ -145,16 +145,16 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
 </style></head>
 <body data-map=")" +
          std::to_string(map.Id) + R"(" data-state="loading">
-<header>)" + img("/brand-logo.png") +
-         "<h1>" + name + R"(</h1>
+<header>)" +
+         img("/brand-logo.png") + "<h1>" + name + R"(</h1>
 <span>)" +
          HtmlEscape(store) + "</span>" + img("/site-logo.png") + R"(</header>
 <main><div><section class="grid">)" +
          seats + R"(</section>
 <section class="shop">)" +
          shop + R"(</section></div>
-<aside>)" + img(kSeatMapMedia) +
-         img("/product-image/cola.png") + img("/product-image/noodles.png") +
+<aside>)" +
+         img(kSeatMapMedia) + img("/product-image/cola.png") + img("/product-image/noodles.png") +
          img("/avatar/staff-01.png") + R"(<div id="catalog">商品目录版本 …</div></aside></main>
 <script>
 (function () {
@@ -184,9 +184,16 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
       requestAnimationFrame(function () {
         requestAnimationFrame(function () {
           var nav = performance.getEntriesByType("navigation")[0] || {};
+          // The resource that ended last, so that a slow run says where its time went.
+          var last = performance.getEntriesByType("resource").sort(function (x, y) {
+            return y.responseEnd - x.responseEnd;
+          })[0] || {};
           var report = JSON.stringify({
-            map: )" + std::to_string(map.Id) + R"(, state: state, images: document.images.length,
-            load: nav.loadEventStart || 0, drawn: performance.now()
+            map: )" +
+         std::to_string(map.Id) + R"(, state: state, images: document.images.length,
+            load: nav.loadEventStart || 0, drawn: performance.now(),
+            last: [String(last.name || "").replace(/^[a-z]+:\/\/[^\/]+/, ""),
+                   Math.round(last.startTime || 0), Math.round(last.responseEnd || 0)]
           });
           try { navigator.sendBeacon("/demo/report", report); } catch (e) {}
         });
@@ -259,7 +266,8 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
     }
     std::string id = req.has_param("NetBarId") ? req.get_param_value("NetBarId") : "";
     res.set_header("Cache-Control", "no-store");
-    res.set_content(DisplayPage(*map, Options().StoreName, id, Faults.Is("page", "light")), "text/html; charset=utf-8");
+    res.set_content(DisplayPage(*map, Options().StoreName, id, Faults.Is("page", "light")),
+                    "text/html; charset=utf-8");
   });
 
   // Where the gateway's entry_url points: the cloud's front door, never opened by the program.

@@ -71,8 +71,8 @@ void TDemo::LineWait(std::chrono::steady_clock::time_point until) const {
   while (!FStop && !FCloud.Stopping()) {
     auto left = until - std::chrono::steady_clock::now();
     if (left <= std::chrono::steady_clock::duration::zero()) return;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        left, std::chrono::milliseconds(20)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
   }
 }
 
@@ -104,16 +104,15 @@ TDemo::THandler TDemo::OverLine(THandler handler) {
     res.body.clear();
     std::string type = res.get_header_value("Content-Type");
     res.headers.erase("Content-Type");
-    res.set_content_provider(
-        body->size(), type.c_str(),
-        [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
-          constexpr size_t kPiece = 16 * 1024;
-          size_t n = std::min({length, kPiece, body->size() - offset});
-          int64_t kbps = Faults.Number("cloud-rate-kbps");
-          if (kbps > 0) LineSend(n, kbps);
-          if (FStop || FCloud.Stopping()) return false;
-          return sink.write(body->data() + offset, n);
-        });
+    res.set_content_provider(body->size(), type.c_str(),
+                             [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
+                               constexpr size_t kPiece = 16 * 1024;
+                               size_t n = std::min({length, kPiece, body->size() - offset});
+                               int64_t kbps = Faults.Number("cloud-rate-kbps");
+                               if (kbps > 0) LineSend(n, kbps);
+                               if (FStop || FCloud.Stopping()) return false;
+                               return sink.write(body->data() + offset, n);
+                             });
   };
 }
 

@@ -29,7 +29,7 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& TFaults::Ta
 
 const std::vector<std::pair<std::string, int64_t>>& TFaults::NumberTable() {
   static const std::vector<std::pair<std::string, int64_t>> kTable = {
-      {"cloud-latency-ms", 60000},  // a minute: anything longer is an outage, not a line
+      {"cloud-latency-ms", 60000},   // a minute: anything longer is an outage, not a line
       {"cloud-rate-kbps", 10000000}, // 10 Gbit/s
   };
   return kTable;
@@ -68,8 +68,8 @@ static std::string CheckSwitch(const std::string& name, const std::string& value
     bool digits = !value.empty() && value.size() <= 11 &&
                   value.find_first_not_of("0123456789") == std::string::npos;
     if (!digits || std::stoll(value) > *largest)
-      return "switch \"" + name + "\" wants a whole number from 0 to " +
-             std::to_string(*largest) + ", got " + value;
+      return "switch \"" + name + "\" wants a whole number from 0 to " + std::to_string(*largest) +
+             ", got " + value;
     return "";
   }
   for (const auto& [n, values] : TFaults::Table()) {

@@ -2,7 +2,13 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 namespace hb::demo {
 
@@ -34,6 +40,29 @@ void TServerSlot::Want(bool up) {
     StopLocked();
 }
 
+// Debian's cpp-httplib is a compiled library that listens with a backlog of 5: a page asking a
+// few dozen pictures at once overflows it, and every refused connection attempt costs the client
+// a one-second SYN retry, which no real gateway would. listen() again on the bound socket (found
+// among our descriptors by its port) raises the backlog.
+static void RaiseBacklog(int port) {
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return;
+  while (dirent* e = readdir(dir)) {
+    int fd = std::atoi(e->d_name);
+    if (fd <= 2 || fd == dirfd(dir)) continue;
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    int accepting = 0;
+    socklen_t alen = sizeof accepting;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        addr.sin_family != AF_INET || ntohs(addr.sin_port) != port)
+      continue;
+    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &alen) == 0 && accepting)
+      listen(fd, 1024);
+  }
+  closedir(dir);
+}
+
 bool TServerSlot::StartLocked(int port) {
   if (FRunning) return true;
   auto server = std::make_unique<httplib::Server>();
@@ -54,6 +83,7 @@ bool TServerSlot::StartLocked(int port) {
                  wanted);
     return false;
   }
+  RaiseBacklog(bound);
   FPort = bound;
   FStopping = false;
   FServer = std::move(server);

@@ -3,6 +3,8 @@
 // and RapidJSON (messages).
 #include "ChromiumBrowser.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -67,6 +69,8 @@ class TPausedRequest : public IResourceRequest {
                  std::string url, std::string method, std::vector<std::string> headerNames)
       : FConn(std::move(conn)), FSession(std::move(session)), FId(std::move(id)),
         FUrl(std::move(url)), FMethod(std::move(method)), FHeaderNames(std::move(headerNames)) {}
+  // Called once a deferred request has been let go (on the user-interface thread).
+  std::function<void()> OnReleased;
   ~TPausedRequest() override {
     // A request must never stay paused: whoever drops it without completing lets it go on.
     if (!FDone) Finish();
@@ -118,12 +122,22 @@ class TPausedRequest : public IResourceRequest {
  private:
   void Finish() {
     FDone = true;
+    std::function<void()> released;
+    if (FDeferred) released = std::move(OnReleased);
     auto conn = FConn.lock();
-    if (!conn || !conn->Open()) return; // the browser has gone, and the request with it
+    if (!conn || !conn->Open()) { // the browser has gone, and the request with it
+      if (released) released();
+      return;
+    }
+    // Released once the browser has taken the answer in: switching interception off before that
+    // could strand the request.
+    TReplyProc onReply;
+    if (released) onReply = [released](const TDevToolsReply&) { released(); };
     if (!FResponse.empty())
-      conn->Send("Fetch.fulfillRequest", FResponse, FSession);
+      conn->Send("Fetch.fulfillRequest", FResponse, FSession, std::move(onReply));
     else
-      conn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(FId) + "}", FSession);
+      conn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(FId) + "}", FSession,
+                 std::move(onReply));
   }
 
   std::weak_ptr<TDevToolsConnection> FConn;
@@ -145,6 +159,7 @@ TChromiumBrowser::TChromiumBrowser(std::function<TRect()> bounds)
     : FBounds(std::move(bounds)), FIdentity(std::make_shared<int>(0)) {}
 
 TChromiumBrowser::~TChromiumBrowser() {
+  StopFilterRest();
   OnCreated = nullptr;
   OnNavigationCompleted = nullptr;
   OnWebMessage = nullptr;
@@ -190,6 +205,7 @@ void TChromiumBrowser::StopProcess() {
   FTargetId.clear();
   FAttaching = false;
   FNav = {};
+  StopFilterRest();
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -331,6 +347,7 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
     self->FTargetId.clear();
     self->FAttaching = false;
     self->FNav = {};
+    self->StopFilterRest();
     if (!self->FCreatedReported) {
       self->FailCreate(kBrowserStartFailed);
     } else if (self->OnProcessFailed) {
@@ -424,6 +441,7 @@ void TChromiumBrowser::FinishNavigation(bool success, int32_t webError) {
 bool TChromiumBrowser::AddResourceFilter(const std::string& uriPattern) {
   if (!FConn || FSession.empty()) return false;
   FPatterns.push_back(uriPattern);
+  StopFilterRest();
   SendFetchEnable();
   return true;
 }
@@ -458,7 +476,58 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
   if (FResourceProc) FResourceProc(req);
   // Without a deferral the request goes on as soon as the handler returns (the destructor would
   // do it too, but only when the last reference goes).
-  if (!req->Deferred()) req->Complete();
+  if (!req->Deferred()) {
+    req->Complete();
+  } else {
+    ++FHeldRequests;
+    // Requests of an earlier session (a browser since re-created) are not counted in this one.
+    req->OnReleased = [this, token = std::weak_ptr<int>(FIdentity), session = FSession] {
+      // A request dropped off the main loop (while the window closes) no longer counts.
+      if (!g_main_context_is_owner(g_main_context_default())) return;
+      if (token.expired() || session != FSession) return;
+      if (FHeldRequests > 0) --FHeldRequests;
+      MaybeRestFilters();
+    };
+  }
+  MaybeRestFilters();
+}
+
+void TChromiumBrowser::MaybeRestFilters() {
+  // Only with nothing held: a fetch still under way must be able to answer its request.
+  if (FFilterResting || FHeldRequests > 0 || FPatterns.empty() || !FilterRestMs || !FConn ||
+      FSession.empty())
+    return;
+  uint64_t ms = FilterRestMs();
+  if (ms == 0) return;
+  FConn->Send("Fetch.disable", "{}", FSession);
+  FFilterResting = true;
+  ArmFilterWake(ms);
+}
+
+void TChromiumBrowser::ArmFilterWake(uint64_t ms) {
+  // Looked at again at least every second: a later pause may end sooner (the last one wins).
+  guint wait = static_cast<guint>(std::min<uint64_t>(ms, 1000)) + 1;
+  FFilterWake = g_timeout_add(wait, &TChromiumBrowser::FilterWake, this);
+}
+
+gboolean TChromiumBrowser::FilterWake(gpointer p) {
+  auto* self = static_cast<TChromiumBrowser*>(p);
+  self->FFilterWake = 0;
+  Guarded([&] {
+    if (!self->FFilterResting) return;
+    uint64_t ms = self->FilterRestMs ? self->FilterRestMs() : 0;
+    if (ms > 0) return self->ArmFilterWake(ms);
+    self->FFilterResting = false;
+    if (self->FConn && !self->FSession.empty() && !self->FPatterns.empty()) self->SendFetchEnable();
+  });
+  return G_SOURCE_REMOVE;
+}
+
+void TChromiumBrowser::StopFilterRest() {
+  if (FFilterWake) g_source_remove(FFilterWake);
+  FFilterWake = 0;
+  FFilterResting = false;
+  FHeldRequests = 0;
 }
 
 void TChromiumBrowser::OnEvent(const std::string& method, const std::string& session,
