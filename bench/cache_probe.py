@@ -70,8 +70,11 @@ def reports(demo):
     return demo._call(demo.cloud + "/demo/reports")
 
 
+TIMEOUT = 45
+
+
 def next_report(demo, before, what):
-    return harness.wait_until(lambda: reports(demo)[before:], 45, interval=0.05,
+    return harness.wait_until(lambda: reports(demo)[before:], TIMEOUT, interval=0.05,
                               what="the page's timing report (%s)" % what)[0]
 
 
@@ -123,6 +126,7 @@ def one_run(x, demo, root, mode, n):
 
 
 FAILED = []
+
 
 
 def run(x, demo, root, mode, n):
