@@ -205,7 +205,7 @@ void TChromiumBrowser::StopProcess() {
   FTargetId.clear();
   FAttaching = false;
   FNav = {};
-  StopFilterRest();
+  ForgetSession();
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -347,7 +347,7 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
     self->FTargetId.clear();
     self->FAttaching = false;
     self->FNav = {};
-    self->StopFilterRest();
+    self->ForgetSession();
     if (!self->FCreatedReported) {
       self->FailCreate(kBrowserStartFailed);
     } else if (self->OnProcessFailed) {
@@ -372,11 +372,11 @@ void TChromiumBrowser::AttachTo(const std::string& targetId) {
 
 void TChromiumBrowser::SessionReady() {
   FMainFrame = FTargetId; // a page target's id is its main frame's id
-  FConn->Send("Page.enable", "{}", FSession);
-  FConn->Send("Network.enable", "{}", FSession);
-  FConn->Send("Runtime.enable", "{}", FSession);
+  SendSetup("Page.enable", "{}");
+  SendSetup("Network.enable", "{}");
+  SendSetup("Runtime.enable", "{}");
   FConn->Send("Inspector.enable", "{}", FSession);
-  FConn->Send("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}", FSession);
+  SendSetup("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}");
   AddScriptOnDocumentCreated(BridgeScript());
   FConn->Send("Page.getFrameTree", "{}", FSession, [this](const TDevToolsReply& r) {
     if (!r.Result) return;
@@ -406,12 +406,34 @@ bool TChromiumBrowser::SetSetting(TBrowserSetting setting, bool on) {
 
 void TChromiumBrowser::AddScriptOnDocumentCreated(const std::string& script) {
   if (!FConn || FSession.empty()) return;
-  FConn->Send("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}",
-              FSession);
+  SendSetup("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}");
+}
+
+void TChromiumBrowser::SendSetup(const std::string& method, const std::string& params) {
+  ++FSetupPending;
+  FConn->Send(
+      method, params, FSession,
+      [this, token = std::weak_ptr<int>(FIdentity), session = FSession](const TDevToolsReply&) {
+        if (token.expired() || session != FSession || FSetupPending == 0) return;
+        if (--FSetupPending > 0 || FHeldUrl.empty()) return;
+        std::string url = std::move(FHeldUrl);
+        FHeldUrl.clear();
+        Navigate(url);
+      });
+}
+
+void TChromiumBrowser::ForgetSession() {
+  StopFilterRest();
+  FSetupPending = 0;
+  FHeldUrl.clear();
 }
 
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
+  if (FSetupPending > 0) {
+    FHeldUrl = url; // the latest wins, as a second navigation would replace the first
+    return;
+  }
   FNavigated = true;
   FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
               [this, token = std::weak_ptr<int>(FIdentity)](const TDevToolsReply& r) {

@@ -79,6 +79,11 @@ class TChromiumBrowser : public IBrowser {
   void MaybeRestFilters();
   void ArmFilterWake(uint64_t ms);
   void StopFilterRest();
+  // Sends a command that must be in force before the first navigation, and counts it until
+  // the browser has answered: the page's own commands are not handled in the order sent (a
+  // navigation can finish before the page domain or a document script is in place).
+  void SendSetup(const std::string& method, const std::string& params);
+  void ForgetSession();
   static gboolean FilterWake(gpointer self);
   static void ChildExited(GPid pid, gint status, gpointer self);
 
@@ -104,6 +109,8 @@ class TChromiumBrowser : public IBrowser {
   int FHeldRequests = 0;       // deferred requests of this session not yet completed
   bool FFilterResting = false; // Fetch is disabled while the cache is paused
   unsigned FFilterWake = 0;
+  int FSetupPending = 0; // setup commands of this session not yet answered
+  std::string FHeldUrl;  // a navigation waiting for them
 };
 
 } // namespace hb::lin
