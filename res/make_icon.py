@@ -6,7 +6,8 @@ import struct
 import sys
 import zlib
 
-SIZES = [16, 20, 24, 32, 40, 48, 64, 96, 128, 256]
+# 96, 120, 144 and 192 are the cover's icon at 100 %, 125 %, 150 % and 200 % scaling.
+SIZES = [16, 20, 24, 32, 40, 48, 64, 96, 120, 128, 144, 192, 256]
 BACK = (7, 13, 24)          # the window background #070D18
 PANEL = (17, 27, 46)        # the menu background #111B2E
 EDGE = (42, 58, 87)         # #2A3A57

@@ -1,5 +1,6 @@
 #pragma once
 // Pixel geometry and colours shared by the painters and the window hosts.
+#include <cmath>
 #include <cstdint>
 
 namespace hb {
@@ -30,8 +31,24 @@ struct TSize {
 
 // A colour written as 0xRRGGBB (the way the program's colours are given: #070D18 is 0x070D18).
 using TColor = uint32_t;
-constexpr uint8_t RedOf(TColor c) { return static_cast<uint8_t>((c >> 16) & 0xFF); }
-constexpr uint8_t GreenOf(TColor c) { return static_cast<uint8_t>((c >> 8) & 0xFF); }
-constexpr uint8_t BlueOf(TColor c) { return static_cast<uint8_t>(c & 0xFF); }
+constexpr uint8_t RedOf(TColor c) {
+  return static_cast<uint8_t>((c >> 16) & 0xFF);
+}
+constexpr uint8_t GreenOf(TColor c) {
+  return static_cast<uint8_t>((c >> 8) & 0xFF);
+}
+constexpr uint8_t BlueOf(TColor c) {
+  return static_cast<uint8_t>(c & 0xFF);
+}
+
+// The program's own drawing is laid out at 96 DPI; on a surface of another DPI every length,
+// font and gap grows by one factor, dpi / 96 taken to two decimals (1.25, 1.5, 2, 3), the
+// product rounded to the nearest pixel. A DPI the system could not tell (0 or less) counts as 96.
+constexpr int kBaseDpi = 96;
+inline int ScaleToDpi(int value96, int dpi) {
+  const long pct = dpi > 0 ? std::lround(dpi * 100.0 / kBaseDpi) : 100;
+  return static_cast<int>(
+      std::lround(static_cast<double>(value96) * (pct > 0 ? pct : 100) / 100.0));
+}
 
 } // namespace hb

@@ -76,12 +76,24 @@ public:
   virtual const void* WebViewIdentity() const = 0;
   // False when the switch is not offered or the call failed.
   virtual bool SetSetting(TBrowserSetting setting, bool on) = 0;
-  // Runs script at the creation of every later document, in the order added.
+  // Runs script at the creation of every later document, in the order added. The browser
+  // confirms each one later (see WhenConfigured).
   virtual void AddScriptOnDocumentCreated(const std::string& script) = 0;
+  // Runs proc once, later and on the user-interface thread, when the browser has answered every
+  // set-up request made so far on this web view: the document scripts (ours and the shell's own),
+  // the page bridge and the page events. Until then a navigation could commit a document that
+  // runs without them. Dropped when the web view goes before that.
+  virtual void WhenConfigured(std::function<void()> proc) = 0;
   virtual void Navigate(const std::string& url) = 0;
   // Resource interception for every resource kind; '*' is the wildcard. False on failure.
   virtual bool AddResourceFilter(const std::string& uriPattern) = 0;
   virtual bool SetResourceRequestedHandler(TResourceRequestedProc proc) = 0;
+  // Gives the page the keyboard focus, so its keys work without a click first. A browser that
+  // cannot do this leaves the focus where it is.
+  virtual void MoveFocus() {}
+  // After a failed creation: the file of the browser's own parts that was not there (the
+  // WebView2 loader beside the program), so the cover can name it; empty for any other cause.
+  virtual std::string MissingFile() const { return {}; }
 
   // Events, set by the window before Create.
   std::function<void(int32_t result)> OnCreated;

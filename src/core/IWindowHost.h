@@ -14,7 +14,10 @@ class ICanvas;
 struct TMonitor {
   TRect Bounds;     // the whole monitor, in screen coordinates
   TRect WorkArea;   // without the taskbar
+  // Pixels per inch of the monitor in the units the host's windows are sized in: the effective
+  // DPI on Windows; 96 on Linux, where GTK sizes in logical pixels and scales the drawing itself.
   int Dpi = 96;
+  bool Primary = false; // the system's main monitor
 };
 
 // Virtual-key numbers the core understands (Linux maps its keys onto these).
@@ -22,6 +25,8 @@ enum TKey : int {
   vkReturn = 13,
   vkEscape = 27,
   vkSpace = 32,
+  vkPrior = 33, // Page Up
+  vkNext = 34,  // Page Down
   vkUp = 38,
   vkDown = 40,
 };
@@ -36,6 +41,8 @@ public:
   virtual void MouseMove(int x, int y) = 0;          // client coordinates
   virtual void MouseUp(TMouseButton button, int x, int y) = 0;
   virtual void KeyDown(int key) = 0;                 // every key is consumed by the popup
+  // The wheel turned by notches: positive away from the user (up), as the systems count it.
+  virtual void MouseWheel(int notches) { (void)notches; }
   virtual void Deactivated() = 0;                    // lost activation: click elsewhere, other window
 };
 

@@ -36,6 +36,8 @@ template <class T> class TComPtr {
     if (FPtr) std::exchange(FPtr, nullptr)->Release();
   }
   T* Get() const { return FPtr; }
+  // Gives up the reference without releasing it.
+  T* Detach() { return std::exchange(FPtr, nullptr); }
   T* operator->() const { return FPtr; }
   explicit operator bool() const { return FPtr != nullptr; }
   // For out-parameters: releases what is held and hands out the slot.

@@ -1,6 +1,8 @@
 // GDI drawing behind ICanvas. Depends on gdi32 and user32 only.
 #include "GdiCanvas.h"
 
+#include <algorithm>
+
 #include "WinText.h"
 
 namespace hb::win {
@@ -93,7 +95,9 @@ UINT DrawFlags(unsigned flags) {
   if (flags & tfVCenter) f |= DT_VCENTER;
   if (flags & tfBottom) f |= DT_BOTTOM;
   if (flags & tfSingleLine) f |= DT_SINGLELINE;
-  if (flags & tfWordWrap) f |= DT_WORDBREAK;
+  // A word longer than the line (a path, an address) is broken too, as an edit control does,
+  // instead of running past the box and being cut.
+  if (flags & tfWordWrap) f |= DT_WORDBREAK | DT_EDITCONTROL;
   if (!(flags & tfMnemonic)) f |= DT_NOPREFIX;
   return f;
 }
@@ -115,7 +119,8 @@ TSize TGdiCanvas::MeasureText(const std::string& text, const TFont& font, int wr
   HGDIOBJ old = SelectObject(FDc, Font(font));
   if (!FOldFont) FOldFont = old;
   RECT rc{0, 0, wrapWidth > 0 ? wrapWidth : 0, 0};
-  UINT f = DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
+  UINT f =
+      DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK | DT_EDITCONTROL : DT_SINGLELINE);
   if (w.empty()) {
     // An empty text still has the height of a line.
     TEXTMETRICW tm{};
@@ -127,11 +132,15 @@ TSize TGdiCanvas::MeasureText(const std::string& text, const TFont& font, int wr
 }
 
 void TGdiCanvas::Icon(const std::string& name, const TRect& r) {
-  // A missing resource draws nothing.
-  auto* icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), Wide(name).c_str(),
-                                             IMAGE_ICON, r.Width, r.Height, LR_DEFAULTCOLOR));
+  // The icon carries images up to 256 pixels; a larger place shows the largest one centred
+  // rather than a blurred enlargement. A missing resource draws nothing.
+  constexpr int kLargestImage = 256;
+  const int w = std::min(r.Width, kLargestImage), h = std::min(r.Height, kLargestImage);
+  auto* icon = static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), Wide(name).c_str(), IMAGE_ICON, w, h, LR_DEFAULTCOLOR));
   if (!icon) return;
-  DrawIconEx(FDc, r.Left, r.Top, icon, r.Width, r.Height, 0, nullptr, DI_NORMAL);
+  DrawIconEx(FDc, r.Left + (r.Width - w) / 2, r.Top + (r.Height - h) / 2, icon, w, h, 0, nullptr,
+             DI_NORMAL);
   DestroyIcon(icon);
 }
 

@@ -12,6 +12,7 @@
 
 #include "AppIdentity.h"
 #include "BCryptHasher.h"
+#include "CrashRestart.h"
 #include "GdiCanvas.h"
 #include "MainWindow.h"
 #include "Platform.h"
@@ -56,20 +57,20 @@ void RunDisplay(ISystem& system) {
   TMainWindow window(kAppTitle, wake);
   if (!window.Valid()) return;
   HWND hwnd = window.Handle();
+  // Exceptions caught in WebView2's callbacks are reported from the queue, outside them.
+  SetUiReportQueue(&window.Queue());
   auto browser = std::make_unique<TWebView2Browser>(
       hwnd, window.Queue(), Wide(system.ExeFolder()) + L"WebView2Loader.dll");
-  // The menu's metrics follow the DPI of the primary monitor, where it normally opens.
-  int dpi = MonitorFromHandle(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)).Dpi;
   TFormPorts ports{window,
                    *browser,
                    window.Queue(),
                    [hwnd] { return std::make_unique<TWinTimer>(hwnd); },
                    [] { return std::make_unique<TWinHttpClient>(); },
                    system};
-  ports.ScaleFactor = dpi / 96.0;
-  ports.MeasureText = [dpi](const std::string& text, const TFont& font) {
-    TGdiCanvas measure(nullptr, dpi);
-    return measure.MeasureText(text, font);
+  // One measuring canvas per menu, at the DPI of the monitor the menu opens on; its fonts are
+  // made once, so a long map list is measured in one pass.
+  ports.NewMeasureCanvas = [](int dpi) -> std::unique_ptr<ICanvas> {
+    return std::make_unique<TGdiCanvas>(nullptr, dpi);
   };
   ports.ShowMsg = wake;
   auto form = std::make_unique<THallBoardForm>(ports);
@@ -82,12 +83,16 @@ void RunDisplay(ISystem& system) {
   window.Events.CloseRequested = [f] { f->Close(); };
   TWebView2Browser* b = browser.get();
   window.Events.ClientResized = [b] { b->FitToParent(); };
+  window.Events.DisplayChanged = [f] { f->DisplayChanged(); };
+  // The browser's window appears above the cover's unless the cover is raised again.
+  b->OnWindowCreated = [&window] { window.RaiseCover(); };
   window.Run();
   // Fetch threads still running must not reach the queue or the form once they are gone.
   StopGatewayCache();
   window.Events = {};
   form.reset();
   browser.reset();
+  SetUiReportQueue(nullptr);
 }
 
 } // namespace
@@ -107,6 +112,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetAppFolder(kAppFolder);
   if (!EnsureSingleInstance(kSingleInstanceId, 0)) return 0;
   WriteLog(StartLine(system.ExeFolder()));
+  // Only the instance that runs the display registers: a second copy that merely woke the first
+  // must not be started again.
+  if (FAILED(RegisterCrashRestart())) WriteLog("无法登记崩溃后自动重启");
   InstallExceptionLogger(kAppFolder, kExceptionCode, kExceptionFriendlyText, ShowShellDialogWindow);
   SetUiExceptionHandler([](const std::exception& e) { HandleException(e); });
 

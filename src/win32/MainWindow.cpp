@@ -65,6 +65,7 @@ TMonitor MonitorFromHandle(HMONITOR m) {
   if (m && GetMonitorInfoW(m, &mi)) {
     out.Bounds = FromRect(mi.rcMonitor);
     out.WorkArea = FromRect(mi.rcWork);
+    out.Primary = (mi.dwFlags & MONITORINFOF_PRIMARY) != 0;
   }
   out.Dpi = m ? MonitorDpi(m) : 96;
   return out;
@@ -137,13 +138,34 @@ LRESULT TMainWindow::HandleMain(UINT m, WPARAM wp, LPARAM lp, bool& handled) {
     FitChildren();
     return 0;
   case WM_DPICHANGED: {
-    // Keep covering the whole monitor; fonts follow the new DPI on the next paint.
-    auto* r = reinterpret_cast<RECT*>(lp);
-    SetWindowPos(FHwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // The suggested rectangle is the old one rescaled, not the monitor: place on the monitor's
+    // bounds again. Layout and fonts follow the new DPI on the next paint.
+    if (Events.DisplayChanged) {
+      Events.DisplayChanged();
+    } else {
+      auto* r = reinterpret_cast<RECT*>(lp);
+      SetWindowPos(FHwnd, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     InvalidateRect(FCover, nullptr, FALSE);
     return 0;
   }
+  case WM_DISPLAYCHANGE:
+    // A monitor arrived or left, or changed its resolution: a TV switched on after start-up.
+    if (Events.DisplayChanged) Events.DisplayChanged();
+    InvalidateRect(FCover, nullptr, FALSE);
+    return 0;
+  case WM_SYSCOMMAND:
+    // A kiosk stays on: no screen saver and no display power-down. (Turning the display on,
+    // lParam -1, goes through.)
+    if ((wp & 0xFFF0) == SC_SCREENSAVE) return 0;
+    if ((wp & 0xFFF0) == SC_MONITORPOWER && lp != -1) return 0;
+    break;
+  case WM_PARENTNOTIFY:
+    // The browser's window is made a child of ours on top of the others: the cover goes back
+    // above it at once.
+    if (LOWORD(wp) == WM_CREATE) RaiseCover();
+    break;
   case WM_CLOSE:
     // The system's close command (Alt+F4) and Close() end here, once: the message loop ends and
     // the owner takes the window down after it, browser first, while the window still exists.
@@ -230,6 +252,11 @@ void TMainWindow::SetCoverVisible(bool visible) {
   } else {
     ShowWindow(FCover, SW_HIDE);
   }
+}
+
+void TMainWindow::RaiseCover() {
+  if (FCover && IsWindowVisible(FCover))
+    SetWindowPos(FCover, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 bool TMainWindow::CoverVisible() const {

@@ -20,6 +20,8 @@ struct TMainWindowEvents {
   std::function<void()> WakeUp;                   // a second start asked for the window
   std::function<void()> ClientResized;            // the browser follows the client area
   std::function<void()> CloseRequested;           // the close command, once
+  // Monitors came or went, or the window's monitor changed its resolution or scale.
+  std::function<void()> DisplayChanged;
 };
 
 class TMainWindow : public IWindowHost {
@@ -52,6 +54,8 @@ class TMainWindow : public IWindowHost {
   std::unique_ptr<IPopupWindow> CreatePopup(IPopupClient& client) override;
   void BringToFront() override;
   void Close() override;
+  // Puts a visible cover back above the browser's window, which is created above it.
+  void RaiseCover();
 
   static LRESULT CALLBACK MainProc(HWND h, UINT m, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK CoverProc(HWND h, UINT m, WPARAM wp, LPARAM lp);

@@ -102,6 +102,14 @@ LRESULT TPopupWindow::Handle(UINT m, WPARAM wp, LPARAM lp, bool& handled) {
   case WM_MBUTTONUP:
     FClient.MouseUp(TMouseButton::mbMiddle, x, y);
     return 0;
+  case WM_MOUSEWHEEL: {
+    // Whole notches of 120; a high-resolution wheel's smaller steps add up until they make one.
+    FWheel += GET_WHEEL_DELTA_WPARAM(wp);
+    const int notches = FWheel / WHEEL_DELTA;
+    FWheel -= notches * WHEEL_DELTA;
+    if (notches != 0) FClient.MouseWheel(notches);
+    return 0;
+  }
   case WM_KEYDOWN:
     FClient.KeyDown(static_cast<int>(wp));
     return 0; // consumed: no key goes further while the menu has the focus

@@ -23,6 +23,7 @@ class TPopupWindow : public IPopupWindow {
   LRESULT Handle(UINT m, WPARAM wp, LPARAM lp, bool& handled);
   HWND FHwnd = nullptr;
   IPopupClient& FClient;
+  int FWheel = 0; // wheel movement not yet a whole notch
 };
 
 } // namespace hb::win

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "GdiCanvas.h"
+#include "MainWindow.h"
 #include "UiGuard.h"
 #include "WinText.h"
 #include "shell/ShellDialog.h"
@@ -120,7 +121,9 @@ int ShowShellDialogWindow(const std::string& title, const std::string& text,
                           int dangerIndex) {
   HINSTANCE inst = GetModuleHandleW(nullptr);
   RegisterClasses(inst);
-  TGdiCanvas measure(nullptr, WindowDpi(nullptr));
+  // Laid out at the DPI of the primary monitor, in whose work area the dialog is centred.
+  TGdiCanvas measure(
+      nullptr, MonitorFromHandle(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)).Dpi);
   TShellDialog model(title, text, buttons, primaryIndex, dangerIndex, measure);
   const TShellDialogLayout& layout = model.Layout();
 
@@ -153,7 +156,7 @@ int ShowShellDialogWindow(const std::string& title, const std::string& text,
 
   const TRect& rg = layout.Region;
   HRGN region =
-      CreateRoundRectRgn(rg.Left, rg.Top, rg.Right(), rg.Bottom(), kDialogCorner, kDialogCorner);
+      CreateRoundRectRgn(rg.Left, rg.Top, rg.Right(), rg.Bottom(), layout.Corner, layout.Corner);
   if (region && !SetWindowRgn(dlg.Hwnd, region, TRUE)) DeleteObject(region); // owned on success
   ShowWindow(dlg.Hwnd, SW_SHOW);
   SetForegroundWindow(dlg.Hwnd);

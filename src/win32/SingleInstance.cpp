@@ -33,6 +33,13 @@ BOOL CALLBACK PostWake(HWND hwnd, LPARAM lp) {
 
 } // namespace
 
+bool AnotherInstanceHolds(bool gotHandle, unsigned long lastError) {
+  if (gotHandle) return lastError == ERROR_ALREADY_EXISTS;
+  // An instance started elevated made the mutex with a security that lets this one not even
+  // open it: it is running all the same. Any other failure leaves us unprotected, not stopped.
+  return lastError == ERROR_ACCESS_DENIED;
+}
+
 uint32_t ShowMainMessage(const std::string& id) {
   return RegisterWindowMessageW(Wide("QV." + id + ".ShowMain").c_str());
 }
@@ -43,10 +50,11 @@ bool EnsureSingleInstance(const std::string& id, uintptr_t wakeParam) {
   std::wstring name = Wide("Local\\QV." + id + ".SingleInstance");
   HANDLE h = CreateMutexW(nullptr, TRUE, name.c_str());
   DWORD err = GetLastError();
-  if (!h) return true;
-  if (s.Mutex) CloseHandle(s.Mutex);
-  s.Mutex = h;
-  if (err != ERROR_ALREADY_EXISTS) return true;
+  if (h) {
+    if (s.Mutex) CloseHandle(s.Mutex);
+    s.Mutex = h;
+  }
+  if (!AnotherInstanceHolds(h != nullptr, err)) return true;
   AllowSetForegroundWindow(ASFW_ANY); // the running instance may bring itself to the front
   TWake wake{ShowMainMessage(id), static_cast<WPARAM>(s.WakeParam)};
   EnumWindows(PostWake, reinterpret_cast<LPARAM>(&wake));

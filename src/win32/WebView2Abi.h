@@ -1,10 +1,12 @@
 #pragma once
 // Our own declarations of the WebView2 COM interfaces this program uses, written from the public
 // SDK's documentation of its ABI: interface ids and the complete method order of each interface
-// (every slot is declared, used or not, because the order is the contract). They match the
-// interfaces as published in the WebView2 SDK 1.0.1185.44; released WebView2 interfaces never
-// change afterwards, newer abilities come as new numbered interfaces (ICoreWebView2Settings3 ...).
-// Only what the program calls or implements is here; the loader is found at run time.
+// (every slot is declared, used or not, because the order is the contract). Released WebView2
+// interfaces never change afterwards; newer abilities come as new numbered interfaces
+// (ICoreWebView2Settings3 ...). Only what the program calls or implements is here; the loader is
+// found at run time. The Windows tests check every id and slot declared here against Microsoft's
+// WebView2.h, so declare each method with one HB_WV2_METHOD at the start of its line and give
+// each interface its IID_ constant.
 #include <objidl.h>
 #include <windows.h>
 
@@ -29,6 +31,8 @@ inline constexpr GUID IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHand
     0x6c4819f3, 0xc9b7, 0x4260, {0x81, 0x27, 0xc9, 0xf5, 0xbd, 0xe7, 0xf6, 0x8c}};
 inline constexpr GUID IID_ICoreWebView2Controller = {
     0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
+inline constexpr GUID IID_ICoreWebView2Controller2 = {
+    0xc979903e, 0xd4ca, 0x4228, {0x92, 0xeb, 0x47, 0xee, 0x3f, 0xa9, 0x6e, 0xab}};
 inline constexpr GUID IID_ICoreWebView2 = {
     0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
 inline constexpr GUID IID_ICoreWebView2Settings = {
@@ -56,7 +60,7 @@ inline constexpr GUID IID_ICoreWebView2WebMessageReceivedEventHandler = {
 inline constexpr GUID IID_ICoreWebView2WebMessageReceivedEventArgs = {
     0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}};
 inline constexpr GUID IID_ICoreWebView2WebResourceRequestedEventHandler = {
-    0xab00b74c, 0x15f1, 0x4646, {0x80, 0xe6, 0x85, 0x28, 0xe2, 0xcb, 0xa8, 0xec}};
+    0xab00b74c, 0x15f1, 0x4646, {0x80, 0xe8, 0xe7, 0x63, 0x41, 0xd2, 0x5d, 0x71}};
 inline constexpr GUID IID_ICoreWebView2WebResourceRequestedEventArgs = {
     0x453e667f, 0x12c7, 0x49d4, {0xbe, 0x6d, 0xdd, 0xbe, 0x79, 0x56, 0xf5, 0x7a}};
 inline constexpr GUID IID_ICoreWebView2WebResourceRequest = {
@@ -135,6 +139,19 @@ struct ICoreWebView2Controller : IUnknown {
   HB_WV2_METHOD(NotifyParentWindowPositionChanged)() = 0;
   HB_WV2_METHOD(Close)() = 0;
   HB_WV2_METHOD(get_CoreWebView2)(ICoreWebView2** coreWebView2) = 0;
+};
+
+// The colour the browser shows where the page has not painted yet, passed by value.
+struct COREWEBVIEW2_COLOR {
+  BYTE A;
+  BYTE R;
+  BYTE G;
+  BYTE B;
+};
+
+struct ICoreWebView2Controller2 : ICoreWebView2Controller {
+  HB_WV2_METHOD(get_DefaultBackgroundColor)(COREWEBVIEW2_COLOR* value) = 0;
+  HB_WV2_METHOD(put_DefaultBackgroundColor)(COREWEBVIEW2_COLOR value) = 0;
 };
 
 struct ICoreWebView2Settings : IUnknown {

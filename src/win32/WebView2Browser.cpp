@@ -4,6 +4,10 @@
 
 #include <shlwapi.h>
 
+#include <atomic>
+#include <mutex>
+#include <vector>
+
 #include "UiGuard.h"
 #include "WinText.h"
 
@@ -28,37 +32,59 @@ LPWSTR CoCopy(const std::wstring& s) {
 
 using TAlive = std::shared_ptr<TWebView2Browser*>;
 
-// The options the environment is created with: language and extra browser switches.
+std::atomic<TOptionsTrace> OptionsTrace{nullptr};
+
+// The options the environment is created with: language and extra browser switches. The loader
+// is not ours: what it asks of this object can be watched through SetEnvironmentOptionsTrace.
 class TEnvironmentOptions : public TComObject<ICoreWebView2EnvironmentOptions> {
  public:
   TEnvironmentOptions(std::wstring args, std::wstring language)
       : TComObject(IID_ICoreWebView2EnvironmentOptions), FArgs(std::move(args)),
-        FLanguage(std::move(language)) {}
+        FLanguage(std::move(language)), FThread(GetCurrentThreadId()) {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    HRESULT hr = TComObject::QueryInterface(riid, out);
+    if (OptionsTrace.load()) {
+      wchar_t iid[40] = L"";
+      StringFromGUID2(riid, iid, 40);
+      Trace(("QueryInterface " + Utf8(iid) + (SUCCEEDED(hr) ? " ok" : " no")).c_str());
+    }
+    return hr;
+  }
   HRESULT STDMETHODCALLTYPE get_AdditionalBrowserArguments(LPWSTR* v) override {
+    Trace("get_AdditionalBrowserArguments");
     return Out(FArgs, v);
   }
   HRESULT STDMETHODCALLTYPE put_AdditionalBrowserArguments(LPCWSTR v) override {
+    Trace("put_AdditionalBrowserArguments");
     FArgs = v ? v : L"";
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* v) override { return Out(FLanguage, v); }
+  HRESULT STDMETHODCALLTYPE get_Language(LPWSTR* v) override {
+    Trace("get_Language");
+    return Out(FLanguage, v);
+  }
   HRESULT STDMETHODCALLTYPE put_Language(LPCWSTR v) override {
+    Trace("put_Language");
     FLanguage = v ? v : L"";
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_TargetCompatibleBrowserVersion(LPWSTR* v) override {
+    Trace("get_TargetCompatibleBrowserVersion");
     return Out(FVersion, v);
   }
   HRESULT STDMETHODCALLTYPE put_TargetCompatibleBrowserVersion(LPCWSTR v) override {
+    Trace("put_TargetCompatibleBrowserVersion");
     FVersion = v ? v : L"";
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_AllowSingleSignOnUsingOSPrimaryAccount(BOOL* v) override {
+    Trace("get_AllowSingleSignOnUsingOSPrimaryAccount");
     if (!v) return E_POINTER;
     *v = FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_AllowSingleSignOnUsingOSPrimaryAccount(BOOL) override {
+    Trace("put_AllowSingleSignOnUsingOSPrimaryAccount");
     return S_OK;
   }
 
@@ -68,9 +94,17 @@ class TEnvironmentOptions : public TComObject<ICoreWebView2EnvironmentOptions> {
     *v = CoCopy(s);
     return *v ? S_OK : E_OUTOFMEMORY;
   }
+  void Trace(const char* call) const {
+    TOptionsTrace trace = OptionsTrace.load();
+    if (!trace) return;
+    std::string line = call;
+    if (GetCurrentThreadId() != FThread) line += " (from another thread)";
+    trace(line.c_str());
+  }
   std::wstring FArgs, FLanguage;
   // The oldest runtime whose interfaces this program's declarations describe.
   std::wstring FVersion = L"86.0.616.0";
+  DWORD FThread;
 };
 
 class TEnvironmentCompletedHandler
@@ -80,7 +114,7 @@ class TEnvironmentCompletedHandler
       : TComObject(IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler),
         FAlive(std::move(alive)), FGeneration(generation) {}
   HRESULT STDMETHODCALLTYPE Invoke(HRESULT hr, ICoreWebView2Environment* env) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       if (TWebView2Browser* b = *FAlive) b->EnvironmentCreated(FGeneration, hr, env);
     });
     return S_OK;
@@ -98,7 +132,7 @@ class TControllerCompletedHandler
       : TComObject(IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler),
         FAlive(std::move(alive)), FGeneration(generation) {}
   HRESULT STDMETHODCALLTYPE Invoke(HRESULT hr, ICoreWebView2Controller* controller) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       if (TWebView2Browser* b = *FAlive) b->ControllerCreated(FGeneration, hr, controller);
     });
     return S_OK;
@@ -109,13 +143,24 @@ class TControllerCompletedHandler
   unsigned FGeneration;
 };
 
-// Adding a document script completes later; the program does not depend on the outcome.
+// Adding a document script completes later. The first navigation waits for that completion, so
+// no document is created before the script is in place; the result itself changes nothing.
 class TScriptAddedHandler
     : public TComObject<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> {
  public:
-  TScriptAddedHandler()
-      : TComObject(IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler) {}
-  HRESULT STDMETHODCALLTYPE Invoke(HRESULT, LPCWSTR) override { return S_OK; }
+  TScriptAddedHandler(TAlive alive, unsigned generation)
+      : TComObject(IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler),
+        FAlive(std::move(alive)), FGeneration(generation) {}
+  HRESULT STDMETHODCALLTYPE Invoke(HRESULT, LPCWSTR) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->ScriptAdded(FGeneration);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FGeneration;
 };
 
 class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedEventHandler> {
@@ -124,7 +169,7 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
       : TComObject(IID_ICoreWebView2NavigationCompletedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2NavigationCompletedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
       if (!b || !args || !b->OnNavigationCompleted) return;
       TNavCompleted nav;
@@ -156,7 +201,7 @@ class TWebMessageHandler : public TComObject<ICoreWebView2WebMessageReceivedEven
       : TComObject(IID_ICoreWebView2WebMessageReceivedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2WebMessageReceivedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
       if (!b || !args || !b->OnWebMessage) return;
       LPWSTR json = nullptr;
@@ -178,7 +223,7 @@ class TProcessFailedHandler : public TComObject<ICoreWebView2ProcessFailedEventH
       : TComObject(IID_ICoreWebView2ProcessFailedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2ProcessFailedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
       if (!b || !args || !b->OnProcessFailed) return;
       COREWEBVIEW2_PROCESS_FAILED_KIND kind = 0;
@@ -199,7 +244,7 @@ class TResourceRequestedHandler : public TComObject<ICoreWebView2WebResourceRequ
       : TComObject(IID_ICoreWebView2WebResourceRequestedEventHandler), FAlive(std::move(alive)) {}
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2WebResourceRequestedEventArgs* args) override {
-    Guarded([&] {
+    CallbackGuarded([&] {
       if (TWebView2Browser* b = *FAlive) b->ResourceRequested(args);
     });
     return S_OK;
@@ -209,39 +254,142 @@ class TResourceRequestedHandler : public TComObject<ICoreWebView2WebResourceRequ
   TAlive FAlive;
 };
 
-// One intercepted request as the core sees it.
+} // namespace
+
+void SetEnvironmentOptionsTrace(TOptionsTrace trace) {
+  OptionsTrace = trace;
+}
+
+// Every WebView2 object belongs to the user-interface thread: it is called, AddRef'd and
+// Released there only. A request the gateway cache lets go of on a fetch thread (the window
+// closing drops its queued answer there) hands what it holds to this box instead; the box passes
+// it on to the user-interface thread through the queue, and the browser empties it when it goes.
+// After that nobody on the user-interface thread is left to take a late leftover, so it is
+// leaked on purpose: the runtime is shutting down with the process, and a Release from the
+// wrong thread is worse than a reference never given back.
+class TUiThreadBox {
+ public:
+  struct TLeftover {
+    TComPtr<ICoreWebView2WebResourceRequestedEventArgs> Args;
+    TComPtr<ICoreWebView2Environment> Env;
+    TComPtr<ICoreWebView2WebResourceRequest> Request;
+    TComPtr<ICoreWebView2Deferral> Deferral;
+    bool Complete = false; // the deferral is still open and must be completed
+  };
+
+  explicit TUiThreadBox(IUiQueue& queue) : FQueue(&queue), FUiThread(GetCurrentThreadId()) {}
+  bool OnUiThread() const { return GetCurrentThreadId() == FUiThread; }
+
+  // From any thread. Moving the pointers in makes no COM call.
+  void Hand(TLeftover&& item, const std::shared_ptr<TUiThreadBox>& self) {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FClosed) {
+      Leak(item);
+      return;
+    }
+    FItems.push_back(std::move(item));
+    if (FScheduled) return;
+    FScheduled = true;
+    std::weak_ptr<TUiThreadBox> weak = self;
+    try {
+      // The queue is used only while the box is open, and the browser closes the box before the
+      // queue can go away. A procedure the queue drops holds no COM object.
+      FQueue->Post([weak] {
+        if (auto box = weak.lock()) box->Drain();
+      });
+    } catch (...) {
+      FScheduled = false; // the browser's own Close takes the items
+    }
+  }
+
+  // On the user-interface thread.
+  void Drain() {
+    std::vector<TLeftover> items;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      items.swap(FItems);
+      FScheduled = false;
+    }
+    for (TLeftover& item : items)
+      if (item.Complete && item.Deferral) item.Deferral->Complete();
+    // Leaving scope releases every pointer, here on the user-interface thread.
+  }
+
+  // On the user-interface thread, when the browser goes: the last chance to release here.
+  void Close() {
+    Drain();
+    std::lock_guard<std::mutex> lock(FLock);
+    FClosed = true;
+    for (TLeftover& item : FItems) Leak(item);
+    FItems.clear();
+  }
+
+ private:
+  static void Leak(TLeftover& item) {
+    item.Args.Detach();
+    item.Env.Detach();
+    item.Request.Detach();
+    item.Deferral.Detach();
+  }
+
+  IUiQueue* FQueue;
+  DWORD FUiThread;
+  std::mutex FLock;
+  std::vector<TLeftover> FItems;
+  bool FScheduled = false;
+  bool FClosed = false;
+};
+
+namespace {
+
+// One intercepted request as the core sees it. The core calls it on the user-interface thread,
+// but may let go of it (and complete it on the way) on a fetch thread: those two go through the
+// box. Any other call from the wrong thread answers as a failure without touching WebView2.
 class TWebView2ResourceRequest : public IResourceRequest {
  public:
   TWebView2ResourceRequest(TComPtr<ICoreWebView2WebResourceRequestedEventArgs> args,
-                           TComPtr<ICoreWebView2Environment> env)
-      : FArgs(std::move(args)), FEnv(std::move(env)) {
+                           TComPtr<ICoreWebView2Environment> env, std::shared_ptr<TUiThreadBox> box)
+      : FArgs(std::move(args)), FEnv(std::move(env)), FBox(std::move(box)) {
     FArgs->get_Request(FRequest.Put());
   }
   ~TWebView2ResourceRequest() override {
-    // A deferral left open would stall the page's request for good: close it.
-    Complete();
+    if (FBox->OnUiThread()) {
+      // A deferral left open would stall the page's request for good: close it.
+      Complete();
+      return;
+    }
+    TUiThreadBox::TLeftover item;
+    item.Complete = FDeferral && !FCompleted;
+    item.Args = std::move(FArgs);
+    item.Env = std::move(FEnv);
+    item.Request = std::move(FRequest);
+    item.Deferral = std::move(FDeferral);
+    FBox->Hand(std::move(item), FBox);
   }
   std::string Uri() override {
     LPWSTR s = nullptr;
-    return FRequest && SUCCEEDED(FRequest->get_Uri(&s)) ? TakeCoString(s) : std::string();
+    return OnUi() && FRequest && SUCCEEDED(FRequest->get_Uri(&s)) ? TakeCoString(s) : std::string();
   }
   std::string Method() override {
     LPWSTR s = nullptr;
-    return FRequest && SUCCEEDED(FRequest->get_Method(&s)) ? TakeCoString(s) : std::string();
+    return OnUi() && FRequest && SUCCEEDED(FRequest->get_Method(&s)) ? TakeCoString(s)
+                                                                     : std::string();
   }
   bool HasHeader(const std::string& name) override {
+    if (!OnUi()) return false;
     TComPtr<ICoreWebView2HttpRequestHeaders> headers;
     BOOL has = FALSE;
     return FRequest && SUCCEEDED(FRequest->get_Headers(headers.Put())) && headers &&
            SUCCEEDED(headers->Contains(Wide(name).c_str(), &has)) && has;
   }
   bool Defer() override {
+    if (!OnUi()) return false;
     if (FDeferral) return true;
     return SUCCEEDED(FArgs->GetDeferral(FDeferral.Put())) && FDeferral;
   }
   bool SetResponse(int status, const std::string& reason, const std::string& headers,
                    const std::string& body) override {
-    if (!FEnv) return false;
+    if (!OnUi() || !FEnv) return false;
     // SHCreateMemStream copies the bytes: the stream owns its data from here on.
     TComPtr<IStream> stream = TComPtr<IStream>::Attach(SHCreateMemStream(
         reinterpret_cast<const BYTE*>(body.data()), static_cast<UINT>(body.size())));
@@ -256,14 +404,24 @@ class TWebView2ResourceRequest : public IResourceRequest {
   void Complete() override {
     if (!FDeferral || FCompleted) return;
     FCompleted = true;
-    FDeferral->Complete();
+    if (FBox->OnUiThread()) {
+      FDeferral->Complete();
+      return;
+    }
+    TUiThreadBox::TLeftover item;
+    item.Complete = true;
+    item.Deferral = std::move(FDeferral);
+    FBox->Hand(std::move(item), FBox);
   }
 
  private:
+  bool OnUi() const { return FBox->OnUiThread(); }
+
   TComPtr<ICoreWebView2WebResourceRequestedEventArgs> FArgs;
   TComPtr<ICoreWebView2Environment> FEnv;
   TComPtr<ICoreWebView2WebResourceRequest> FRequest;
   TComPtr<ICoreWebView2Deferral> FDeferral;
+  std::shared_ptr<TUiThreadBox> FBox;
   bool FCompleted = false;
 };
 
@@ -271,11 +429,13 @@ class TWebView2ResourceRequest : public IResourceRequest {
 
 TWebView2Browser::TWebView2Browser(HWND parent, IUiQueue& queue, std::wstring loaderPath)
     : FParent(parent), FQueue(queue), FLoaderPath(std::move(loaderPath)),
-      FAlive(std::make_shared<TWebView2Browser*>(this)) {}
+      FAlive(std::make_shared<TWebView2Browser*>(this)),
+      FUiBox(std::make_shared<TUiThreadBox>(queue)) {}
 
 TWebView2Browser::~TWebView2Browser() {
   *FAlive = nullptr;
   ReleaseBrowser();
+  FUiBox->Close();
   // The loader stays loaded: the runtime may still call into it while it shuts down.
 }
 
@@ -286,6 +446,8 @@ void TWebView2Browser::ReleaseBrowser() {
   FController.Reset();
   FEnv.Reset();
   FResourceHooked = false;
+  FScriptsPending = 0;
+  FConfiguredWaiters.clear();
 }
 
 void TWebView2Browser::Fail(HRESULT hr) {
@@ -305,8 +467,19 @@ void TWebView2Browser::Fail(HRESULT hr) {
 void TWebView2Browser::Create(const TBrowserOptions& options) {
   ++FGeneration;
   ReleaseBrowser();
+  FMissingFile.clear();
   if (!FLoader) FLoader = LoadLibraryW(FLoaderPath.c_str());
-  if (!FLoader) return Fail(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+  if (!FLoader) {
+    // The loader's own load error: a file that is not there is named on the cover; anything
+    // else (a damaged or 32-bit copy) keeps its code for whoever reads the log.
+    DWORD error = GetLastError();
+    if (error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == 0) {
+      size_t slash = FLoaderPath.find_last_of(L"\\/");
+      FMissingFile = Utf8(FLoaderPath.substr(slash == std::wstring::npos ? 0 : slash + 1));
+      error = ERROR_MOD_NOT_FOUND;
+    }
+    return Fail(HRESULT_FROM_WIN32(error));
+  }
   auto create = reinterpret_cast<TCreateEnvironmentWithOptions>(
       reinterpret_cast<void*>(GetProcAddress(FLoader, kCreateEnvironmentExport)));
   if (!create) return Fail(HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
@@ -342,6 +515,10 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     return Fail(got);
   }
   FitToParent();
+  // Until the page paints, the browser shows the window's colour, not white. Runtimes before
+  // the second controller generation lack it and keep their default.
+  if (auto c2 = FController.As<ICoreWebView2Controller2>(IID_ICoreWebView2Controller2))
+    c2->put_DefaultBackgroundColor(COREWEBVIEW2_COLOR{0xFF, 0x07, 0x0D, 0x18});
   // A browser that cannot be shown or cannot tell how its navigations end is of no use to the
   // display: either counts as a failed creation, with the runtime's own code.
   EventRegistrationToken token{};
@@ -359,10 +536,15 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     ReleaseBrowser();
     return Fail(step);
   }
+  if (OnWindowCreated) OnWindowCreated();
   if (OnCreated) {
     auto proc = OnCreated;
     proc(S_OK);
   }
+}
+
+void TWebView2Browser::MoveFocus() {
+  if (FController) FController->MoveFocus(0 /* COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC */);
 }
 
 void TWebView2Browser::FitToParent() {
@@ -415,8 +597,35 @@ bool TWebView2Browser::SetSetting(TBrowserSetting setting, bool on) {
 void TWebView2Browser::AddScriptOnDocumentCreated(const std::string& script) {
   if (!FWebView) return;
   auto handler = TComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>::Attach(
-      new TScriptAddedHandler());
-  FWebView->AddScriptToExecuteOnDocumentCreated(Wide(script).c_str(), handler.Get());
+      new TScriptAddedHandler(FAlive, FGeneration));
+  // Counted before the call: a runtime may complete it before returning.
+  ++FScriptsPending;
+  if (FAILED(FWebView->AddScriptToExecuteOnDocumentCreated(Wide(script).c_str(), handler.Get())))
+    --FScriptsPending; // refused at once: no completion will come
+}
+
+void TWebView2Browser::ScriptAdded(unsigned generation) {
+  if (generation != FGeneration || FScriptsPending <= 0) return;
+  --FScriptsPending;
+  CheckConfigured();
+}
+
+void TWebView2Browser::WhenConfigured(std::function<void()> proc) {
+  if (!FWebView || !proc) return;
+  FConfiguredWaiters.push_back(std::move(proc));
+  // Every script may have completed already; the waiter still runs later, never in here.
+  std::weak_ptr<TWebView2Browser*> alive = FAlive;
+  FQueue.Post([alive, generation = FGeneration] {
+    auto a = alive.lock();
+    if (a && *a && (*a)->FGeneration == generation) (*a)->CheckConfigured();
+  });
+}
+
+void TWebView2Browser::CheckConfigured() {
+  if (FScriptsPending > 0 || FConfiguredWaiters.empty()) return;
+  auto waiters = std::move(FConfiguredWaiters);
+  FConfiguredWaiters.clear();
+  for (auto& w : waiters) w();
 }
 
 void TWebView2Browser::Navigate(const std::string& url) {
@@ -453,7 +662,7 @@ bool TWebView2Browser::SetResourceRequestedHandler(TResourceRequestedProc proc) 
 void TWebView2Browser::ResourceRequested(ICoreWebView2WebResourceRequestedEventArgs* args) {
   if (!args || !FResourceProc) return;
   auto request = std::make_shared<TWebView2ResourceRequest>(
-      TComPtr<ICoreWebView2WebResourceRequestedEventArgs>::Share(args), FEnv);
+      TComPtr<ICoreWebView2WebResourceRequestedEventArgs>::Share(args), FEnv, FUiBox);
   auto proc = FResourceProc;
   proc(std::move(request));
 }

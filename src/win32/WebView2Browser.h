@@ -3,8 +3,10 @@
 // fills its parent window's client area.
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ComPtr.h"
 #include "IBrowser.h"
@@ -12,6 +14,8 @@
 #include "WebView2Abi.h"
 
 namespace hb::win {
+
+class TUiThreadBox;
 
 class TWebView2Browser : public IBrowser {
  public:
@@ -26,21 +30,28 @@ class TWebView2Browser : public IBrowser {
   const void* WebViewIdentity() const override { return FWebView.Get(); }
   bool SetSetting(TBrowserSetting setting, bool on) override;
   void AddScriptOnDocumentCreated(const std::string& script) override;
+  void WhenConfigured(std::function<void()> proc) override;
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
+  void MoveFocus() override;
+  std::string MissingFile() const override { return FMissingFile; }
 
   // The parent's client area changed: the browser follows it.
   void FitToParent();
+  // The browser's window now exists in the parent (the cover must be raised above it again).
+  std::function<void()> OnWindowCreated;
 
   // Called by the completion handlers (they hold only a weak link to this object).
   void EnvironmentCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Environment* env);
   void ControllerCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Controller* controller);
   void ResourceRequested(wv2::ICoreWebView2WebResourceRequestedEventArgs* args);
+  void ScriptAdded(unsigned generation);
 
  private:
   void Fail(HRESULT hr);
   void ReleaseBrowser();
+  void CheckConfigured();
 
   HWND FParent;
   IUiQueue& FQueue;
@@ -52,9 +63,19 @@ class TWebView2Browser : public IBrowser {
   TComPtr<wv2::ICoreWebView2Controller> FController;
   TComPtr<wv2::ICoreWebView2> FWebView;
   TComPtr<wv2::ICoreWebView2Settings> FSettings;
+  std::shared_ptr<TUiThreadBox> FUiBox; // what fetch threads let go of, back to this thread
   TResourceRequestedProc FResourceProc;
   bool FResourceHooked = false;
+  std::string FMissingFile; // the loader's file name when LoadLibraryW could not find it
+  // Document scripts whose addition the runtime has not completed yet, and who waits for them.
+  int FScriptsPending = 0;
+  std::vector<std::function<void()>> FConfiguredWaiters;
 };
+
+// For tests that run Microsoft's loader: each call the loader makes on the program's environment
+// options object (QueryInterface with the id asked for) is reported, one line a call. Null stops.
+using TOptionsTrace = void (*)(const char* call);
+void SetEnvironmentOptionsTrace(TOptionsTrace trace);
 
 // Reads a COM-allocated string and frees it.
 std::string TakeCoString(LPWSTR s);

@@ -101,10 +101,26 @@ std::wstring InstallerParameters(const std::wstring& scriptPath) {
   return L"-NoProfile -ExecutionPolicy Bypass -File \"" + scriptPath + L"\"";
 }
 
+std::wstring WindowsPowerShellPath() {
+  wchar_t dir[MAX_PATH];
+  UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  std::wstring path(dir, n);
+  if (path.back() != L'\\') path += L'\\';
+  return path + L"WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
 bool TWin32System::LaunchInstaller(const std::string& scriptPath) {
+  // The full path from the system folder: a bare "powershell.exe" is looked up along the search
+  // path, starting in folders an attacker may be able to write.
+  const std::wstring exe = WindowsPowerShellPath();
+  if (exe.empty()) return false;
   std::wstring params = InstallerParameters(Wide(scriptPath));
-  HINSTANCE h =
-      ShellExecuteW(nullptr, L"open", L"powershell.exe", params.c_str(), nullptr, SW_HIDE);
+  // ShellExecuteW may hand the start to a shell extension through COM; the update thread has
+  // no apartment of its own, so it gets one for the call.
+  HRESULT co = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  HINSTANCE h = ShellExecuteW(nullptr, L"open", exe.c_str(), params.c_str(), nullptr, SW_HIDE);
+  if (SUCCEEDED(co)) CoUninitialize();
   return reinterpret_cast<INT_PTR>(h) > 32;
 }
 

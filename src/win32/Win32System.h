@@ -22,5 +22,7 @@ class TWin32System : public ISystem {
 
 // The parameters handed to powershell.exe for an installer script.
 std::wstring InstallerParameters(const std::wstring& scriptPath);
+// Windows PowerShell by its full path in the system folder; empty when that folder is unknown.
+std::wstring WindowsPowerShellPath();
 
 } // namespace hb::win

@@ -2,6 +2,7 @@
 // IBrowser for tests: records every call and fires the browser's events when the test says so.
 // Each successful creation starts a new web view with no scripts, filters or handlers.
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -19,12 +20,18 @@ class TFakeBrowser : public IBrowser {
   std::vector<std::pair<TBrowserSetting, bool>> Settings; // of the current web view
   std::vector<std::string> Scripts;                       // of the current web view
   std::vector<std::string> Navigations;                   // of every web view
+  int FocusMoves = 0;                                     // MoveFocus calls
   std::vector<std::string> Filters;                       // of the current web view
   TResourceRequestedProc ResourceHandler;
   // Switches this browser does not offer (SetSetting answers false).
   std::set<TBrowserSetting> Unsupported;
-  int WebViews = 0; // successful creations so far
+  int WebViews = 0;    // successful creations so far
+  std::string Missing; // what MissingFile answers
   bool ReuseIdentity = false;
+  // The browser confirms its set-up right after the creation event has been handled, as a fast
+  // browser would. Off: the test confirms with FireConfigured.
+  bool AutoConfirm = true;
+  std::vector<std::function<void()>> ConfiguredWaiters; // of the current web view
 
   void Create(const TBrowserOptions& options) override {
     ++Creates;
@@ -44,7 +51,12 @@ class TFakeBrowser : public IBrowser {
   void AddScriptOnDocumentCreated(const std::string& script) override {
     if (FWebView) Scripts.push_back(script);
   }
+  void WhenConfigured(std::function<void()> proc) override {
+    if (FWebView) ConfiguredWaiters.push_back(std::move(proc));
+  }
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
+  void MoveFocus() override { ++FocusMoves; }
+  std::string MissingFile() const override { return Missing; }
   bool AddResourceFilter(const std::string& uriPattern) override {
     if (!FWebView) return false;
     Filters.push_back(uriPattern);
@@ -66,8 +78,17 @@ class TFakeBrowser : public IBrowser {
       Filters.clear();
       ResourceHandler = nullptr;
       OnNavigationCompleted = nullptr;
+      ConfiguredWaiters.clear();
     }
     if (OnCreated) OnCreated(result);
+    if (result >= 0 && AutoConfirm) FireConfigured();
+  }
+  // The browser has answered every set-up request made so far.
+  void FireConfigured() {
+    auto waiters = std::move(ConfiguredWaiters);
+    ConfiguredWaiters.clear();
+    for (auto& w : waiters)
+      if (w) w();
   }
   void FireNavigation(bool success, int32_t webErrorStatus, int32_t httpStatus) {
     TNavCompleted n;
@@ -82,7 +103,10 @@ class TFakeBrowser : public IBrowser {
   }
   // Kind 0 (the browser process exited) takes the web view with it.
   void FireProcessFailed(int32_t kind) {
-    if (kind == pfBrowserProcessExited) FWebView = false;
+    if (kind == pfBrowserProcessExited) {
+      FWebView = false;
+      ConfiguredWaiters.clear();
+    }
     if (OnProcessFailed) OnProcessFailed(kind);
   }
 

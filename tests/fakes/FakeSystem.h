@@ -10,9 +10,9 @@
 namespace hb::test {
 
 class TFakeSystem : public ISystem {
-public:
+ public:
   std::atomic<uint64_t> Tick{1000000};
-  std::atomic<int64_t> UtcMs{1765324800000};  // 2025-12-10 00:00:00 UTC
+  std::atomic<int64_t> UtcMs{1765324800000}; // 2025-12-10 00:00:00 UTC
   TLocalTime Local{2026, 12, 10, 9, 30, 0};
   std::string Exe = "/tmp/hb-exe/";
   std::string Temp = "/tmp/hb-temp/";
@@ -20,6 +20,8 @@ public:
   uint32_t Pid = 4242;
   bool Awake = false;
   bool LaunchResult = true;
+  // A launched script announces its start at once, as a real one does first thing.
+  bool AnnounceStart = true;
   std::vector<std::string> Launched;
   int GuidCounter = 0;
 
@@ -39,15 +41,12 @@ public:
   std::string LocalAppData() override { return AppData; }
   uint32_t ProcessId() override { return Pid; }
   void KeepAwake(bool on) override { Awake = on; }
-  bool LaunchInstaller(const std::string& scriptPath) override {
-    Launched.push_back(scriptPath);
-    return LaunchResult;
-  }
+  bool LaunchInstaller(const std::string& scriptPath) override;
   // ASCII and Latin-1/Greek/Cyrillic simple folding is enough for the tests that use the fake.
   std::string FileNameKey(const std::string& name) override;
   std::string DecodeGbk(const std::string& bytes) override { return bytes; }
 
-private:
+ private:
   std::mutex FMutex;
 };
 

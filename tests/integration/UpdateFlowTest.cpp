@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -165,11 +167,18 @@ std::string ManifestJson(const std::string& component, int64_t code, const std::
          "\",\"version_code\":" + std::to_string(code) + "}";
 }
 
+// A stand-in program: records its start (and its id, for the test to end it), then keeps
+// running as the real one does; one that cannot run here ends at once with a failure.
+std::string StandIn(const std::string& name, const std::string& starts, bool runs = true) {
+  return "#!/bin/sh\necho \"$$\" >> '" + starts + ".pids'\necho " + name + " >> '" + starts +
+         "'\n" + (runs ? "exec sleep 300\n" : "exit 1\n");
+}
+
 TRelease StandardRelease(const std::string& starts, int64_t code = 3) {
   TRelease r;
   r.VersionCode = code;
   r.Files = {
-      {kProgramFileName, "#!/bin/sh\necho new >> '" + starts + "'\n"},
+      {kProgramFileName, StandIn("new", starts)},
       {"manifest.json", ManifestJson("HallBoard", code, "1.0.2")},
       {"lib/readme.txt", "release notes"},
   };
@@ -222,8 +231,9 @@ class TTestSystem : public test::TFakeSystem {
  public:
   bool RealLaunch = false;
   bool LaunchInstaller(const std::string& scriptPath) override {
+    if (!RealLaunch) return TFakeSystem::LaunchInstaller(scriptPath);
     Launched.push_back(scriptPath);
-    return RealLaunch ? TLinuxSystem().LaunchInstaller(scriptPath) : LaunchResult;
+    return TLinuxSystem().LaunchInstaller(scriptPath);
   }
 };
 
@@ -235,8 +245,9 @@ class UpdateFlow : public ::testing::Test {
     FRoot = tmpl;
     FSys.Exe = (FRoot / "program").string() + "/";
     FSys.Temp = (FRoot / "temp").string() + "/";
+    FSys.AppData = (FRoot / "appdata").string();
     FStarts = (FRoot / "starts.txt").string();
-    Write(fs::path(FSys.Exe) / kProgramFileName, "#!/bin/sh\necho old >> '" + FStarts + "'\n");
+    Write(fs::path(FSys.Exe) / kProgramFileName, StandIn("old", FStarts));
     fs::permissions(fs::path(FSys.Exe) / kProgramFileName, fs::perms::owner_all);
     Write(fs::path(FSys.Exe) / "hallBoard.ini", "[Gateway]\nAddress=127.0.0.1\n");
     fs::create_directories(FSys.Temp);
@@ -244,8 +255,16 @@ class UpdateFlow : public ::testing::Test {
     ResetLogFolderTestForTests();
     FLog = LogFilePath(kAppFolder);
     FDemo = std::make_unique<test::TDemoProcess>();
+    // The stand-ins keep running, so a second of health check tells as much as ten.
+    SetInstallerTimingsForTests(1, 0);
   }
   void TearDown() override {
+    // End the stand-in programs the installers started, and any mount made for the test.
+    std::istringstream pids(Read(FStarts + ".pids"));
+    for (long pid; pids >> pid;)
+      if (pid > 1) kill(static_cast<pid_t>(pid), SIGKILL);
+    for (auto it = FMounts.rbegin(); it != FMounts.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
+    SetInstallerTimingsForTests(0, 0);
     FDemo.reset();
     ResetLogFolderTestForTests();
     InstallPlatform(nullptr, nullptr);
@@ -294,15 +313,56 @@ class UpdateFlow : public ::testing::Test {
     EXPECT_TRUE(TempEntries().empty()) << TempEntries().front();
     EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / ".installed-version-code"));
     EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / "lib"));
-    EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName),
-              "#!/bin/sh\necho old >> '" + FStarts + "'\n");
+    EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), StandIn("old", FStarts));
     std::vector<std::string> lines = LogLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), failedLine);
     EXPECT_EQ("UPDATE_FAILED Exception：" + error, failedLine);
   }
 
+  // A small tmpfs at folder; false when this machine does not allow mounting one.
+  bool Mount(const fs::path& folder, const char* size) {
+    fs::create_directories(folder);
+    const std::string options = std::string("size=") + size;
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) != 0) return false;
+    FMounts.push_back(folder);
+    return true;
+  }
+
+  // Waits until the real installer has ended: a program started (its line is the wanted
+  // count) and only installer scripts are left in the temporary folder.
+  void WaitForInstaller(size_t starts) {
+    auto done = [&] {
+      std::istringstream in(Read(FStarts));
+      size_t n = 0;
+      for (std::string line; std::getline(in, line);) ++n;
+      if (n < starts) return false;
+      for (auto& name : TempEntries())
+        if (name.find("HallBoard-install-") != 0 || !name.ends_with(".sh")) return false;
+      return true;
+    };
+    for (int i = 0; i < 2400 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(done()) << Read(FStarts);
+  }
+
+  // One check that hands a release to the real installer, which the program "exits" for.
+  void AttemptInstall() {
+    FSys.Pid = EndedPid();
+    FSys.RealLaunch = true;
+    bool started = false;
+    ASSERT_EQ(Attempt(started), "");
+    ASSERT_TRUE(started);
+  }
+
+  // Only installer scripts in the temporary folder: no package, stage, backup or marker.
+  void ExpectOnlyScriptsLeft() {
+    for (auto& name : TempEntries())
+      EXPECT_TRUE(name.find("HallBoard-install-") == 0 && name.ends_with(".sh")) << name;
+  }
+
   fs::path FRoot;
+  std::vector<fs::path> FMounts;
   std::string FStarts, FLog;
   TTestSystem FSys;
   TOpenSslHasher FHasher;
@@ -338,7 +398,7 @@ TEST_F(UpdateFlow, OffersAreInstalledForRealAndTheProgramRestarts) {
   // The program has exited (its id is gone): the detached installer does the rest and starts
   // the new program; only the script stays in the temporary folder.
   const std::vector<std::string> onlyScript = {fs::path(script).filename().string()};
-  for (int i = 0; i < 200 && (Read(FStarts).empty() || TempEntries() != onlyScript); ++i)
+  for (int i = 0; i < 2400 && (Read(FStarts).empty() || TempEntries() != onlyScript); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(Read(FStarts), "new\n");
   EXPECT_EQ(Read(fs::path(FSys.Exe) / "lib" / "readme.txt"), "release notes");
@@ -517,6 +577,111 @@ TEST_F(UpdateFlow, UnreachableGatewayIsOneFailedLine) {
   std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1].rfind("UPDATE_FAILED EHttpError：连不上门店网关", 0), 0u) << lines[1];
+}
+
+} // namespace
+} // namespace hb
+
+namespace hb {
+namespace {
+
+// ---- Hostile conditions around the installation itself. Each ends with a program that runs
+// and nothing in the temporary folder but installer scripts.
+
+TEST_F(UpdateFlow, FullTemporaryFolderDuringTheBackupLeavesTheProgramAsItWas) {
+  // Room for the package and the staging folder, not for a backup of the old lib folder.
+  if (!Mount(FSys.Temp, "384k"))
+    GTEST_SKIP() << "skipped: this machine does not allow a tmpfs mount";
+  Write(fs::path(FSys.Exe) / "lib" / "readme.txt", std::string(512 * 1024, 'o'));
+  const std::string oldProgram = Read(fs::path(FSys.Exe) / kProgramFileName);
+  Offer(Pack(StandardRelease(FStarts)), 3);
+  AttemptInstall();
+  WaitForInstaller(1);
+  EXPECT_EQ(Read(FStarts), "old\n");
+  EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), oldProgram);
+  EXPECT_EQ(Read(fs::path(FSys.Exe) / "lib" / "readme.txt").size(), 512u * 1024);
+  EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / ".installed-version-code"));
+  EXPECT_EQ(LogLines().back().rfind("UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：", 0), 0u)
+      << LogLines().back();
+  ExpectOnlyScriptsLeft();
+}
+
+TEST_F(UpdateFlow, FullDiskDuringTheInstallRollsBack) {
+  // The program folder on a small file system that the release's large file does not fit.
+  const fs::path exe = FSys.Exe;
+  const std::string oldProgram = Read(exe / kProgramFileName);
+  const std::string ini = Read(exe / "hallBoard.ini");
+  if (!Mount(exe, "256k")) GTEST_SKIP() << "skipped: this machine does not allow a tmpfs mount";
+  Write(exe / kProgramFileName, oldProgram);
+  fs::permissions(exe / kProgramFileName, fs::perms::owner_all);
+  Write(exe / "hallBoard.ini", ini);
+  TRelease r = StandardRelease(FStarts);
+  r.Files.push_back({"zz-data.bin", std::string(512 * 1024, 'z')});
+  Offer(Pack(r), 3);
+  AttemptInstall();
+  WaitForInstaller(1);
+  EXPECT_EQ(Read(FStarts), "old\n");
+  EXPECT_EQ(Read(exe / kProgramFileName), oldProgram);
+  EXPECT_FALSE(fs::exists(exe / "lib"));
+  EXPECT_FALSE(fs::exists(exe / "zz-data.bin"));
+  EXPECT_FALSE(fs::exists(exe / ".installed-version-code"));
+  ExpectOnlyScriptsLeft();
+}
+
+TEST_F(UpdateFlow, UnsignedFolderEntriesCreateNothing) {
+  // Folder entries are outside the signed list: the release installs, they create nothing, and
+  // a later release still installs (a folder named after the recorded code would break it).
+  TRelease r = StandardRelease(FStarts);
+  r.Unlisted = {{".installed-version-code/", ""}, {"empty/", ""}, {"lib/", ""}};
+  Offer(Pack(r), 3);
+  AttemptInstall();
+  WaitForInstaller(1);
+  EXPECT_EQ(Read(FStarts), "new\n");
+  EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / "empty"));
+  EXPECT_EQ(ReadInstalledVersionCode(FSys.Exe), 3);
+  EXPECT_EQ(Read(fs::path(FSys.Exe) / "lib" / "readme.txt"), "release notes");
+  ExpectOnlyScriptsLeft();
+}
+
+TEST_F(UpdateFlow, AReleaseThatCannotRunIsRolledBackAndNotRetriedAtOnce) {
+  // A signed release whose program ends at once (built for another machine). Every check that
+  // follows offers it again; it is handed over once, then paused, not downloaded every time.
+  TRelease r = StandardRelease(FStarts);
+  r.Files[0].Bytes = StandIn("new", FStarts, false);
+  Offer(Pack(r), 3);
+  SetInstallerTimingsForTests(30, 0); // the failing program is seen as it ends, not after 30 s
+  AttemptInstall();
+  WaitForInstaller(2);
+  EXPECT_EQ(Read(FStarts), "new\nold\n");
+  EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), StandIn("old", FStarts));
+  EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / "lib"));
+  EXPECT_EQ(LogLines().back(),
+            "UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：新版本启动后即退出，退出代码 1");
+  ExpectOnlyScriptsLeft();
+
+  // The restarted program checks again ten seconds later, and again within the hour.
+  const int64_t t0 = FSys.UtcMs;
+  for (int64_t later : {10000LL, 3600LL * 1000 - 1}) {
+    FSys.UtcMs = t0 + later;
+    bool started = true;
+    EXPECT_EQ(Attempt(started), "");
+    EXPECT_FALSE(started);
+    EXPECT_EQ(LogLines().back().rfind("UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，", 0),
+              0u)
+        << LogLines().back();
+  }
+  // After the pause it is tried once more, fails the same way, and the next pause is longer.
+  FSys.UtcMs = t0 + 3600LL * 1000;
+  AttemptInstall();
+  WaitForInstaller(4);
+  EXPECT_EQ(Read(FStarts), "new\nold\nnew\nold\n");
+  FSys.UtcMs += 10000;
+  bool started = true;
+  EXPECT_EQ(Attempt(started), "");
+  EXPECT_EQ(LogLines().back(),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，120 分钟后再试");
+  EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), StandIn("old", FStarts));
+  ExpectOnlyScriptsLeft();
 }
 
 } // namespace

@@ -1,17 +1,21 @@
 // The exception logger: what reaches the log, what the dialog says, and that nothing escapes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
 
 #include "Exception.h"
 #include "FakeSystem.h"
+#include "FakeUiQueue.h"
 #include "Platform.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/ExceptionLogger.h"
+#include "shell/UiGuard.h"
 
 namespace hb {
 namespace {
@@ -46,6 +50,7 @@ class ExceptionLoggerTest : public ::testing::Test {
                                   const std::vector<std::string>& buttons, int primary,
                                   int danger) {
                              Shown.push_back({title, text, buttons, primary, danger});
+                             if (WhileShown) WhileShown();
                              if (ShowThrows) throw std::runtime_error("no window");
                              return 0;
                            });
@@ -76,6 +81,8 @@ class ExceptionLoggerTest : public ::testing::Test {
   test::TFakeSystem System;
   std::vector<TShown> Shown;
   bool ShowThrows = false;
+  // Runs inside the dialog, as a handler its modal loop dispatches would.
+  std::function<void()> WhileShown;
 
  private:
   std::filesystem::path FRoot;
@@ -145,6 +152,45 @@ TEST_F(ExceptionLoggerTest, SecondInstallReplacesTexts) {
   Guarded([] { throw Exception("x"); });
   ASSERT_EQ(Shown.size(), 1u);
   EXPECT_EQ(Shown[0].Text.rfind("换了说法。\r\n错误码 M901-", 0), 0u) << Shown[0].Text;
+}
+
+TEST_F(ExceptionLoggerTest, ExceptionWhileTheDialogIsOpenIsLoggedWithoutASecondDialog) {
+  SetUiExceptionHandler([](const std::exception& e) { HandleException(e); });
+  int nested = 0;
+  WhileShown = [&] {
+    if (nested++ > 0) return;
+    UiGuarded([] { throw Exception("定时器里的错误"); });
+  };
+  UiGuarded([] { throw Exception("第一个错误"); });
+  SetUiExceptionHandler(nullptr);
+  EXPECT_EQ(Shown.size(), 1u);
+  const std::string log = LogText();
+  EXPECT_NE(log.find("Exception：第一个错误"), std::string::npos) << log;
+  EXPECT_NE(log.find("Exception：定时器里的错误"), std::string::npos) << log;
+  // Both under their own M900 tag.
+  EXPECT_EQ(std::count(log.begin(), log.end(), '['), 2) << log;
+  // Once the dialog has closed, the next exception has its dialog again.
+  WhileShown = nullptr;
+  Guarded([] { throw Exception("第三个错误"); });
+  EXPECT_EQ(Shown.size(), 2u);
+}
+
+TEST_F(ExceptionLoggerTest, BrowserCallbackPostsItsReportToTheQueue) {
+  test::TFakeUiQueue queue;
+  std::vector<std::string> reported;
+  SetUiExceptionHandler([&](const std::exception& e) { reported.push_back(e.what()); });
+  SetUiReportQueue(&queue);
+  CallbackGuarded([] { throw Exception("回调里的错误"); });
+  CallbackGuarded([] { throw 42; });
+  // Nothing reported (no dialog) inside the callback: both wait in the queue.
+  EXPECT_TRUE(reported.empty());
+  EXPECT_EQ(queue.Drain(), 2);
+  EXPECT_EQ(reported, (std::vector<std::string>{"回调里的错误", "未知错误"}));
+  // Without a queue the report is made at once.
+  SetUiReportQueue(nullptr);
+  CallbackGuarded([] { throw Exception("没有队列"); });
+  EXPECT_EQ(reported.back(), "没有队列");
+  SetUiExceptionHandler(nullptr);
 }
 
 } // namespace

@@ -23,7 +23,8 @@ TEST(FlatButton, SizeFollowsCaptionWithMinimum) {
       {96, "知道了", {76, 32}},                // 39 + 36 = 75, raised to 76
       {96, "重新连接", {88, 32}},              // 52 + 36
       {96, "Reconnect now please", {192, 32}}, // 156 + 36
-      {144, "知道了", {96, 32}},               // 20 px per character at 150 %
+      // At 150 % the font, the padding, the minimum and the height grow alike: 60 + 54.
+      {144, "知道了", {114, 48}},
   };
   for (const TCase& c : cases) {
     TRecordingCanvas canvas(c.Dpi);

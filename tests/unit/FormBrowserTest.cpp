@@ -159,6 +159,27 @@ TEST_F(TFormFixture, CreationFailureShowsMissingRuntimeWithoutRetry) {
   EXPECT_EQ(Form->CoverTitle(), "缺少 WebView2 运行库");
 }
 
+// A loader missing beside the program: the title stays, the detail names the file instead of
+// advising a runtime install that would not help.
+TEST_F(TFormFixture, AMissingLoaderIsNamedOnTheCover) {
+  Make();
+  Form->FirstShow();
+  Browser.Missing = "WebView2Loader.dll";
+  Browser.FireCreated(static_cast<int32_t>(0x8007007Eu));
+  const std::string log = Log();
+  const size_t at = log.find("[M103-");
+  ASSERT_NE(at, std::string::npos) << log;
+  const std::string tag = log.substr(at + 1, log.find(']', at) - at - 1);
+  EXPECT_NE(log.find("WebView2 初始化失败 HRESULT=8007007E"), std::string::npos) << log;
+  EXPECT_EQ(Form->CoverTitle(), "缺少 WebView2 运行库");
+  EXPECT_EQ(Form->CoverDetail(), "机位图程序的文件夹里缺少 WebView2Loader.dll，请重新安装机位图"
+                                 "（这个文件要和机位图程序放在同一个文件夹里），装好后重新打开。"
+                                 "错误码 " +
+                                     tag);
+  EXPECT_FALSE(Form->RetryRunning());
+  Deliver();
+}
+
 TEST_F(TFormFixture, ShellNamesItsOwnBrowserOnTheCover) {
   TFormPorts p = Ports();
   p.MissingBrowserTitle = "缺少 Chromium 浏览器";
@@ -201,6 +222,8 @@ TEST_F(TFormFixture, RendererFailureCoversAndNavigatesAgain) {
     EXPECT_EQ(Form->CoverTitle(), "机位图页面出错了");
     EXPECT_EQ(Form->CoverDetail(), "浏览器页面意外退出，稍后会自动重新打开。");
     EXPECT_EQ(Form->CoverHint(), "30 秒后自动重试 · 右键可退出");
+    // The page came back by itself: no further word from the browser while the count runs.
+    Sys.Tick += 30000;
     Clock.Advance(29000);
     EXPECT_EQ(Browser.Navigations.size(), navigations);
     Clock.Advance(1000);

@@ -174,3 +174,64 @@ TEST_F(TFormFixture, NewMenuReplacesTheHiddenOne) {
 
 } // namespace
 } // namespace hb
+
+namespace hb {
+namespace {
+
+using test::TFormFixture;
+
+std::vector<TSeatMapItem> NumberedMaps(int n) {
+  std::vector<TSeatMapItem> maps;
+  maps.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) maps.push_back({i + 1, "机位图 " + std::to_string(i + 1)});
+  return maps;
+}
+
+TEST_F(TFormFixture, MenuOfAnyLengthFitsTheScreenWithRefreshAndExitInView) {
+  // A 1280 x 720 display with its taskbar; the pointer near the top left.
+  Host.MonitorList = {{{0, 0, 1280, 720}, {0, 0, 1280, 680}, 96, true}};
+  Host.Cursor = {200, 150};
+  for (int n : {1, 30, 34000}) {
+    SetAnswer(Success(NumberedMaps(n)));
+    Start();
+    Form->ShowMenu();
+    TSeatMenu& menu = *Form->Menu();
+    const TRect b = menu.Bounds();
+    const std::string at = std::to_string(n) + " maps";
+    EXPECT_GE(b.Top, 4) << at;
+    EXPECT_LE(b.Bottom(), 676) << at;
+    const int count = static_cast<int>(menu.Entries().size());
+    for (int row : {count - 2, count - 1, menu.Hot()}) {
+      EXPECT_GE(menu.RowTop(row), menu.Pad()) << at << " row " << row;
+      EXPECT_LE(menu.RowTop(row) + menu.RowHeight(row), b.Height - menu.Pad()) << at;
+      EXPECT_EQ(menu.RowAt(menu.RowTop(row)), row) << at;
+    }
+    // Up from the map on display (the first), or from "刷新" without maps, wraps round to
+    // "退出机位图"; Return closes the window.
+    menu.KeyDown(vkUp);
+    EXPECT_EQ(menu.Entries()[static_cast<size_t>(menu.Hot())].Caption, "退出机位图") << at;
+    const int closes = Host.Closes;
+    menu.KeyDown(vkReturn);
+    Queue.Drain();
+    EXPECT_EQ(Host.Closes, closes + 1) << at;
+  }
+}
+
+TEST_F(TFormFixture, MenuTakesTheScaleOfTheMonitorItOpensOn) {
+  // The window on a 100 % monitor, the pointer on a 150 % one beside it.
+  Host.MonitorList = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, 96, true},
+                      {{1920, 0, 3840, 2160}, {1920, 0, 3840, 2100}, 144, false}};
+  Start();
+  Host.Cursor = {100, 100};
+  Form->ShowMenu();
+  EXPECT_EQ(Form->Menu()->RowH(), 46);
+  Form->Menu()->Hide();
+  Host.Cursor = {2500, 100};
+  Form->ShowMenu();
+  EXPECT_EQ(Form->Menu()->RowH(), 69);
+  EXPECT_EQ(Form->Menu()->HeadH(), 99);
+  EXPECT_GE(Form->Menu()->Bounds().Left, 1920 + 4);
+}
+
+} // namespace
+} // namespace hb

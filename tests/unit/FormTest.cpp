@@ -262,3 +262,58 @@ TEST_F(TFormFixture, CoverFollowsItsSizeAndPaintsEverythingInPlace) {
 
 } // namespace
 } // namespace hb
+
+namespace hb {
+namespace {
+
+using test::TFormFixture;
+
+TEST_F(TFormFixture, DisplayChangesPlaceTheWindowOnTheChosenMonitorAgain) {
+  const TMonitor primary{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, 96, true};
+  const TMonitor tv{{1920, 0, 3840, 2160}, {1920, 0, 3840, 2160}, 144, false};
+  // Start-up with the TV still off: the window covers the primary monitor.
+  Host.MonitorList = {primary};
+  Settings.Monitor = 2;
+  Start();
+  EXPECT_EQ(Host.Placements.back(), primary.Bounds);
+  EXPECT_EQ(Form->Dpi(), 96);
+  // The TV is switched on: the window moves over it, at its scale.
+  Host.MonitorList = {primary, tv};
+  Form->DisplayChanged();
+  EXPECT_EQ(Host.Placements.back(), tv.Bounds);
+  EXPECT_EQ(Form->Dpi(), 144);
+  EXPECT_EQ(Form->CoverLayout(), LayoutCover({3840, 2160}, 144));
+  // The TV goes away: the primary monitor, even when the system lists it second.
+  const TMonitor other{{-1280, 0, 1280, 1024}, {-1280, 0, 1280, 984}, 96, false};
+  Host.MonitorList = {other, primary};
+  Form->DisplayChanged();
+  EXPECT_EQ(Host.Placements.back(), primary.Bounds);
+  // Back again, now at 200 %: over the TV's bounds, not a rescaled rectangle.
+  const TMonitor tv200{tv.Bounds, tv.WorkArea, 192, false};
+  Host.MonitorList = {primary, tv200};
+  Form->DisplayChanged();
+  EXPECT_EQ(Host.Placements.back(), tv.Bounds);
+  EXPECT_EQ(Form->CoverLayout().Icon.Width, 192);
+  // After closing nothing moves any more.
+  const size_t placements = Host.Placements.size();
+  Form.reset();
+  EXPECT_EQ(Host.Placements.size(), placements);
+}
+
+TEST_F(TFormFixture, EachAnsweredNavigationGivesThePageTheKeyboard) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_EQ(Browser.FocusMoves, 1);
+  Browser.FireNavigation(true, 0, 404);
+  EXPECT_EQ(Browser.FocusMoves, 2);
+  // An open menu keeps the keyboard; an unanswered navigation leaves the cover in front.
+  Form->ShowMenu();
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_EQ(Browser.FocusMoves, 2);
+  Form->Menu()->Hide();
+  Browser.FireNavigation(false, 7, 0);
+  EXPECT_EQ(Browser.FocusMoves, 2);
+}
+
+} // namespace
+} // namespace hb

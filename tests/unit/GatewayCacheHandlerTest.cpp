@@ -376,6 +376,7 @@ class TInstallBrowser : public IBrowser {
   const void* WebViewIdentity() const override { return WebView ? FIdentity : nullptr; }
   bool SetSetting(TBrowserSetting, bool) override { return true; }
   void AddScriptOnDocumentCreated(const std::string&) override {}
+  void WhenConfigured(std::function<void()>) override {}
   void Navigate(const std::string&) override {}
   bool AddResourceFilter(const std::string& uriPattern) override {
     Filters.push_back(uriPattern);

@@ -69,6 +69,7 @@ TInstallerInputs SampleInputs() {
   in.Backup = "C:\\Users\\O'Neil\\AppData\\Local\\Temp\\HallBoard-backup-2";
   in.Package = "C:\\Users\\O'Neil\\AppData\\Local\\Temp\\HallBoard-3.zip";
   in.VersionCode = 3;
+  in.Started = "C:\\Users\\O'Neil\\AppData\\Local\\Temp\\HallBoard-install-4.started";
   return in;
 }
 
@@ -77,6 +78,7 @@ TEST(PowerShellInstaller, WholeTextForAFolderWithAQuote) {
   const std::string tmp = "C:\\Users\\O''Neil\\AppData\\Local\\Temp\\";
   const std::vector<std::string> want = {
       "$ErrorActionPreference='Stop'",
+      "New-Item -ItemType File -Path '" + tmp + "HallBoard-install-4.started' | Out-Null",
       "$log='C:\\hallBoard\\logs\\hallBoard_20261210.log'",
       "function W($t){ if(-not $log){return}; try { Add-Content -LiteralPath $log -Value "
       "((Get-Date -Format 'HH:mm:ss')+' '+$t) -Encoding UTF8 } catch {} }",
@@ -84,25 +86,31 @@ TEST(PowerShellInstaller, WholeTextForAFolderWithAQuote) {
       "$src='" + tmp + "HallBoard-stage-1'",
       "$dst='C:\\Program Files\\hallBoard'",
       "$bak='" + tmp + "HallBoard-backup-2'",
-      "New-Item -ItemType Directory -Force -Path $bak | Out-Null",
-      "$items=Get-ChildItem -LiteralPath $src -Force | Where-Object { $_.Name -ne "
-      "'manifest.json' -and $_.Name -ne 'hallBoard.ini' }",
+      "$changed=@()",
       "try {",
+      "  New-Item -ItemType Directory -Force -Path $bak | Out-Null",
+      "  $items=Get-ChildItem -LiteralPath $src -Force | Where-Object { $_.Name -ne "
+      "'manifest.json' -and $_.Name -ne 'hallBoard.ini' }",
       "  foreach($item in $items){ $old=Join-Path $dst $item.Name; if(Test-Path -LiteralPath "
       "$old){ Copy-Item -LiteralPath $old -Destination (Join-Path $bak $item.Name) -Recurse "
       "-Force } }",
-      "  foreach($item in $items){ Copy-Item -LiteralPath $item.FullName -Destination "
-      "(Join-Path $dst $item.Name) -Recurse -Force }",
+      "  foreach($item in $items){ $new=Join-Path $dst $item.Name; $changed+=$item.Name; "
+      "if(Test-Path -LiteralPath $new){ Remove-Item -LiteralPath $new -Recurse -Force }; "
+      "Copy-Item -LiteralPath $item.FullName -Destination $new -Recurse -Force }",
       "  Set-Content -LiteralPath (Join-Path $dst '.installed-version-code') -Value '3' "
       "-Encoding ASCII",
       "  W 'UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图'",
-      "  Start-Process -FilePath (Join-Path $dst 'hallBoard.exe') -WorkingDirectory $dst",
+      "  $p=Start-Process -FilePath (Join-Path $dst 'hallBoard.exe') -WorkingDirectory $dst "
+      "-PassThru",
+      "  if($p.WaitForExit(10000)){ throw ('新版本启动后即退出，退出代码 '+$p.ExitCode) }",
       "} catch {",
       "  W ('UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：'+$_.Exception.Message)",
-      "  Remove-Item -LiteralPath (Join-Path $dst '.installed-version-code') -Force "
-      "-ErrorAction SilentlyContinue",
-      "  Get-ChildItem -LiteralPath $bak -Force | ForEach-Object { Copy-Item -LiteralPath "
-      "$_.FullName -Destination (Join-Path $dst $_.Name) -Recurse -Force }",
+      "  if($changed.Count){ Remove-Item -LiteralPath (Join-Path $dst '.installed-version-code') "
+      "-Force -ErrorAction SilentlyContinue }",
+      "  foreach($n in $changed){ $cur=Join-Path $dst $n; $old=Join-Path $bak $n; try { "
+      "if(Test-Path -LiteralPath $cur){ Remove-Item -LiteralPath $cur -Recurse -Force }; "
+      "if(Test-Path -LiteralPath $old){ Copy-Item -LiteralPath $old -Destination $cur -Recurse "
+      "-Force } } catch { W ('UPDATE_INSTALL_FAILED 无法还原 '+$n+'：'+$_.Exception.Message) } }",
       "  Start-Process -FilePath (Join-Path $dst 'hallBoard.exe') -WorkingDirectory $dst "
       "-ErrorAction SilentlyContinue",
       "  throw",
@@ -112,10 +120,12 @@ TEST(PowerShellInstaller, WholeTextForAFolderWithAQuote) {
       "  Remove-Item -LiteralPath '" + tmp +
           "HallBoard-3.zip' -Force -ErrorAction "
           "SilentlyContinue",
+      "  Remove-Item -LiteralPath '" + tmp +
+          "HallBoard-install-4.started' -Force -ErrorAction SilentlyContinue",
       "}",
   };
   std::vector<std::string> got = SplitCrLf(text);
-  ASSERT_EQ(got.size(), 26u);
+  ASSERT_EQ(got.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(got[i], want[i]) << "line " << i + 1;
   // No lone line feeds, nothing after the closing brace.
   EXPECT_EQ(text.back(), '}');
@@ -125,7 +135,7 @@ TEST(PowerShellInstaller, WholeTextForAFolderWithAQuote) {
       ++lf;
       EXPECT_EQ(text[i - 1], '\r');
     }
-  EXPECT_EQ(lf, 25u);
+  EXPECT_EQ(lf, want.size() - 1);
 }
 
 TEST(PowerShellInstaller, TypographicQuoteAndEmptyLogPath) {
@@ -134,12 +144,12 @@ TEST(PowerShellInstaller, TypographicQuoteAndEmptyLogPath) {
   in.Staging = "C:\\Users\\Bob\xE2\x80\x99s PC\\Temp\\HallBoard-stage-1";
   in.VersionCode = 12;
   std::vector<std::string> got = SplitCrLf(PowerShellInstallerText(in));
-  ASSERT_EQ(got.size(), 26u);
-  EXPECT_EQ(got[1], "$log=''");
-  EXPECT_EQ(got[4], "$src='C:\\Users\\Bob\xE2\x80\x99\xE2\x80\x99s PC\\Temp\\HallBoard-stage-1'");
-  EXPECT_EQ(got[12], "  Set-Content -LiteralPath (Join-Path $dst '.installed-version-code') "
+  ASSERT_EQ(got.size(), 30u);
+  EXPECT_EQ(got[2], "$log=''");
+  EXPECT_EQ(got[5], "$src='C:\\Users\\Bob\xE2\x80\x99\xE2\x80\x99s PC\\Temp\\HallBoard-stage-1'");
+  EXPECT_EQ(got[14], "  Set-Content -LiteralPath (Join-Path $dst '.installed-version-code') "
                      "-Value '12' -Encoding ASCII");
-  EXPECT_EQ(got[13], "  W 'UPDATE_INSTALLED 已安装版本代码 12，正在重新打开机位图'");
+  EXPECT_EQ(got[15], "  W 'UPDATE_INSTALLED 已安装版本代码 12，正在重新打开机位图'");
 }
 
 TEST(ShInstaller, EveryInsertedValueIsQuoted) {
@@ -176,13 +186,26 @@ TEST(InstallerLaunch, WritesTheScriptAndReportsARefusedLaunch) {
   EXPECT_EQ(bytes.str(), bom + "line 1\r\n}");
   ASSERT_EQ(sys.Launched.size(), 1u);
   EXPECT_EQ(sys.Launched[0], path);
+  const std::string marker = InstallerStartedMarker(path);
+  EXPECT_EQ(PathToUtf8(PathFromUtf8(marker).filename()), "HallBoard-install-abc.started");
+  EXPECT_TRUE(fs::is_regular_file(PathFromUtf8(marker)));
+  auto expectRefused = [&](const char* why) {
+    try {
+      WriteAndLaunchInstaller(path, "x", 300);
+      ADD_FAILURE() << why;
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), "无法启动更新安装器") << why;
+    }
+  };
   sys.LaunchResult = false;
-  try {
-    WriteAndLaunchInstaller(path, "x");
-    ADD_FAILURE() << "a refused launch must fail";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "无法启动更新安装器");
-  }
+  expectRefused("a refused launch must fail");
+  // Reported as started, but stopped before its first line (a security product, a policy):
+  // no marker within the wait. The program takes the marker's name itself, so the script, if
+  // it does start later, stops at its first line.
+  sys.LaunchResult = true;
+  sys.AnnounceStart = false;
+  expectRefused("a script that never announces itself must count as not started");
+  EXPECT_TRUE(fs::is_directory(PathFromUtf8(marker)));
   std::error_code ec;
   fs::remove_all(dir, ec);
   InstallPlatform(nullptr, nullptr);

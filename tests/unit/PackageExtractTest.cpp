@@ -24,16 +24,18 @@ class PackageExtract : public test::TSignatureTest {
 
 TEST_F(PackageExtract, EveryEntryLandsInTheStagingFolder) {
   test::TPackagePlan plan;
-  plan.Folders = {"web/", "logs/empty/"};
+  // Folder entries are unsigned: only parents of listed files become folders.
+  plan.Folders = {"web/", "logs/empty/", ".installed-version-code/"};
   plan.Files.emplace_back("web/图片/座位.png", std::string(300000, '\x89'));
   plan.Files.emplace_back("empty.txt", "");
   test::BuildPackage(FTmp / "p.zip", plan);
   std::string stage = FTmp / "stage";
   ASSERT_EQ(ExtractUpdatePackage(FTmp / "p.zip", stage), "");
   for (auto& [name, content] : plan.Files) EXPECT_EQ(test::ReadAll(stage + "/" + name), content);
-  EXPECT_TRUE(fs::is_directory(stage + "/logs/empty"));
+  EXPECT_FALSE(fs::exists(stage + "/logs"));
+  EXPECT_FALSE(fs::exists(stage + "/.installed-version-code"));
   EXPECT_TRUE(fs::exists(stage + "/update-manifest.sig"));
-  EXPECT_EQ(Tree().size(), 13u); // stage, 7 files, 5 folders (web, web/图片, logs, logs/empty)
+  EXPECT_EQ(Tree().size(), 11u); // stage, its 8 files and the two folders web and web/图片
 }
 
 // Names that would leave the staging folder, or that Windows would turn into something else, are

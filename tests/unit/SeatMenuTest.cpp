@@ -2,6 +2,7 @@
 // placement inside the work area, firing, input and painting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "FakeUiQueue.h"
@@ -345,6 +346,148 @@ TEST(SeatMenuEstimate, WithoutAMeasureTheWidthStillFollowsTheTexts) {
   EXPECT_EQ(wide.ClientSize().Width, 560);
   TSeatMenu narrow(host, queue, {{mkAction, "刷新", "F5", false, false, nullptr}}, 1.0, nullptr);
   EXPECT_EQ(narrow.ClientSize().Width, 280);
+}
+
+} // namespace
+} // namespace hb
+
+namespace hb {
+namespace {
+
+// A store's menu with n maps, the one at index `current` on display (-1: none).
+std::vector<TSeatMenuEntry> ManyMaps(int n, int current, int* fired = nullptr) {
+  std::vector<TSeatMenuEntry> e;
+  e.push_back({mkHeader, "星光网咖", n >= 2 ? "选择要显示的机位图" : "本店只有一张机位图", false,
+               false, nullptr});
+  if (n >= 2) {
+    for (int i = 0; i < n; ++i)
+      e.push_back({mkMap, "机位图 " + std::to_string(i + 1), i == current ? "正在显示" : "",
+                   i == current, false, [fired, i] {
+                     if (fired) *fired = i;
+                   }});
+    e.push_back({mkSep, "", "", false, false, nullptr});
+  }
+  e.push_back({mkAction, "刷新", "F5", false, false, [fired] {
+                 if (fired) *fired = -5;
+               }});
+  e.push_back({mkAction, "退出机位图", "Alt+F4", false, true, [fired] {
+                 if (fired) *fired = -6;
+               }});
+  return e;
+}
+
+// Whether row i lies wholly inside the menu's client area and, for a map row, inside the rows'
+// viewport between the header and the rows below the maps.
+bool RowInView(const TSeatMenu& m, int i) {
+  const int top = m.RowTop(i);
+  if (top < m.Pad() || top + m.RowHeight(i) > m.ClientSize().Height - m.Pad()) return false;
+  return m.RowAt(top) == i && m.RowAt(top + m.RowHeight(i) - 1) == i;
+}
+
+struct TScrollFixture : TMenuFixture {
+  // A 1280 x 720 screen with a 40-pixel taskbar: 680 pixels of work area.
+  TScrollFixture() { Host.MonitorList = {{{0, 0, 1280, 720}, {0, 0, 1280, 680}, 96, true}}; }
+  // The Text records a paint made, by their text.
+  std::vector<std::string> PaintedTexts(TSeatMenu& m) {
+    Canvas.Clear();
+    m.Paint(Canvas);
+    std::vector<std::string> out;
+    for (const auto& r : Canvas.OfKind(TCanvasOp::coText)) out.push_back(r.Text);
+    return out;
+  }
+};
+
+TEST_F(TScrollFixture, FitsTheWorkAreaWithOneThirtyOrThirtyFourThousandMaps) {
+  const struct {
+    int Maps;
+    int Current;
+    bool Scrolls;
+  } cases[] = {{1, -1, false}, {30, 0, true}, {30, 29, true}, {34000, 17000, true}};
+  for (const auto& c : cases) {
+    auto menu = Make(ManyMaps(c.Maps, c.Current));
+    Host.Cursor = {1000, 600};
+    menu->PopupAt(Host.Cursor);
+    const TRect b = menu->Bounds();
+    const std::string at = std::to_string(c.Maps) + " maps";
+    EXPECT_GE(b.Top, 4) << at;
+    EXPECT_LE(b.Bottom(), 680 - 4) << at;
+    EXPECT_LE(b.Right(), 1280 - 4) << at;
+    EXPECT_EQ(menu->Scrolls(), c.Scrolls) << at;
+    // The header, "刷新" and "退出机位图" are always in view, and so is the map on display.
+    const int count = static_cast<int>(menu->Entries().size());
+    EXPECT_TRUE(RowInView(*menu, 0)) << at;
+    EXPECT_TRUE(RowInView(*menu, count - 2)) << at;
+    EXPECT_TRUE(RowInView(*menu, count - 1)) << at;
+    EXPECT_TRUE(RowInView(*menu, menu->Hot())) << at;
+    EXPECT_EQ(menu->Hot(), c.Current >= 0 ? c.Current + 1 : count - 2) << at;
+    // Painting draws the rows in view, not the list: header two lines, and per row at most a
+    // caption and a hint.
+    const std::vector<std::string> texts = PaintedTexts(*menu);
+    EXPECT_LE(texts.size(), 2u + 2u * (menu->VisibleRows() + 2u)) << at;
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "退出机位图"), texts.end()) << at;
+  }
+}
+
+TEST_F(TScrollFixture, KeysKeepTheHighlightInViewAndWrapToTheActions) {
+  int fired = -100;
+  auto menu = Make(ManyMaps(30, 0, &fired));
+  menu->PopupAt({10, 10});
+  ASSERT_TRUE(menu->Scrolls());
+  const int count = static_cast<int>(menu->Entries().size());
+  // Down through every map to "刷新", "退出机位图" and round to the first map again.
+  for (int step = 0; step < 33; ++step) {
+    menu->KeyDown(vkDown);
+    EXPECT_TRUE(RowInView(*menu, menu->Hot())) << "after " << step + 1 << " presses";
+  }
+  EXPECT_EQ(menu->Hot(), 2); // 1 (first map) + 33 steps over 32 selectable rows
+  // Up from the first map wraps to "退出机位图", which stays reachable with the maps scrolled.
+  menu->KeyDown(vkUp);
+  menu->KeyDown(vkUp);
+  EXPECT_EQ(menu->Hot(), count - 1);
+  EXPECT_TRUE(RowInView(*menu, count - 1));
+  // Page Down from the first map moves by the rows in view less one, and stays in view.
+  menu->KeyDown(vkDown);
+  menu->KeyDown(vkNext);
+  EXPECT_EQ(menu->Hot(), 1 + menu->VisibleRows() - 1);
+  EXPECT_TRUE(RowInView(*menu, menu->Hot()));
+  menu->KeyDown(vkPrior);
+  EXPECT_EQ(menu->Hot(), 1);
+  // Return fires the highlighted map; a click on the exit row fires the exit.
+  menu->KeyDown(vkReturn);
+  Queue.Drain();
+  EXPECT_EQ(fired, 0);
+  menu->PopupAt({10, 10});
+  menu->MouseUp(TMouseButton::mbLeft, 20, menu->RowTop(count - 1) + 5);
+  Queue.Drain();
+  EXPECT_EQ(fired, -6);
+}
+
+TEST_F(TScrollFixture, WheelScrollsTheMapsAndTheMouseFindsTheRowsInView) {
+  auto menu = Make(ManyMaps(30, 0));
+  menu->PopupAt({10, 10});
+  const int first = menu->FirstVisible();
+  menu->MouseWheel(-1); // towards the user: further down the list
+  EXPECT_EQ(menu->FirstVisible(), first + 3);
+  menu->MouseWheel(100); // far up: stops at the first map
+  EXPECT_EQ(menu->FirstVisible(), 1);
+  menu->MouseWheel(-100); // far down: the last map is the last row in view
+  EXPECT_EQ(menu->FirstVisible() + menu->VisibleRows(), 31);
+  // The row under the mouse is the one painted there: the top row of the viewport is the
+  // first visible map.
+  const int y = menu->RowTop(menu->FirstVisible()) + 2;
+  EXPECT_EQ(menu->RowAt(y), menu->FirstVisible());
+  menu->MouseMove(20, y);
+  EXPECT_EQ(menu->Hot(), menu->FirstVisible());
+  // Rows scrolled out of view lie outside the viewport.
+  EXPECT_FALSE(RowInView(*menu, 1));
+}
+
+TEST_F(TScrollFixture, TinyWorkAreaStillShowsOneMapRow) {
+  Host.MonitorList = {{{0, 0, 800, 200}, {0, 0, 800, 200}, 96, true}};
+  auto menu = Make(ManyMaps(5, 2));
+  menu->PopupAt({0, 0});
+  EXPECT_EQ(menu->VisibleRows(), 1);
+  EXPECT_TRUE(RowInView(*menu, menu->Hot()));
 }
 
 } // namespace

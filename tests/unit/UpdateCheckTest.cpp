@@ -91,6 +91,8 @@ class UpdateCheck : public ::testing::Test {
   void SetUp() override {
     FSys.Exe = sRoot + "/exe/";
     FSys.Temp = sRoot + "/temp/";
+    FSys.AppData = sRoot + "/appdata";
+    fs::remove_all(FSys.AppData);
     fs::create_directories(FSys.Exe);
     fs::create_directories(FSys.Temp);
     fs::remove(FSys.Exe + ".installed-version-code");
@@ -367,6 +369,56 @@ TEST_F(UpdateCheck, SafetyRuleBoundaries) {
 }
 
 // Every download failure leaves the temporary folder as it was.
+// A code handed to the installer that is offered again while the program still reports an older
+// one failed to install. It is skipped (one line per check) for 1 h, then 2 h, 4 h, ... at most
+// 24 h after each further hand-over; a newer code goes ahead at once. The clock is the fake's.
+TEST_F(UpdateCheck, AFailedInstallationIsNotRetriedAtOnce) {
+  const int64_t hour = 3600LL * 1000, t0 = FSys.UtcMs;
+  auto offer = [&](int64_t code) {
+    FGateway = TScriptedGateway{};
+    Offer("\"version_code\":" + std::to_string(code) +
+          ",\"version\":\"1.0.x\",\"download_path\":\"/downloadUpdate?v=3\","
+          "\"sha256\":\"" +
+          std::string(kZeros) + "\",\"size\":10");
+  };
+  // The outcome of one check at a time: the skip line, or "tried" when it went for the package.
+  auto checkAt = [&](int64_t now, int64_t code) {
+    FSys.UtcMs = now;
+    offer(code);
+    FLogStart = ReadAll(FLogPath).size();
+    bool started = true;
+    Run(started);
+    std::vector<std::string> lines = NewLogLines();
+    if (lines.size() >= 2 && lines[1].rfind("UPDATE_DOWNLOADING ", 0) == 0)
+      return std::string("tried");
+    EXPECT_EQ(lines.size(), 2u);
+    return lines.size() >= 2 ? lines[1] : std::string("?");
+  };
+  RememberHandoff(3, t0);
+  EXPECT_EQ(checkAt(t0 + 10000, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，60 分钟后再试");
+  EXPECT_EQ(checkAt(t0 + hour - 1, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，1 分钟后再试");
+  EXPECT_EQ(checkAt(t0 + 20000, 4), "tried"); // a newer code at once
+  EXPECT_EQ(checkAt(t0 + hour, 3), "tried");
+  RememberHandoff(3, t0 + hour); // handed over again, and again it did not install
+  EXPECT_EQ(checkAt(t0 + 3 * hour - 1, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，1 分钟后再试");
+  EXPECT_EQ(checkAt(t0 + 3 * hour, 3), "tried");
+  // A clock set back far does not park the code for the years in between: the pause counts
+  // from the time the clock now shows.
+  EXPECT_EQ(checkAt(t0 - 400LL * 24 * hour, 3),
+            "UPDATE_SKIPPED 版本代码 3 上次交给安装器后没有装上，120 分钟后再试");
+  EXPECT_EQ(checkAt(t0 - 400LL * 24 * hour + 2 * hour, 3), "tried");
+
+  const int64_t pauses[] = {1, 2, 4, 8, 16, 24, 24};
+  for (int64_t failures = 1; failures <= 7; ++failures)
+    EXPECT_EQ(HandoffPauseMs(failures), pauses[failures - 1] * hour) << failures;
+  // A record in the per-user folder that is not ours is no memory at all.
+  WriteFileBytes(JoinPath(JoinPath(FSys.AppData, "hallBoard"), "update-handoff.txt"), "3 x");
+  EXPECT_EQ(checkAt(t0 + 10000, 3), "tried");
+}
+
 TEST_F(UpdateCheck, DownloadFailuresCleanUp) {
   const std::string body = "PK\x03\x04 not really a package";
   struct {

@@ -1,8 +1,11 @@
-// Runs the real WebView2 adapter against the stand-in loader built beside this program from the
-// same interface declarations: every COM call the adapter makes goes through a vtable slot here.
+// Runs the real WebView2 adapter against the stand-in runtime built beside this program from
+// Microsoft's WebView2.h: every COM call the adapter makes goes through an official vtable slot,
+// and every handler is reached through its official interface id.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <thread>
 
 #include "WebView2Browser.h"
 #include "Win32System.h"
@@ -65,6 +68,11 @@ class WebView2Abi : public ::testing::Test {
     FFake->Configure(0);
   }
   void TearDown() override {
+    // What a real runtime would refuse or trip over: a handler that does not answer for its
+    // official id, a slot the adapter should never have called, a call from a fetch thread.
+    std::string log = FFake->Log();
+    for (const char* bad : {"QueryInterface failed", "unexpected call", "called off the UI thread"})
+      EXPECT_EQ(log.find(bad), std::string::npos) << log;
     FQueue->Shutdown();
     DestroyWindow(FWindow);
   }
@@ -112,6 +120,13 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
     EXPECT_TRUE(b->SetSetting(s, false)) << static_cast<int>(s);
   EXPECT_TRUE(b->SetSetting(TBrowserSetting::bsWebMessages, true));
   b->AddScriptOnDocumentCreated("window.__hbHideCursor=true;");
+  // The window navigates only once the runtime has completed every script's addition.
+  bool configured = false;
+  b->WhenConfigured([&] { configured = true; });
+  PumpMessages();
+  EXPECT_FALSE(configured);
+  FFake->Pump();
+  EXPECT_TRUE(configured);
   b->Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
   FFake->Pump();
 
@@ -147,6 +162,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
 
   FFake->ProcessFailed(1);
   EXPECT_EQ(failed, std::vector<int32_t>{1});
+  b->MoveFocus();
 
   std::string log = FFake->Log();
   const char* expected[] = {
@@ -155,6 +171,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "CreateController window",
       "get_CoreWebView2",
       "put_Bounds 640x480",
+      "put_DefaultBackgroundColor FF070D18", // the window's colour until the page paints
       "put_IsVisible=1",
       "add_NavigationCompleted",
       "add_WebMessageReceived",
@@ -180,6 +197,8 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "CreateResponse 200 OK [Content-Type: image/png\r\nCache-Control: max-age=60] PNGDATA",
       "put_Response",
       "Deferral.Complete",
+      "Deferral released",
+      "MoveFocus 0", // programmatic
   };
   std::string want;
   for (auto e : expected) want += std::string(e) + "\n";
@@ -196,8 +215,60 @@ TEST_F(WebView2Abi, ADeferralLeftOpenIsCompletedWhenTheRequestIsDropped) {
   b->SetResourceRequestedHandler([](std::shared_ptr<IResourceRequest> r) { r->Defer(); });
   FFake->Resource("https://cloud.test/x");
   std::string log = FFake->Log();
-  EXPECT_NE(log.find("GetDeferral\nDeferral.Complete\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("GetDeferral\nDeferral.Complete\nDeferral released\n"), std::string::npos)
+      << log;
   EXPECT_EQ(log.find("put_Response"), std::string::npos);
+}
+
+// The gateway cache may let go of a request on its fetch thread (the window closing drops the
+// queued answer there), completing it on the way. The deferral is then completed and every
+// WebView2 object released on the user-interface thread: while the queue runs, through it; once
+// the queue is shut, when the browser goes; once the browser is gone, never (the runtime goes with
+// the process).
+TEST_F(WebView2Abi, ARequestLetGoOfOnAFetchThreadIsFinishedOnTheUiThread) {
+  enum TWhen { wQueueRuns, wQueueShut, wBrowserGone };
+  for (TWhen when : {wQueueRuns, wQueueShut, wBrowserGone}) {
+    SCOPED_TRACE(when);
+    FFake->Configure(0);
+    auto b = MakeBrowser(FLoader);
+    b->Create(Options());
+    FFake->Pump();
+    std::shared_ptr<IResourceRequest> held;
+    b->AddResourceFilter("*");
+    b->SetResourceRequestedHandler([&](std::shared_ptr<IResourceRequest> r) {
+      ASSERT_TRUE(r->Defer());
+      held = std::move(r);
+    });
+    FFake->Resource("https://cloud.test/assets/a.png");
+    ASSERT_TRUE(held);
+    if (when == wQueueShut) FQueue->Shutdown();
+    if (when == wBrowserGone) b.reset();
+    std::thread fetch([r = std::move(held)]() mutable {
+      EXPECT_EQ(r->Uri(), ""); // no WebView2 call from here
+      r->Complete();
+      r.reset();
+    });
+    fetch.join();
+    std::string log = FFake->Log();
+    EXPECT_EQ(log.find("Deferral.Complete"), std::string::npos) << log;
+    PumpMessages();
+    b.reset();
+    log = FFake->Log();
+    if (when == wBrowserGone) {
+      EXPECT_EQ(log.find("Deferral.Complete"), std::string::npos) << log; // left alone
+      EXPECT_EQ(log.find("Deferral released"), std::string::npos) << log;
+    } else {
+      EXPECT_NE(log.find("Deferral.Complete\nDeferral released\n"), std::string::npos) << log;
+      if (when == wQueueRuns) {
+        EXPECT_LT(log.find("Deferral released"), log.find("Close")) << log;
+      }
+    }
+    EXPECT_EQ(log.find("called off the UI thread"), std::string::npos) << log;
+    if (when == wQueueShut) { // a fresh queue for the next round and TearDown
+      FQueue = std::make_unique<TWinUiQueue>(FWindow);
+      SetWindowLongPtrW(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(FQueue.get()));
+    }
+  }
 }
 
 TEST_F(WebView2Abi, ARefusedNavigationIsReportedAsUnanswered) {
@@ -225,6 +296,8 @@ TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {
   b->OnNavigationCompleted = [&](const TNavCompleted& n) { nav = n; };
   b->Create(Options());
   FFake->Pump();
+  // Without the second controller generation the background stays the runtime's own.
+  EXPECT_EQ(FFake->Log().find("put_DefaultBackgroundColor"), std::string::npos);
   EXPECT_TRUE(b->SetSetting(TBrowserSetting::bsStatusBar, false));
   EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsAcceleratorKeys, false));
   EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsSwipeNavigation, false));
@@ -254,6 +327,8 @@ TEST_F(WebView2Abi, FailuresReachOnCreatedAsCodes) {
     ASSERT_EQ(FCreated.size(), 1u) << c.Flags;
     EXPECT_EQ(FCreated[0], c.Want) << c.Flags;
     EXPECT_LT(FCreated[0], 0);
+    // Only a loader that is not there is named; the runtime's own failures are not ours to name.
+    EXPECT_EQ(b->MissingFile(), c.MissingDll ? "WebView2Loader.dll" : "") << c.Flags;
     EXPECT_FALSE(b->HasWebView());
     EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsStatusBar, false));
   }

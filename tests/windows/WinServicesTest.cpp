@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "BCryptHasher.h"
+#include "CrashRestart.h"
 #include "Platform.h"
+#include "SingleInstance.h"
 #include "UiGuard.h"
 #include "Win32System.h"
 #include "WinText.h"
@@ -26,6 +28,46 @@ std::string Hex(const std::vector<uint8_t>& d) {
 }
 
 // FIPS 180-4 / NIST example values.
+TEST(SingleInstance, HowTheMutexAnswerIsRead) {
+  struct {
+    bool GotHandle;
+    DWORD Error;
+    bool Another;
+  } cases[] = {
+      {true, ERROR_SUCCESS, false},         // a new mutex: we are the first
+      {true, ERROR_ALREADY_EXISTS, true},   // opened the running instance's mutex
+      {false, ERROR_ACCESS_DENIED, true},   // an elevated instance's mutex, closed to us
+      {false, ERROR_INVALID_HANDLE, false}, // no mutex at all: run unprotected
+      {false, ERROR_NOT_ENOUGH_MEMORY, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(AnotherInstanceHolds(c.GotHandle, c.Error), c.Another) << c.Error;
+}
+
+// The first instance's mutex carries a security that lets nobody else open it, as one made by
+// an elevated process does for an ordinary one: the second start still counts as a second.
+TEST(SingleInstance, AMutexClosedToUsMeansAnotherInstanceRuns) {
+  SECURITY_DESCRIPTOR sd;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  ACL acl;
+  ASSERT_TRUE(InitializeAcl(&acl, sizeof acl, ACL_REVISION)); // empty: grants nothing
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE));
+  SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+  std::string id = "HbDenied" + std::to_string(GetCurrentProcessId());
+  std::wstring name = Wide("Local\\QV." + id + ".SingleInstance");
+  HANDLE first = CreateMutexW(&sa, TRUE, name.c_str());
+  ASSERT_NE(first, nullptr);
+  HANDLE probe = CreateMutexW(nullptr, TRUE, name.c_str());
+  DWORD err = GetLastError();
+  if (probe) CloseHandle(probe);
+  if (probe || err != ERROR_ACCESS_DENIED) {
+    CloseHandle(first);
+    GTEST_SKIP() << "this system lets the creator open its own closed mutex (error " << err << ")";
+  }
+  EXPECT_FALSE(EnsureSingleInstance(id, 0));
+  CloseHandle(first);
+}
+
 TEST(BCryptHasher, KnownAnswers) {
   TBCryptHasher h;
   struct {
@@ -174,9 +216,15 @@ TEST(Win32System, ClocksAndIdentity) {
   TLocalTime t = sys.LocalNow();
   EXPECT_GE(t.Year, 2024);
   EXPECT_TRUE(t.Month >= 1 && t.Month <= 12 && t.Day >= 1 && t.Day <= 31);
+  // Wine's tick count comes from a page the wine server refreshes; on a loaded machine that
+  // refresh can lag, so wait for the tick to move on (bounded) instead of after one fixed sleep.
   uint64_t a = sys.TickCount64();
-  Sleep(20);
-  EXPECT_GE(sys.TickCount64(), a + 10);
+  uint64_t b = a;
+  for (int i = 0; i < 500 && b < a + 10; ++i) {
+    Sleep(20);
+    b = sys.TickCount64();
+  }
+  EXPECT_GE(b, a + 10);
   EXPECT_EQ(sys.ProcessId(), GetCurrentProcessId());
   std::regex guid("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
   std::string g1 = sys.NewGuid(), g2 = sys.NewGuid();
@@ -227,6 +275,16 @@ TEST(Win32System, InstallerParametersQuoteThePath) {
       InstallerParameters(L"C:\\Users\\O'Brien\\AppData\\Local\\Temp\\HallBoard-install-x.ps1"),
       L"-NoProfile -ExecutionPolicy Bypass -File "
       L"\"C:\\Users\\O'Brien\\AppData\\Local\\Temp\\HallBoard-install-x.ps1\"");
+}
+
+// Windows PowerShell is started from the system folder itself, never looked up along the path.
+TEST(Win32System, PowerShellComesFromTheSystemFolder) {
+  wchar_t dir[MAX_PATH];
+  UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+  ASSERT_GT(n, 0u);
+  std::wstring want(dir, n);
+  if (want.back() != L'\\') want += L'\\';
+  EXPECT_EQ(WindowsPowerShellPath(), want + L"WindowsPowerShell\\v1.0\\powershell.exe");
 }
 
 // A message-only window of the test thread to carry queued procedures and timers.
@@ -339,6 +397,33 @@ TEST(WinTimer, TicksWhileEnabledKeepsPhaseAndStops) {
   ASSERT_TRUE(w.PumpUntil([&] { return !timer; }));
   w.PumpUntil([] { return false; }, 100);
   EXPECT_EQ(ticks, stopped + 1);
+}
+
+// The registration for a restart after a crash or hang: no arguments (the restarted program
+// starts as normal) and no flag that would exclude a case; and the system's own function is found
+// and accepts it.
+struct TRestartCall {
+  int Calls = 0;
+  std::wstring CommandLine;
+  DWORD Flags = 0xFFFFFFFF;
+};
+TRestartCall gRestartCall;
+
+HRESULT WINAPI RecordRestart(PCWSTR commandLine, DWORD flags) {
+  ++gRestartCall.Calls;
+  gRestartCall.CommandLine = commandLine ? commandLine : L"(null)";
+  gRestartCall.Flags = flags;
+  return S_OK;
+}
+
+TEST(CrashRestart, RegistersForEveryKindOfRestartWithoutArguments) {
+  gRestartCall = {};
+  EXPECT_EQ(RegisterCrashRestart(&RecordRestart), S_OK);
+  EXPECT_EQ(gRestartCall.Calls, 1);
+  EXPECT_EQ(gRestartCall.CommandLine, L"");
+  EXPECT_EQ(gRestartCall.Flags, 0u);
+  // The system's own registration, looked up at run time as the program does.
+  EXPECT_EQ(RegisterCrashRestart(), S_OK);
 }
 
 } // namespace

@@ -100,6 +100,7 @@ struct TRecordingClient : IPopupClient {
   }
   void KeyDown(int key) override { Calls.push_back("key " + std::to_string(key)); }
   void Deactivated() override { Calls.push_back("deactivated"); }
+  void MouseWheel(int notches) override { Calls.push_back("wheel " + std::to_string(notches)); }
   bool Has(const std::string& s) const {
     return std::find(Calls.begin(), Calls.end(), s) != Calls.end();
   }
@@ -132,6 +133,13 @@ TEST(PopupWindow, ShowsTopMostForwardsInputAndReportsDeactivation) {
   EXPECT_TRUE(client.Has("left 12,40"));
   EXPECT_TRUE(client.Has("other 3,4"));
   EXPECT_TRUE(client.Has("key 40"));
+  // Wheel steps add up to whole notches: two half steps make one, a full step down is -1.
+  SendMessageW(native->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, 60), 0);
+  EXPECT_FALSE(client.Has("wheel 1"));
+  SendMessageW(native->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, 60), 0);
+  EXPECT_TRUE(client.Has("wheel 1"));
+  SendMessageW(native->Handle(), WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), 0);
+  EXPECT_TRUE(client.Has("wheel -1"));
   SendMessageW(native->Handle(), WM_ACTIVATE, WA_INACTIVE, 0);
   EXPECT_TRUE(client.Has("deactivated"));
   popup->Hide();
@@ -203,6 +211,49 @@ struct TDialogDriver {
     if (dlg && Ticks > hold && Action) std::exchange(Action, nullptr)(dlg);
   }
 };
+
+TEST(MainWindow, DisplayAndDpiChangesPlaceOnTheMonitorAndTheCoverStaysOnTop) {
+  TMainWindow w("机位图", 0);
+  ASSERT_TRUE(w.Valid());
+  const TRect monitor = w.Monitors().at(0).Bounds;
+  int changes = 0;
+  // What the display form does on a change: place the window over its monitor again.
+  w.Events.DisplayChanged = [&] {
+    ++changes;
+    w.PlaceWindow(monitor);
+  };
+  w.PlaceWindow({10, 10, 300, 200});
+  ShowWindow(w.Handle(), SW_SHOW);
+  RECT r;
+  // A monitor came or went: the window covers its monitor again.
+  SendMessageW(w.Handle(), WM_DISPLAYCHANGE, 24, MAKELPARAM(monitor.Width, monitor.Height));
+  GetWindowRect(w.Handle(), &r);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(r.left, monitor.Left);
+  EXPECT_EQ(r.right - r.left, monitor.Width);
+  EXPECT_EQ(r.bottom - r.top, monitor.Height);
+  // A scale change suggests a rescaled rectangle; the monitor's bounds win.
+  RECT suggested{5, 5, 805, 605};
+  SendMessageW(w.Handle(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  GetWindowRect(w.Handle(), &r);
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(r.left, monitor.Left);
+  EXPECT_EQ(r.right - r.left, monitor.Width);
+  // A screen saver or display power-down asked of the window is refused (answered, not passed
+  // on); switching the display on goes through.
+  EXPECT_EQ(SendMessageW(w.Handle(), WM_SYSCOMMAND, SC_SCREENSAVE, 0), 0);
+  EXPECT_EQ(SendMessageW(w.Handle(), WM_SYSCOMMAND, SC_MONITORPOWER, 2), 0);
+  // A window made in ours later, as the browser's is, lies below the shown cover at once.
+  w.SetCoverVisible(true);
+  HWND browserLike = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 100,
+                                     w.Handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(browserLike, nullptr);
+  HWND top = GetWindow(w.Handle(), GW_CHILD);
+  wchar_t cls[64] = {};
+  GetClassNameW(top, cls, 64);
+  EXPECT_STREQ(cls, L"HallBoardCover");
+  DestroyWindow(browserLike);
+}
 
 TEST(ShellDialogWindow, EscapeCancelsAButtonAnswersAndTimersKeepRunning) {
   struct {

@@ -2,13 +2,10 @@
 
 #include <httplib.h>
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 
 namespace hb::demo {
 
@@ -40,35 +37,17 @@ void TServerSlot::Want(bool up) {
     StopLocked();
 }
 
-// Debian's cpp-httplib is a compiled library that listens with a backlog of 5: a page asking a
-// few dozen pictures at once overflows it, and every refused connection attempt costs the client
-// a one-second SYN retry, which no real gateway would. listen() again on the bound socket (found
-// among our descriptors by its port) raises the backlog.
-static void RaiseBacklog(int port) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return;
-  while (dirent* e = readdir(dir)) {
-    int fd = std::atoi(e->d_name);
-    if (fd <= 2 || fd == dirfd(dir)) continue;
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    int accepting = 0;
-    socklen_t alen = sizeof accepting;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        addr.sin_family != AF_INET || ntohs(addr.sin_port) != port)
-      continue;
-    if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &alen) == 0 && accepting)
-      listen(fd, 1024);
-  }
-  closedir(dir);
-}
-
 bool TServerSlot::StartLocked(int port) {
   if (FRunning) return true;
   auto server = std::make_unique<httplib::Server>();
   server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   server->set_keep_alive_timeout(2);
   server->set_payload_max_length(4 << 20);
+  auto listenFd = std::make_shared<int>(-1);
+  server->set_socket_options([listenFd](socket_t sock) {
+    httplib::default_socket_options(sock);
+    *listenFd = sock;
+  });
   FRoutes(*server);
   int wanted = FPort ? FPort.load() : port;
   int bound = wanted;
@@ -83,7 +62,11 @@ bool TServerSlot::StartLocked(int port) {
                  wanted);
     return false;
   }
-  RaiseBacklog(bound);
+  // The library listens with a backlog of 5. A page that asks for its forty pictures at once (or
+  // a test with two hundred requests) overflows that, and the kernel then drops the handshakes'
+  // last step and retries it seconds apart, doubling each time: on a busy machine a request can
+  // wait a minute before the server even sees it. Listening again on the bound socket raises it.
+  if (*listenFd >= 0) ::listen(*listenFd, SOMAXCONN);
   FPort = bound;
   FStopping = false;
   FServer = std::move(server);

@@ -51,6 +51,11 @@ std::string BrowserInitFailedText(int32_t result) {
   return buf;
 }
 
+std::string MissingFileAdvice(const std::string& file) {
+  return "机位图程序的文件夹里缺少 " + file +
+         "，请重新安装机位图（这个文件要和机位图程序放在同一个文件夹里），装好后重新打开。错误码 ";
+}
+
 std::string NavigationFailedText(int32_t webErrorStatus) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "打开机位图失败 WebErrorStatus=%d", webErrorStatus);

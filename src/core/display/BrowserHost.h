@@ -33,6 +33,8 @@ constexpr const char* kMissingRuntimeTitle = "缺少 WebView2 运行库";
 constexpr const char* kMissingRuntimeAdvice =
     "这台电脑需要先安装 Microsoft Edge WebView2 运行库（与收银端相同），装好后重新打开机位图。"
     "错误码 ";
+// The advice when a file of the program's own is missing: installing the runtime would not help.
+std::string MissingFileAdvice(const std::string& file);   // ends with "错误码 "
 std::string NavigationFailedText(int32_t webErrorStatus); // "打开机位图失败 WebErrorStatus=%d"
 constexpr const char* kCloudUnreachableTitle = "连不上云端";
 constexpr const char* kCloudUnreachableDetail =

@@ -36,7 +36,8 @@ struct TCoverLabel {
 };
 
 // Places in the cover's client coordinates. The detail keeps its width of 760 even on a
-// narrower window, centred, so its left edge may be negative.
+// narrower window, centred, so its left edge may be negative. Every length is the 96-DPI one
+// scaled to dpi, the same factor the fonts grow by, so the texts keep fitting their boxes.
 struct TCoverLayout {
   TRect Icon;
   TRect Title;
@@ -44,7 +45,11 @@ struct TCoverLayout {
   TRect Hint;
   bool operator==(const TCoverLayout&) const = default;
 };
-TCoverLayout LayoutCover(TSize client);
+TCoverLayout LayoutCover(TSize client, int dpi = kBaseDpi);
+// The layout for a detail text as canvas wraps it: a detail longer than its three lines makes its
+// box taller, the hint moves down with it, and the whole block moves up when it would leave the
+// window, so the incident tag at its end is never cut off.
+TCoverLayout LayoutCoverFor(TSize client, ICanvas& canvas, const std::string& detail);
 
 // Draws the whole cover: background, icon, and the three labels at their places.
 void PaintCoverTo(ICanvas& canvas, TSize client, const TCoverLayout& layout,

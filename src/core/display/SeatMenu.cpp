@@ -53,13 +53,27 @@ TSeatMenu::TSeatMenu(IWindowHost& owner, IUiQueue& queue, std::vector<TSeatMenuE
   for (const TSeatMenuEntry& e : FEntries)
     w = std::max(w, Scaled(110) + width(e.Caption) + width(e.Hint));
   FClient.Width = std::min(w, Scaled(560));
-  int h = 2 * FPad;
-  for (int i = 0; i < static_cast<int>(FEntries.size()); ++i) h += RowHeight(i);
-  FClient.Height = h;
+
+  const int count = static_cast<int>(FEntries.size());
+  FTops.resize(static_cast<size_t>(count) + 1);
+  FTops[0] = FPad;
+  for (int i = 0; i < count; ++i) FTops[i + 1] = FTops[i] + RowHeight(i);
+  // The map rows: the run that starts at the first map row.
+  FMapBegin = count;
+  for (int i = 0; i < count; ++i)
+    if (FEntries[i].Kind == mkMap) {
+      FMapBegin = i;
+      break;
+    }
+  FMapEnd = FMapBegin;
+  while (FMapEnd < count && FEntries[FMapEnd].Kind == mkMap) ++FMapEnd;
+  FFirstVisible = FMapBegin;
+  FVisibleRows = FMapEnd - FMapBegin;
+  FClient.Height = FTops[count] + FPad;
 
   FWindow = FOwner.CreatePopup(*this);
 
-  for (int i = 0; i < static_cast<int>(FEntries.size()); ++i)
+  for (int i = 0; i < count; ++i)
     if (FEntries[i].Checked) FHot = i;
   if (FHot < 0) MoveHot(+1);
 }
@@ -88,19 +102,27 @@ int TSeatMenu::RowHeight(int index) const {
 }
 
 int TSeatMenu::RowTop(int index) const {
-  int top = FPad;
-  for (int i = 0; i < index && i < static_cast<int>(FEntries.size()); ++i) top += RowHeight(i);
-  return top;
+  const int count = static_cast<int>(FEntries.size());
+  index = std::clamp(index, 0, count);
+  if (index < FMapBegin) return FTops[index];
+  if (index < FMapEnd) return ViewTop() + (index - FFirstVisible) * FRowH;
+  return ViewTop() + ViewHeight() + FTops[index] - FTops[FMapEnd];
 }
 
 int TSeatMenu::RowAt(int y) const {
-  int top = FPad;
-  for (int i = 0; i < static_cast<int>(FEntries.size()); ++i) {
-    const int h = RowHeight(i);
-    if (y >= top && y < top + h) return i;
-    top += h;
-  }
-  return -1;
+  const int count = static_cast<int>(FEntries.size());
+  if (y < FPad) return -1;
+  auto search = [&](int from, int to, int contentY) {
+    // The last row in [from, to) whose top is at or above contentY.
+    auto first = FTops.begin() + from, last = FTops.begin() + to;
+    auto it = std::upper_bound(first, last, contentY);
+    return it == first ? -1 : static_cast<int>(it - FTops.begin()) - 1;
+  };
+  if (y < ViewTop()) return search(0, FMapBegin, y);
+  if (y < ViewTop() + ViewHeight()) return FFirstVisible + (y - ViewTop()) / FRowH;
+  const int contentY = y - ViewTop() - ViewHeight() + FTops[FMapEnd];
+  if (contentY >= FTops[count]) return -1; // the bottom margin and below
+  return search(FMapEnd, count, contentY);
 }
 
 void TSeatMenu::MoveHot(int delta) {
@@ -112,11 +134,53 @@ void TSeatMenu::MoveHot(int delta) {
     if (IsSelectable(i)) break;
   }
   if (IsSelectable(i)) FHot = i;
+  EnsureVisible(FHot);
   Repaint();
+}
+
+void TSeatMenu::MovePage(int delta) {
+  // Within the map rows a page is the rows in view; elsewhere it is one step.
+  if (FHot < FMapBegin || FHot >= FMapEnd || FVisibleRows <= 1) return MoveHot(delta);
+  FHot = std::clamp(FHot + delta * (FVisibleRows - 1), FMapBegin, FMapEnd - 1);
+  EnsureVisible(FHot);
+  Repaint();
+}
+
+void TSeatMenu::EnsureVisible(int index) {
+  if (index < FMapBegin || index >= FMapEnd) return;
+  if (index < FFirstVisible)
+    FFirstVisible = index;
+  else if (index >= FFirstVisible + FVisibleRows)
+    FFirstVisible = index - FVisibleRows + 1;
+}
+
+void TSeatMenu::ScrollBy(int rows) {
+  const int last = FMapEnd - FVisibleRows;
+  const int first = std::clamp(FFirstVisible + rows, FMapBegin, std::max(last, FMapBegin));
+  if (first == FFirstVisible) return;
+  FFirstVisible = first;
+  Repaint();
+}
+
+void TSeatMenu::FitHeight(int maxHeight) {
+  const int maps = FMapEnd - FMapBegin;
+  const int fixed = FTops[FMapBegin] + (FTops.back() - FTops[FMapEnd]) + FPad;
+  int rows = maps;
+  if (fixed + maps * FRowH > maxHeight) rows = std::clamp((maxHeight - fixed) / FRowH, 1, maps);
+  FVisibleRows = rows;
+  FClient.Height = fixed + rows * FRowH;
+  // The map on display opens in the middle of the rows in view where the list allows it.
+  if (FHot >= FMapBegin && FHot < FMapEnd)
+    FFirstVisible = std::clamp(FHot - rows / 2, FMapBegin, FMapEnd - rows);
+  else
+    FFirstVisible = FMapBegin;
 }
 
 void TSeatMenu::PopupAt(TPoint p) {
   const TRect wa = FOwner.MonitorNearest(p).WorkArea;
+  // 4 pixels of margin on each side; a work area the system could not tell limits nothing.
+  if (wa.Height > 8) FitHeight(wa.Height - 8);
+  if (wa.Width > 8) FClient.Width = std::min(FClient.Width, wa.Width - 8);
   int x = std::min(p.X, wa.Right() - FClient.Width - 4);
   x = std::max(x, wa.Left + 4);
   int y = std::min(p.Y, wa.Bottom() - FClient.Height - 4);
@@ -150,60 +214,79 @@ void TSeatMenu::Repaint() {
 
 void TSeatMenu::Paint(ICanvas& canvas) {
   const int w = FClient.Width;
-  const int m = FMargin;
   canvas.FillRect({0, 0, w, FClient.Height}, kMenuBackground);
   canvas.FrameRect({0, 0, w, FClient.Height}, kMenuLine);
-  const TFont headFont = MenuHeaderFont();
-  const TFont smallFont = MenuSmallFont();
-  const TFont rowFont = MenuRowFont();
+  // Only the rows in view are drawn: the cost of a paint does not grow with the list.
+  const int count = static_cast<int>(FEntries.size());
+  for (int i = 0; i < FMapBegin; ++i) PaintRow(canvas, i, RowTop(i));
+  for (int i = FFirstVisible; i < FFirstVisible + FVisibleRows; ++i) PaintRow(canvas, i, RowTop(i));
+  for (int i = FMapEnd; i < count; ++i) PaintRow(canvas, i, RowTop(i));
+  if (Scrolls()) {
+    // A thin bar at the right edge tells how much of the list is in view, and where.
+    const int maps = FMapEnd - FMapBegin;
+    const int track = ViewHeight();
+    const int thumb =
+        std::max(Scaled(16), static_cast<int>(static_cast<int64_t>(track) * FVisibleRows / maps));
+    const int range = std::max(maps - FVisibleRows, 1);
+    const int at =
+        static_cast<int>(static_cast<int64_t>(track - thumb) * (FFirstVisible - FMapBegin) / range);
+    canvas.RoundRect({w - Scaled(7), ViewTop() + at, Scaled(4), thumb}, Scaled(4), Scaled(4),
+                     kMenuLine, kMenuLine);
+  }
+}
+
+void TSeatMenu::PaintRow(ICanvas& canvas, int i, int top) {
+  const int w = FClient.Width;
+  const int m = FMargin;
+  const TSeatMenuEntry& e = FEntries[i];
   // Text boxes reach to the window's edge so that no text is ever cut short by its box.
-  for (int i = 0; i < static_cast<int>(FEntries.size()); ++i) {
-    const TSeatMenuEntry& e = FEntries[i];
-    const int top = RowTop(i);
-    switch (e.Kind) {
-    case mkHeader: {
-      const int ty = top + Scaled(9);
-      canvas.Text({m, ty, w - m, canvas.MeasureText(e.Caption, headFont).Height}, e.Caption,
-                  headFont, kMenuText, tfLeft | tfSingleLine);
-      const int hy = top + Scaled(36);
-      canvas.Text({m, hy, w - m, canvas.MeasureText(e.Hint, smallFont).Height}, e.Hint, smallFont,
-                  kMenuHintText, tfLeft | tfSingleLine);
-      const int ly = top + FHeadH - 2;
-      canvas.Line({m, ly}, {w - m, ly}, kMenuLine);
-      break;
+  switch (e.Kind) {
+  case mkHeader: {
+    const TFont headFont = MenuHeaderFont();
+    const TFont smallFont = MenuSmallFont();
+    const int ty = top + Scaled(9);
+    canvas.Text({m, ty, w - m, canvas.MeasureText(e.Caption, headFont).Height}, e.Caption, headFont,
+                kMenuText, tfLeft | tfSingleLine);
+    const int hy = top + Scaled(36);
+    canvas.Text({m, hy, w - m, canvas.MeasureText(e.Hint, smallFont).Height}, e.Hint, smallFont,
+                kMenuHintText, tfLeft | tfSingleLine);
+    const int ly = top + FHeadH - 2;
+    canvas.Line({m, ly}, {w - m, ly}, kMenuLine);
+    break;
+  }
+  case mkSep: {
+    const int ly = top + FSepH / 2;
+    canvas.Line({m, ly}, {w - m, ly}, kMenuLine);
+    break;
+  }
+  case mkMap:
+  case mkAction: {
+    const TFont rowFont = MenuRowFont();
+    const TFont smallFont = MenuSmallFont();
+    if (i == FHot)
+      canvas.RoundRect({FPad, top + 3, w - 2 * FPad, FRowH - 6}, Scaled(14), Scaled(14), kMenuHot,
+                       kMenuHot);
+    const int cy = top + FRowH / 2;
+    int indent = 0;
+    if (e.Kind == mkMap) {
+      indent = Scaled(22);
+      const TRect dot{m, cy - Scaled(5), Scaled(10), 2 * Scaled(5)};
+      if (e.Checked)
+        canvas.Ellipse(dot, kMenuChecked, kMenuChecked);
+      else
+        canvas.Ellipse(dot, std::nullopt, kMenuHintText);
     }
-    case mkSep: {
-      const int ly = top + FSepH / 2;
-      canvas.Line({m, ly}, {w - m, ly}, kMenuLine);
-      break;
+    const TColor color = e.Checked ? kMenuChecked : e.Danger ? kMenuDanger : kMenuText;
+    const int th = canvas.MeasureText(e.Caption, rowFont).Height;
+    canvas.Text({m + indent, cy - th / 2, w - m - indent, th}, e.Caption, rowFont, color,
+                tfLeft | tfSingleLine);
+    if (!e.Hint.empty()) {
+      const int hh = canvas.MeasureText(e.Hint, smallFont).Height;
+      canvas.Text({0, cy - hh / 2, w - m, hh}, e.Hint, smallFont, kMenuHintText,
+                  tfRight | tfSingleLine);
     }
-    case mkMap:
-    case mkAction: {
-      if (i == FHot)
-        canvas.RoundRect({FPad, top + 3, w - 2 * FPad, FRowH - 6}, Scaled(14), Scaled(14), kMenuHot,
-                         kMenuHot);
-      const int cy = top + FRowH / 2;
-      int indent = 0;
-      if (e.Kind == mkMap) {
-        indent = Scaled(22);
-        const TRect dot{m, cy - Scaled(5), Scaled(10), 2 * Scaled(5)};
-        if (e.Checked)
-          canvas.Ellipse(dot, kMenuChecked, kMenuChecked);
-        else
-          canvas.Ellipse(dot, std::nullopt, kMenuHintText);
-      }
-      const TColor color = e.Checked ? kMenuChecked : e.Danger ? kMenuDanger : kMenuText;
-      const int th = canvas.MeasureText(e.Caption, rowFont).Height;
-      canvas.Text({m + indent, cy - th / 2, w - m - indent, th}, e.Caption, rowFont, color,
-                  tfLeft | tfSingleLine);
-      if (!e.Hint.empty()) {
-        const int hh = canvas.MeasureText(e.Hint, smallFont).Height;
-        canvas.Text({0, cy - hh / 2, w - m, hh}, e.Hint, smallFont, kMenuHintText,
-                    tfRight | tfSingleLine);
-      }
-      break;
-    }
-    }
+    break;
+  }
   }
 }
 
@@ -231,12 +314,23 @@ void TSeatMenu::KeyDown(int key) {
   case vkUp:
     MoveHot(-1);
     break;
+  case vkPrior:
+    MovePage(-1);
+    break;
+  case vkNext:
+    MovePage(+1);
+    break;
   case vkDown:
     MoveHot(+1);
     break;
   default:
     break;
   }
+}
+
+void TSeatMenu::MouseWheel(int notches) {
+  // Three rows a notch, as list boxes scroll.
+  ScrollBy(-3 * notches);
 }
 
 void TSeatMenu::Deactivated() {

@@ -57,8 +57,11 @@ class TSeatMenu : public IPopupClient {
   TSeatMenu& operator=(const TSeatMenu&) = delete;
 
   // Places the menu at screen point p, kept 4 pixels inside the work area of the monitor
-  // nearest to p, and shows it.
+  // nearest to p, and shows it. A menu taller than the work area shows as many map rows as fit
+  // and scrolls them; the header above and the rows below the maps ("刷新", "退出机位图") stay.
   void PopupAt(TPoint p);
+  // Limits the client height to maxHeight by scrolling the map rows (at least one stays).
+  void FitHeight(int maxHeight);
   // Runs a selectable entry's action after the current event (through the queue) and hides the
   // menu; any other index does nothing and leaves the menu open.
   void Fire(int index);
@@ -66,10 +69,18 @@ class TSeatMenu : public IPopupClient {
   bool Visible() const;
 
   int RowHeight(int index) const;
+  // Top of a row in client coordinates with the current scroll; a map row scrolled out of view
+  // lies outside the map rows' viewport.
   int RowTop(int index) const;
   int RowAt(int y) const; // -1 over the margins and outside
   bool IsSelectable(int index) const;
   void MoveHot(int delta);
+  // Whether the map rows scroll, the first one in view and how many are in view.
+  bool Scrolls() const { return FVisibleRows < FMapEnd - FMapBegin; }
+  int FirstVisible() const { return FFirstVisible; }
+  int VisibleRows() const { return FVisibleRows; }
+  // Scrolls the map rows by rows (positive: towards the end); the highlight stays where it is.
+  void ScrollBy(int rows);
 
   int Hot() const { return FHot; }
   TSize ClientSize() const { return FClient; }
@@ -86,11 +97,17 @@ class TSeatMenu : public IPopupClient {
   void MouseMove(int x, int y) override;
   void MouseUp(TMouseButton button, int x, int y) override;
   void KeyDown(int key) override;
+  void MouseWheel(int notches) override;
   void Deactivated() override;
 
  private:
   int Scaled(int value) const { return ScaleMetric(value, FScale); }
   void Repaint();
+  void PaintRow(ICanvas& canvas, int index, int top);
+  void EnsureVisible(int index);
+  void MovePage(int delta);
+  int ViewTop() const { return FTops[FMapBegin]; }
+  int ViewHeight() const { return FVisibleRows * FRowH; }
 
   IUiQueue& FQueue;
   std::vector<TSeatMenuEntry> FEntries;
@@ -101,6 +118,15 @@ class TSeatMenu : public IPopupClient {
   int FPad = 8;
   int FMargin = 18;
   double FScale = 1.0;
+  // Content tops without scrolling, one more than there are entries (the last is the content's
+  // end); the map rows are the run [FMapBegin, FMapEnd), all FRowH high, of which FVisibleRows
+  // from FFirstVisible are in view. Positions come from these in constant time, so painting and
+  // every key press cost the rows in view, not the length of the list.
+  std::vector<int> FTops;
+  int FMapBegin = 0;
+  int FMapEnd = 0;
+  int FFirstVisible = 0;
+  int FVisibleRows = 0;
   TSize FClient;
   TRect FBounds;
   IWindowHost& FOwner;

@@ -69,6 +69,10 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FUpdateTimer->SetInterval(kFirstUpdateIntervalMs);
   FUpdateTimer->SetEnabled(false);
   FUpdateTimer->OnTick = [this] { UpdateTick(); };
+  FNavDeadline = FPorts.NewTimer();
+  FNavDeadline->SetInterval(kNavigationDeadlineMs);
+  FNavDeadline->SetEnabled(false);
+  FNavDeadline->OnTick = [this] { NavigationDeadline(); };
   FCover = FPorts.Host.ClientSize();
   LayoutCover();
   ShowCover(kStartingTitle, kStartingDetail, false);
@@ -87,6 +91,7 @@ THallBoardForm::~THallBoardForm() {
   FMenu.reset();
   FRetryTimer.reset();
   FUpdateTimer.reset();
+  FNavDeadline.reset();
   FAlive.reset();
 }
 
@@ -101,7 +106,9 @@ void THallBoardForm::FirstShow() {
 }
 
 void THallBoardForm::PaintCover(ICanvas& canvas) {
-  PaintCoverTo(canvas, FCover, FCoverLayout, FCoverTitle.Text, FCoverDetail.Text, FCoverHint.Text);
+  // Laid out at the canvas's own DPI, the one its fonts are drawn at, for the detail as it wraps.
+  PaintCoverTo(canvas, FCover, hb::LayoutCoverFor(FCover, canvas, FCoverDetail.Text),
+               FCoverTitle.Text, FCoverDetail.Text, FCoverHint.Text);
 }
 
 void THallBoardForm::CoverSize(TSize size) {
@@ -151,7 +158,7 @@ void THallBoardForm::StartSilentRetry() {
 }
 
 void THallBoardForm::LayoutCover() {
-  FCoverLayout = hb::LayoutCover(FCover);
+  FCoverLayout = hb::LayoutCover(FCover, FDpi);
   FCoverIcon = FCoverLayout.Icon;
   FCoverTitle.Bounds = FCoverLayout.Title;
   FCoverDetail.Bounds = FCoverLayout.Detail;
@@ -173,6 +180,16 @@ void THallBoardForm::RetryTick() {
   if (FRetryVisible && FPorts.Host.CoverVisible()) SetHint(CountdownHint(std::max(FRetryLeft, 0)));
   if (FRetryLeft > 0) return;
   FRetryTimer->SetEnabled(false);
+  if (FHung) {
+    // The end of a hung page's episode: a page the browser still calls unresponsive would not
+    // take a new navigation either, so the browser is made anew.
+    FHung = false;
+    if (FPorts.System.TickCount64() - FLastHungTick <= kStillHungMs) {
+      WriteLog("页面一直没有响应，重新创建浏览器");
+      FBrowserLost = true;
+      FBrowserReady = false;
+    }
+  }
   if (!FServerUrl.empty()) {
     NavigateMap();
   } else {
@@ -186,8 +203,26 @@ void THallBoardForm::PlaceOnMonitor() {
   const std::vector<TMonitor> monitors = FPorts.Host.Monitors();
   if (monitors.empty()) return; // nothing to place on; the shell's default placement stays
   int64_t i = static_cast<int64_t>(FMonitor) - 1;
-  if (i < 0 || i >= static_cast<int64_t>(monitors.size())) i = 0;
-  FPorts.Host.PlaceWindow(monitors[static_cast<size_t>(i)].Bounds);
+  if (i < 0 || i >= static_cast<int64_t>(monitors.size())) {
+    // A monitor that is not there (yet): the system's main one where the host names it.
+    i = 0;
+    for (size_t k = 0; k < monitors.size(); ++k)
+      if (monitors[k].Primary) {
+        i = static_cast<int64_t>(k);
+        break;
+      }
+  }
+  const TMonitor& m = monitors[static_cast<size_t>(i)];
+  FDpi = m.Dpi > 0 ? m.Dpi : kBaseDpi;
+  FPorts.Host.PlaceWindow(m.Bounds);
+}
+
+void THallBoardForm::DisplayChanged() {
+  if (FClosing) return;
+  PlaceOnMonitor();
+  // The size may be the same while the scale is not: lay out again either way.
+  FCover = FPorts.Host.ClientSize();
+  LayoutCover();
 }
 
 // ---- Browser side ----
@@ -198,8 +233,10 @@ void THallBoardForm::BrowserCreated(int32_t result) {
     const std::string tag = ReportProblem(kAppFolder, "M103", BrowserInitFailedText(result));
     const std::string title =
         FPorts.MissingBrowserTitle.empty() ? kMissingRuntimeTitle : FPorts.MissingBrowserTitle;
-    const std::string advice =
-        FPorts.MissingBrowserAdvice.empty() ? kMissingRuntimeAdvice : FPorts.MissingBrowserAdvice;
+    const std::string missing = FBrowser.MissingFile();
+    const std::string advice = !missing.empty()                      ? MissingFileAdvice(missing)
+                               : FPorts.MissingBrowserAdvice.empty() ? kMissingRuntimeAdvice
+                                                                     : FPorts.MissingBrowserAdvice;
     ShowCover(title, advice + tag, false);
     return;
   }
@@ -211,16 +248,64 @@ void THallBoardForm::ConfigureBrowser() {
   HardenBrowser(FBrowser);
   FBrowser.AddScriptOnDocumentCreated(PageScriptWithPrefix(FHideCursor));
   AddNavCompletedHandler(FBrowser, [this](const TNavCompleted& nav) { NavigationOutcome(nav); });
+  // The browser handles these requests on its own schedule: a navigation sent before it has
+  // confirmed them can commit a page without its scripts (the browser's own menu and developer
+  // tools on the shop's screen) or before the load event is being reported. So the web view
+  // counts as ready only once the browser has answered them all.
+  const uint64_t generation = ++FBrowserGeneration;
+  FConfiguring = true;
+  ArmNavigationDeadline();
+  FBrowser.WhenConfigured([this, alive = std::weak_ptr<int>(FAlive), generation] {
+    if (alive.expired() || FClosing || generation != FBrowserGeneration) return;
+    BrowserConfigured();
+  });
+}
+
+void THallBoardForm::BrowserConfigured() {
+  if (!FConfiguring) return;
+  FConfiguring = false;
+  FNavDeadline->SetEnabled(false);
   FBrowserReady = true;
   NavigateMap();
 }
 
+void THallBoardForm::ArmNavigationDeadline() {
+  // Re-enabling restarts the count from now.
+  FNavDeadline->SetEnabled(false);
+  FNavDeadline->SetEnabled(true);
+}
+
+void THallBoardForm::NavigationDeadline() {
+  FNavDeadline->SetEnabled(false);
+  if (FClosing) return;
+  if (FConfiguring) {
+    // The browser never confirmed its set-up: it is of no use as it is, so the countdown ends in
+    // a new one.
+    FConfiguring = false;
+    ++FBrowserGeneration;
+    ReportProblem(kAppFolder, "M105", "浏览器没有在 60 秒内完成设置");
+    FBrowserLost = true;
+    FBrowserReady = false;
+    ShowCover(kPageCrashedTitle, kPageCrashedDetail, true);
+    return;
+  }
+  // A navigation the browser never reported as finished is one that got no answer.
+  TNavCompleted nav;
+  nav.WebErrorStatus = kNavigationTimeoutStatus;
+  NavigationOutcome(nav);
+}
+
 void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (FClosing) return;
+  FNavDeadline->SetEnabled(false);
+  FHung = false; // a page that finished a navigation is not hung
   if (nav.Success || nav.HttpStatus != 0) {
     // Hiding first may stop a running countdown; an error status then starts it again.
     HideCover();
     if (nav.HttpStatus >= 400) StartSilentRetry();
+    // The page takes the keyboard, so F5 and its own keys work without a click first; an open
+    // menu keeps it until it closes.
+    if (!(FMenu && FMenu->Visible())) FBrowser.MoveFocus();
     return;
   }
   ReportProblem(kAppFolder, "M104", NavigationFailedText(nav.WebErrorStatus));
@@ -234,6 +319,15 @@ void THallBoardForm::WebMessageReceived(const std::string& json) {
 
 void THallBoardForm::ProcessFailed(int32_t kind) {
   if (FClosing) return;
+  if (kind == pfRenderProcessUnresponsive) {
+    // The browser repeats this every few seconds while the page hangs. One episode is one line
+    // and one countdown: restarting the countdown at each repeat would put the retry off for good.
+    FLastHungTick = FPorts.System.TickCount64();
+    if (FHung) return;
+    FHung = true;
+  } else if (kind == pfBrowserProcessExited || kind == pfRenderProcessExited) {
+    FHung = false; // the hung page is gone; what follows is this failure's own recovery
+  }
   ReportProblem(kAppFolder, "M105", ProcessFailedText(kind));
   // The page itself is gone only with these kinds; a crashed GPU or utility process is
   // restarted by the browser and the page keeps running.
@@ -244,13 +338,21 @@ void THallBoardForm::ProcessFailed(int32_t kind) {
     // The web view went with the browser process: navigating must wait for a new one.
     FBrowserLost = true;
     FBrowserReady = false;
+    FConfiguring = false;
+    ++FBrowserGeneration;
   }
+  // The countdown replaces the deadline of a navigation under way; a configuration still waiting
+  // keeps its own, since the countdown cannot end that wait.
+  if (!FConfiguring) FNavDeadline->SetEnabled(false);
   ShowCover(kPageCrashedTitle, kPageCrashedDetail, true);
 }
 
 void THallBoardForm::RecreateBrowser() {
   FBrowserLost = false;
   FBrowserReady = false;
+  FConfiguring = false;
+  FHung = false;
+  ++FBrowserGeneration;
   // The cache belongs to a web view; the new one gets it on its first navigation.
   FCacheHooked = false;
   ForgetHookedWebView(FHookedWebView);
@@ -351,6 +453,7 @@ void THallBoardForm::NavigateMap() {
   }
   FRetryTimer->SetEnabled(false);
   FRetryVisible = false;
+  ArmNavigationDeadline();
   FBrowser.Navigate(DisplayUrl());
 }
 
@@ -394,9 +497,20 @@ void THallBoardForm::ShowMenu() {
   entries.push_back({mkAction, "退出机位图", "Alt+F4", false, true,
                      Guarded([](THallBoardForm& f) { f.Close(); })});
   FMenu.reset();
+  // The menu takes the scale of the monitor it opens on, which need not be the window's.
+  const TPoint at = FPorts.Host.CursorPos();
+  int dpi = FPorts.Host.MonitorNearest(at).Dpi;
+  if (dpi <= 0) dpi = kBaseDpi;
+  std::unique_ptr<ICanvas> measure =
+      FPorts.NewMeasureCanvas ? FPorts.NewMeasureCanvas(dpi) : nullptr;
+  TTextMeasure measureText;
+  if (measure)
+    measureText = [c = measure.get()](const std::string& text, const TFont& font) {
+      return c->MeasureText(text, font);
+    };
   FMenu = std::make_unique<TSeatMenu>(FPorts.Host, FPorts.Queue, std::move(entries),
-                                      FPorts.ScaleFactor, FPorts.MeasureText);
-  FMenu->PopupAt(FPorts.Host.CursorPos());
+                                      dpi / static_cast<double>(kBaseDpi), measureText);
+  FMenu->PopupAt(at);
 }
 
 // ---- Update ----

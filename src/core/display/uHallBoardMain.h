@@ -54,11 +54,9 @@ struct TFormPorts {
   TTimerFactory NewTimer;
   THttpClientFactory NewHttp;
   ISystem& System;
-  // The monitor's DPI / 96, for the menu's metrics.
-  double ScaleFactor = 1.0;
-  // Text size in the menu's 12-point font on the menu's monitor, in device pixels. When empty a
-  // character-class estimate is used.
-  TTextMeasure MeasureText;
+  // A canvas that measures text at a DPI (no drawing), for the menu on the monitor it opens on.
+  // When empty a character-class estimate is used.
+  std::function<std::unique_ptr<ICanvas>(int dpi)> NewMeasureCanvas;
   // The registered wake-up message number (Windows); kept as FShowMsg.
   uint32_t ShowMsg = 0;
   // What the cover says when the browser cannot be created. Empty: the WebView2 texts. The
@@ -77,6 +75,16 @@ constexpr int kRetrySeconds = 30;
 constexpr uint32_t kRetryIntervalMs = 1000;
 constexpr uint32_t kFirstUpdateIntervalMs = 10000;
 constexpr uint32_t kUpdateIntervalMs = 10800000; // 3 hours
+// A navigation (or the browser's confirmation of its set-up) not finished within this time counts
+// as one that got no answer: a load event the browser never reported must not leave the starting
+// cover up for good.
+constexpr uint32_t kNavigationDeadlineMs = 60000;
+// A page counts as still hung when the browser called it unresponsive this recently before the
+// countdown of its episode ended (the browser repeats that event every few seconds).
+constexpr uint64_t kStillHungMs = 15000;
+// The web error status a navigation that ran past the deadline is reported with (WebView2's
+// "timeout").
+constexpr int32_t kNavigationTimeoutStatus = 7;
 
 class THallBoardForm {
  public:
@@ -100,12 +108,17 @@ class THallBoardForm {
   void LayoutCover();
   void RetryTick();
   void PlaceOnMonitor();
+  // Monitors came or went, or one changed its resolution or scale: cover the chosen monitor
+  // again (the primary while it is missing, the chosen one again once it is back).
+  void DisplayChanged();
+  int Dpi() const { return FDpi; } // of the monitor the window covers
 
   // ---- Browser side ----
   void BrowserCreated(int32_t result);
   void NavigationOutcome(const TNavCompleted& nav);
   void WebMessageReceived(const std::string& json);
   void ProcessFailed(int32_t kind);
+  void NavigationDeadline(); // the deadline's tick
 
   // ---- Resolution, map choice and navigation ----
   void StartResolve();
@@ -140,12 +153,16 @@ class THallBoardForm {
   bool BrowserReady() const { return FBrowserReady; }
   bool CacheHooked() const { return FCacheHooked; }
   bool Resolving() const { return FResolving; }
+  bool NavigationDeadlineRunning() const { return FNavDeadline && FNavDeadline->Enabled(); }
+  bool HungEpisode() const { return FHung; }
   uint32_t ShowMsg() const { return FShowMsg; }
   const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
 
  private:
   void ConfigureBrowser();
+  void BrowserConfigured();
   void RecreateBrowser();
+  void ArmNavigationDeadline();
   std::function<void()> Guarded(std::function<void(THallBoardForm&)> action);
   void SetHint(const std::string& text);
 
@@ -192,6 +209,17 @@ class THallBoardForm {
   TBrowserOptions FBrowserOptions;
   TCoverLayout FCoverLayout;
   bool FBrowserLost = false;
+  int FDpi = kBaseDpi;
+  // The web view being configured waits for the browser's confirmation; a confirmation that
+  // belongs to an earlier web view (generation) is dropped.
+  bool FConfiguring = false;
+  uint64_t FBrowserGeneration = 0;
+  // One-shot deadline of the navigation (or the configuration) under way.
+  std::unique_ptr<ITimer> FNavDeadline;
+  // A hung page's episode: one problem line and one countdown however often the browser
+  // repeats the event; the time of its latest repeat decides at the countdown's end.
+  bool FHung = false;
+  uint64_t FLastHungTick = 0;
 };
 
 } // namespace hb

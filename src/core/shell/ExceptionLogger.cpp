@@ -33,6 +33,8 @@ void TExceptionLogger::Report(const std::string& detail) noexcept {
   } catch (...) {
     return; // not even a tag could be made (out of memory): nothing sensible to show
   }
+  if (FShowing) return; // the open dialog already asks the user; the line is in the log
+  FShowing = true;
   try {
     // A copy: a handler run inside the dialog's modal loop may install the logger anew.
     TShowShellDialogProc show = Show;
@@ -40,6 +42,7 @@ void TExceptionLogger::Report(const std::string& detail) noexcept {
   } catch (...) {
     // The dialog could not be built; the report is in the log and the program carries on.
   }
+  FShowing = false;
 }
 
 void TExceptionLogger::Handle(const std::exception& e) noexcept {
@@ -79,7 +82,10 @@ void HandleException(const std::exception& e) noexcept {
     return;
   }
   try {
-    TExceptionLogger fallback{kAppFolder, kExceptionCode, kExceptionFriendlyText, {}};
+    TExceptionLogger fallback;
+    fallback.AppFolder = kAppFolder;
+    fallback.Code = kExceptionCode;
+    fallback.FriendlyText = kExceptionFriendlyText;
     fallback.Handle(e);
   } catch (...) {
   }
@@ -91,7 +97,10 @@ void HandleUnknownException() noexcept {
     return;
   }
   try {
-    TExceptionLogger fallback{kAppFolder, kExceptionCode, kExceptionFriendlyText, {}};
+    TExceptionLogger fallback;
+    fallback.AppFolder = kAppFolder;
+    fallback.Code = kExceptionCode;
+    fallback.FriendlyText = kExceptionFriendlyText;
     fallback.HandleUnknown();
   } catch (...) {
   }

@@ -36,6 +36,9 @@ class TExceptionLogger {
 
  private:
   void Report(const std::string& detail) noexcept;
+  // The dialog is open: a report made meanwhile (from a handler its modal loop runs) is logged
+  // without a second dialog.
+  bool FShowing = false;
 };
 
 // Creates the process-wide logger on the first call; every call sets its texts and the shell's

@@ -16,8 +16,9 @@ TFlatButton::TFlatButton(std::string caption, TColor back, TColor normal, TColor
 }
 
 TSize TFlatButton::SizeFor(const std::string& caption, ICanvas& measure) {
-  int width = measure.MeasureText(caption, FlatButtonFont()).Width + kFlatPadding;
-  return {std::max(width, kFlatMinWidth), kFlatHeight};
+  const int dpi = measure.Dpi();
+  int width = measure.MeasureText(caption, FlatButtonFont()).Width + ScaleToDpi(kFlatPadding, dpi);
+  return {std::max(width, ScaleToDpi(kFlatMinWidth, dpi)), ScaleToDpi(kFlatHeight, dpi)};
 }
 
 void TFlatButton::SetCaption(std::string caption) {
@@ -48,7 +49,8 @@ void TFlatButton::Paint(ICanvas& canvas, TPoint origin) const {
   TRect client{origin.X, origin.Y, FSize.Width, FSize.Height};
   canvas.FillRect(client, FBackColor);
   TColor face = FaceColor();
-  canvas.RoundRect(client, kFlatCorner, kFlatCorner, face, face);
+  const int corner = ScaleToDpi(kFlatCorner, canvas.Dpi());
+  canvas.RoundRect(client, corner, corner, face, face);
   canvas.Text(client, FCaption, FlatButtonFont(), FEnabled ? FTextColor : kFlatDisabledText,
               tfCenter | tfVCenter | tfSingleLine | tfMnemonic);
 }

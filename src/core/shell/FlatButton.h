@@ -20,7 +20,8 @@ TFont FlatButtonFont();
 
 class TFlatButton {
  public:
-  // Sized from the caption as measured on measure: caption width + 36, at least 76; 32 high.
+  // Sized from the caption as measured on measure: caption width + 36, at least 76; 32 high
+  // (96-DPI figures, scaled to the measuring canvas's DPI like the font).
   TFlatButton(std::string caption, TColor back, TColor normal, TColor hover, TColor text,
               ICanvas& measure, std::function<void()> onClick = {});
 

@@ -6,7 +6,9 @@
 // response step unrun, or when the step cannot be queued at all; the request then continues to
 // the cloud. The drop may happen on the fetch thread (a queue that refuses new work after
 // shutdown frees it there); completing from there is still right: a browser that is going away
-// ignores it, one that lives on would otherwise stall the request for good.
+// ignores it, one that lives on would otherwise stall the request for good. The shells' request
+// objects carry such a completion over to their user-interface thread themselves, so no browser
+// object is touched from a fetch thread.
 #include "shell/GatewayCache.h"
 #include "shell/TestTimers.h"
 

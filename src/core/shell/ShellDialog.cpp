@@ -30,30 +30,34 @@ TDialogButtonColors DialogButtonColors(int index, int primaryIndex, int dangerIn
 
 TShellDialogLayout LayoutShellDialog(const std::string& title, const std::string& text,
                                      const std::vector<std::string>& buttons, ICanvas& measure) {
+  // Every length grows with the measuring canvas's DPI, by the factor its fonts grow by.
+  auto s = [dpi = measure.Dpi()](int v) { return ScaleToDpi(v, dpi); };
   TShellDialogLayout l;
-  l.Icon = kIconPlace;
+  l.Corner = s(kDialogCorner);
+  l.Icon = {s(kIconPlace.Left), s(kIconPlace.Top), s(kIconPlace.Width), s(kIconPlace.Height)};
 
   TSize titleSize = measure.MeasureText(title, DialogTitleFont());
-  l.Title = {kTitleAt.X, kTitleAt.Y, titleSize.Width, titleSize.Height};
+  l.Title = {s(kTitleAt.X), s(kTitleAt.Y), titleSize.Width, titleSize.Height};
 
   // An empty message still takes one line, as a label does; a word wider than the column is cut
   // back to it rather than widening the dialog.
-  TSize msg = measure.MeasureText(text.empty() ? std::string(" ") : text, DialogMessageFont(),
-                                  kDialogMessageWidth);
-  l.Message = {kMessageAt.X, kMessageAt.Y, std::min(msg.Width, kDialogMessageWidth), msg.Height};
+  const int column = s(kDialogMessageWidth);
+  TSize msg =
+      measure.MeasureText(text.empty() ? std::string(" ") : text, DialogMessageFont(), column);
+  l.Message = {s(kMessageAt.X), s(kMessageAt.Y), std::min(msg.Width, column), msg.Height};
 
-  l.ButtonRowY = std::max(l.Message.Bottom() + kMessageToButtons, kDialogMinButtonRow);
-  l.Client = {kDialogClientWidth, l.ButtonRowY + kBelowButtons};
+  l.ButtonRowY = std::max(l.Message.Bottom() + s(kMessageToButtons), s(kDialogMinButtonRow));
+  l.Client = {s(kDialogClientWidth), l.ButtonRowY + s(kBelowButtons)};
   l.Region = {0, 0, l.Client.Width + 1, l.Client.Height + 1};
 
   // Right to left from the last caption, so the list reads left to right.
   l.Buttons.resize(buttons.size());
-  int x = kButtonsRightEdge;
+  int x = s(kButtonsRightEdge);
   for (size_t i = buttons.size(); i-- > 0;) {
-    int width = std::max(TFlatButton::SizeFor(buttons[i], measure).Width, kDialogMinButtonWidth);
+    int width = std::max(TFlatButton::SizeFor(buttons[i], measure).Width, s(kDialogMinButtonWidth));
     x -= width;
-    l.Buttons[i] = {x, l.ButtonRowY, width, kDialogButtonHeight};
-    x -= kDialogButtonGap;
+    l.Buttons[i] = {x, l.ButtonRowY, width, s(kDialogButtonHeight)};
+    x -= s(kDialogButtonGap);
   }
   return l;
 }
@@ -83,7 +87,7 @@ TShellDialog::TShellDialog(std::string title, std::string text,
 void TShellDialog::Paint(ICanvas& canvas) const {
   TRect client{0, 0, FLayout.Client.Width, FLayout.Client.Height};
   canvas.FillRect(client, kDialogBackground);
-  canvas.RoundRect(client, kDialogCorner, kDialogCorner, std::nullopt, kDialogOutline);
+  canvas.RoundRect(client, FLayout.Corner, FLayout.Corner, std::nullopt, kDialogOutline);
   // The program carries no icon of this name, so the place stays empty on purpose.
   canvas.Icon(kDialogIconName, FLayout.Icon);
   // Texts are shown exactly: an '&' in an error message is part of it, not a mnemonic.

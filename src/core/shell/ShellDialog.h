@@ -1,7 +1,8 @@
 #pragma once
 // The error dialog's portable half: every rectangle computed from the texts and the captions,
 // the painter, and the rules for keys and clicks. A shell makes one borderless, rounded,
-// always-on-top window of Layout().Client size (region: Layout().Region with 24 x 24 corners),
+// always-on-top window of Layout().Client size (region: Layout().Region with Layout().Corner
+// corners),
 // forwards paint, mouse and keys here, and ends its modal loop when Closed() turns true.
 #include <functional>
 #include <string>
@@ -43,12 +44,14 @@ struct TDialogButtonColors {
 // Danger first, then primary, else the quiet grey button.
 TDialogButtonColors DialogButtonColors(int index, int primaryIndex, int dangerIndex);
 
+// Sizes at 96 DPI in the comments; the layout scales them all to the measuring canvas's DPI.
 struct TShellDialogLayout {
-  TSize Client;  // 460 x (button row + 62)
-  TRect Region;  // the window region: (0, 0) to (width + 1, height + 1)
-  TRect Icon;    // 28, 28, 32 x 32
-  TRect Title;   // 76, 30, sized to the one-line title
-  TRect Message; // 76, 64, wrapped at 356
+  TSize Client;               // 460 x (button row + 62)
+  int Corner = kDialogCorner; // the corner ellipse of the region and the outline
+  TRect Region;               // the window region: (0, 0) to (width + 1, height + 1)
+  TRect Icon;                 // 28, 28, 32 x 32
+  TRect Title;                // 76, 30, sized to the one-line title
+  TRect Message;              // 76, 64, wrapped at 356
   int ButtonRowY = 0;
   std::vector<TRect> Buttons; // in caption order (index 0 leftmost)
 };

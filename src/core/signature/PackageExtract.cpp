@@ -1,5 +1,6 @@
 // Extraction of a verified package into a staging folder. Every name is checked again here, folder
-// entries included, so nothing can be created outside the staging folder whoever calls this.
+// entries included (a hostile name is refused even where it would be ignored), so nothing can be
+// created outside the staging folder whoever calls this.
 #include <filesystem>
 #include <fstream>
 
@@ -40,12 +41,12 @@ std::string ExtractEntries(TZipReader& zip, const std::string& stagingFolder) {
     const std::string name = folder ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
     if (!IsSafeEntryName(name) || !IsPortableEntryName(name))
       return "更新包含不安全的路径：" + e.Name;
+    // A folder entry is not in the signed file list, so it is not trusted to create anything:
+    // folders come only as parents of listed files. Ignored rather than refused, because ZIP
+    // tools write one for every folder they pack, and an empty folder has no use in a release.
+    // (A folder named ".installed-version-code" would otherwise break every later install.)
+    if (folder) continue;
     const fs::path target = root / PathFromUtf8(name);
-    if (folder) {
-      fs::create_directories(target, ec);
-      if (!fs::is_directory(target, ec)) return "无法创建文件夹：" + e.Name;
-      continue;
-    }
     fs::create_directories(target.parent_path(), ec);
     if (!fs::is_directory(target.parent_path(), ec)) return "无法创建文件夹：" + e.Name;
     if (fs::exists(fs::symlink_status(target, ec))) return "更新包有重复的文件：" + e.Name;

@@ -99,9 +99,10 @@ std::string InstallOffer(IHttpClient& http, const std::string& base, const TUpda
                                      std::filesystem::perms::others_exec,
                                  std::filesystem::perm_options::add, ec);
 
+    const std::string scriptPath = JoinPath(temp, InstallerScriptName(NewNonce()));
     std::string script =
-        BuildInstallerScript(staging, exeFolder, backup, package, offer.VersionCode);
-    WriteAndLaunchInstaller(JoinPath(temp, InstallerScriptName(NewNonce())), script);
+        BuildInstallerScript(staging, exeFolder, backup, package, offer.VersionCode, scriptPath);
+    WriteAndLaunchInstaller(scriptPath, script);
     return keyId;
   } catch (...) {
     RemoveQuietly(package);
@@ -175,11 +176,19 @@ bool CheckForUpdate(const std::string& base, const std::string& versionText, int
              std::to_string(offer.VersionCode));
     return false;
   }
+  // The same code again while the installed one is older: the last installation of it failed.
+  if (int64_t left = HandoffWaitLeftMs(offer.VersionCode, ms); left > 0) {
+    WriteLog("UPDATE_SKIPPED 版本代码 " + std::to_string(offer.VersionCode) +
+             " 上次交给安装器后没有装上，" + std::to_string((left + 59999) / 60000) +
+             " 分钟后再试");
+    return false;
+  }
   if (!IsSafeOffer(offer)) throw Exception("更新元数据不安全");
   WriteLog("UPDATE_DOWNLOADING 目标版本 " + offer.Version + " (" +
            std::to_string(offer.VersionCode) + ")，大小 " + std::to_string(offer.Size) + " 字节");
 
   std::string keyId = InstallOffer(*http, base, offer, exeFolder);
+  RememberHandoff(offer.VersionCode, sys.UtcNowUnixMs());
   WriteLog("UPDATE_INSTALLING 已下载并核对签名（公钥 " + keyId + "）版本代码 " +
            std::to_string(offer.VersionCode) + "，程序退出后由安装器替换并重新打开");
   return true;

@@ -71,7 +71,32 @@ std::string FileSha256Hex(const std::string& path);
 // The first maxChars characters of a UTF-8 text, line breaks as blanks, for one log line.
 std::string LogExcerpt(const std::string& text, size_t maxChars);
 
+// ---- The restart-loop guard ----
+
+// The version code last handed to the installer, how many times in a row, and when last.
+struct THandoffRecord {
+  int64_t VersionCode = 0;
+  int64_t Count = 0;
+  int64_t AtUnixMs = 0;
+};
+THandoffRecord ReadHandoffRecord();
+void WriteHandoffRecord(const THandoffRecord& r);
+// The pause after this many failed installations of one code: 1 h, doubling, at most 24 h.
+int64_t HandoffPauseMs(int64_t failures);
+// How long an offer of versionCode must still wait; 0 when it may be tried now (a code other
+// than the last one handed over is always tried at once).
+int64_t HandoffWaitLeftMs(int64_t versionCode, int64_t nowUnixMs);
+// Called once the installer has announced itself with versionCode.
+void RememberHandoff(int64_t versionCode, int64_t nowUnixMs);
+
 // ---- The installer script ----
+
+// How long a freshly installed program must keep running before the installer trusts it and
+// drops the backup: a program for another processor or a newer C library ends within a second.
+inline constexpr int kInstallerHealthSeconds = 10;
+// How long the program waits for a started installer to announce itself before it takes the
+// launch for failed. Windows PowerShell can take several seconds to start on a slow machine.
+inline constexpr int kInstallerStartWaitMs = 30000;
 
 // Everything an installer script needs. The log path and process id are taken when the script
 // is built (BuildInstallerScript); tests fill them in directly.
@@ -83,6 +108,8 @@ struct TInstallerInputs {
   std::string Backup;
   std::string Package;
   int64_t VersionCode = 0;
+  std::string Started; // the start marker (InstallerStartedMarker)
+  int HealthSeconds = kInstallerHealthSeconds;
 };
 
 // A PowerShell single-quoted literal. PowerShell also ends such a literal at the typographic
@@ -97,14 +124,24 @@ std::string PowerShellInstallerText(const TInstallerInputs& in);
 // The POSIX sh installer for the Linux program: same steps, same log lines.
 std::string ShInstallerText(const TInstallerInputs& in);
 
-// The platform's installer text with the current log path and process id.
+// The platform's installer text with the current log path and process id; the start marker
+// belongs to the script file at scriptPath.
 std::string BuildInstallerScript(const std::string& staging, const std::string& programFolder,
                                  const std::string& backup, const std::string& package,
-                                 int64_t versionCode);
+                                 int64_t versionCode, const std::string& scriptPath);
 // The script file's name for a nonce: "HallBoard-install-" + nonce + ".ps1" (".sh" on Linux).
 std::string InstallerScriptName(const std::string& nonce);
-// Writes the script (with the byte-order mark on Windows) and starts it through ISystem.
-// Throws Exception("无法启动更新安装器") when it cannot be written or started.
-void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& text);
+// The file a started script creates first, beside it and under the same nonce:
+// "HallBoard-install-" + nonce + ".started".
+std::string InstallerStartedMarker(const std::string& scriptPath);
+// Writes the script (with the byte-order mark on Windows), starts it through ISystem and waits,
+// at most startWaitMs, for its start marker. Throws Exception("无法启动更新安装器") when it
+// cannot be written or started, or never announces itself; in that last case the marker is
+// made here, so a script that starts after all stops before it changes anything.
+void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& text,
+                             int startWaitMs = kInstallerStartWaitMs);
+
+// Tests shorten the health period and the start wait of real runs; 0 or less restores each.
+void SetInstallerTimingsForTests(int healthSeconds, int startWaitMs);
 
 } // namespace hb

@@ -207,16 +207,14 @@ void TCairoCanvas::Icon(const std::string& name, const TRect& r) {
   // Other names have no picture in this program: nothing is drawn, as with a missing resource.
 }
 
-TMeasureCanvas::TMeasureCanvas(int dpi) {
-  FSurface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-  FCr = cairo_create(FSurface);
-  FCanvas = new TCairoCanvas(FCr, dpi);
+TMeasureSurface::TMeasureSurface() {
+  Surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+  Cr = cairo_create(Surface);
 }
 
-TMeasureCanvas::~TMeasureCanvas() {
-  delete FCanvas;
-  cairo_destroy(FCr);
-  cairo_surface_destroy(FSurface);
+TMeasureSurface::~TMeasureSurface() {
+  cairo_destroy(Cr);
+  cairo_surface_destroy(Surface);
 }
 
 } // namespace hb::lin

@@ -40,17 +40,21 @@ class TCairoCanvas : public ICanvas {
   PangoLayout* FLayout = nullptr;
 };
 
-// A canvas for measuring only (no window yet): a small image surface at the given DPI.
-class TMeasureCanvas {
- public:
-  explicit TMeasureCanvas(int dpi = 96);
-  ~TMeasureCanvas();
-  ICanvas& Canvas() { return *FCanvas; }
+// The surface under a measuring canvas; a base of it so it exists before the canvas.
+struct TMeasureSurface {
+  TMeasureSurface();
+  ~TMeasureSurface();
+  TMeasureSurface(const TMeasureSurface&) = delete;
+  TMeasureSurface& operator=(const TMeasureSurface&) = delete;
+  cairo_surface_t* Surface;
+  cairo_t* Cr;
+};
 
- private:
-  cairo_surface_t* FSurface;
-  cairo_t* FCr;
-  TCairoCanvas* FCanvas;
+// A canvas for measuring only (no window yet): a small image surface at the given DPI.
+class TMeasureCanvas : private TMeasureSurface, public TCairoCanvas {
+ public:
+  explicit TMeasureCanvas(int dpi = 96) : TCairoCanvas(Cr, dpi) {}
+  ICanvas& Canvas() { return *this; }
 };
 
 } // namespace hb::lin

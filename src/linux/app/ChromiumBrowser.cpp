@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include <rapidjson/stringbuffer.h>
@@ -34,7 +35,7 @@ void Later(std::weak_ptr<int> token, std::function<void()> proc) {
       G_PRIORITY_DEFAULT,
       [](gpointer p) -> gboolean {
         auto* item = static_cast<TItem*>(p);
-        if (!item->Token.expired()) Guarded([&] { item->Proc(); });
+        if (!item->Token.expired()) CallbackGuarded([&] { item->Proc(); });
         return G_SOURCE_REMOVE;
       },
       new TItem{std::move(token), std::move(proc)},
@@ -62,14 +63,16 @@ std::string ToJson(const rapidjson::Value& v) {
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-// One paused request of Fetch: the deferral and created response of IResourceRequest.
+// One paused request of Fetch: the deferral and created response of IResourceRequest. It is
+// made on the main loop; the gateway cache may let go of it (and so complete it) on a fetch
+// thread, and the connection is the main loop's alone: from there the answer goes through it.
 class TPausedRequest : public IResourceRequest {
  public:
   TPausedRequest(std::weak_ptr<TDevToolsConnection> conn, std::string session, std::string id,
                  std::string url, std::string method, std::vector<std::string> headerNames)
       : FConn(std::move(conn)), FSession(std::move(session)), FId(std::move(id)),
         FUrl(std::move(url)), FMethod(std::move(method)), FHeaderNames(std::move(headerNames)) {}
-  // Called once a deferred request has been let go (on the user-interface thread).
+  // Called once a deferred request has been let go, from the main loop.
   std::function<void()> OnReleased;
   ~TPausedRequest() override {
     // A request must never stay paused: whoever drops it without completing lets it go on.
@@ -122,6 +125,14 @@ class TPausedRequest : public IResourceRequest {
  private:
   void Finish() {
     FDone = true;
+    std::string method = FResponse.empty() ? "Fetch.continueRequest" : "Fetch.fulfillRequest";
+    std::string params =
+        FResponse.empty() ? "{\"requestId\":" + JsonQuote(FId) + "}" : std::move(FResponse);
+    if (std::this_thread::get_id() != FMainThread) {
+      // Only while the window closes; nothing is counted any more then.
+      TDevToolsConnection::SendFromMainLoop(FConn, std::move(method), std::move(params), FSession);
+      return;
+    }
     std::function<void()> released;
     if (FDeferred) released = std::move(OnReleased);
     auto conn = FConn.lock();
@@ -133,12 +144,10 @@ class TPausedRequest : public IResourceRequest {
     // could strand the request.
     TReplyProc onReply;
     if (released) onReply = [released](const TDevToolsReply&) { released(); };
-    if (!FResponse.empty())
-      conn->Send("Fetch.fulfillRequest", FResponse, FSession, std::move(onReply));
-    else
-      conn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(FId) + "}", FSession,
-                 std::move(onReply));
+    conn->Send(method, params, FSession, std::move(onReply));
   }
+
+  std::thread::id FMainThread = std::this_thread::get_id();
 
   std::weak_ptr<TDevToolsConnection> FConn;
   std::string FSession, FId, FUrl, FMethod;
@@ -205,7 +214,10 @@ void TChromiumBrowser::StopProcess() {
   FTargetId.clear();
   FAttaching = false;
   FNav = {};
-  ForgetSession();
+  ++FSetupGeneration;
+  FSetupPending = 0;
+  FConfiguredWaiters.clear();
+  StopFilterRest();
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -338,7 +350,7 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
   if (self->FPid != pid) return;
   self->FPid = 0;
   self->FChildWatch = 0;
-  Guarded([&] {
+  CallbackGuarded([&] {
     // The connection may still be delivering its last messages; it goes away from the main loop.
     auto conn = std::move(self->FConn);
     if (conn) conn->OnEvent = nullptr;
@@ -347,7 +359,10 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
     self->FTargetId.clear();
     self->FAttaching = false;
     self->FNav = {};
-    self->ForgetSession();
+    ++self->FSetupGeneration;
+    self->FSetupPending = 0;
+    self->FConfiguredWaiters.clear();
+    self->StopFilterRest();
     if (!self->FCreatedReported) {
       self->FailCreate(kBrowserStartFailed);
     } else if (self->OnProcessFailed) {
@@ -372,12 +387,19 @@ void TChromiumBrowser::AttachTo(const std::string& targetId) {
 
 void TChromiumBrowser::SessionReady() {
   FMainFrame = FTargetId; // a page target's id is its main frame's id
+  ++FSetupGeneration;
+  FSetupPending = 0;
+  // The page events, the network events that tell a navigation's outcome, the bridge binding and
+  // the bridge script: the first navigation waits for the browser's answer to each of them.
   SendSetup("Page.enable", "{}");
   SendSetup("Network.enable", "{}");
   SendSetup("Runtime.enable", "{}");
-  FConn->Send("Inspector.enable", "{}", FSession);
+  SendSetup("Inspector.enable", "{}");
   SendSetup("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}");
   AddScriptOnDocumentCreated(BridgeScript());
+  // Until a page paints, the browser shows the window's colour instead of white.
+  FConn->Send("Emulation.setDefaultBackgroundColorOverride",
+              "{\"color\":{\"r\":7,\"g\":13,\"b\":24,\"a\":1}}", FSession);
   FConn->Send("Page.getFrameTree", "{}", FSession, [this](const TDevToolsReply& r) {
     if (!r.Result) return;
     std::string id = JsonString(Member(Member(*r.Result, "frameTree"), "frame"), "id");
@@ -411,29 +433,37 @@ void TChromiumBrowser::AddScriptOnDocumentCreated(const std::string& script) {
 
 void TChromiumBrowser::SendSetup(const std::string& method, const std::string& params) {
   ++FSetupPending;
-  FConn->Send(
-      method, params, FSession,
-      [this, token = std::weak_ptr<int>(FIdentity), session = FSession](const TDevToolsReply&) {
-        if (token.expired() || session != FSession || FSetupPending == 0) return;
-        if (--FSetupPending > 0 || FHeldUrl.empty()) return;
-        std::string url = std::move(FHeldUrl);
-        FHeldUrl.clear();
-        Navigate(url);
-      });
+  FConn->Send(method, params, FSession,
+              [this, token = std::weak_ptr<int>(FIdentity),
+               generation = FSetupGeneration](const TDevToolsReply&) {
+                if (token.expired()) return;
+                // An answer of an earlier session (the browser or its page has gone since) counts
+                // for nothing. A refused command still counts as answered: the browser has dealt
+                // with it, and waiting longer would not change its answer.
+                if (generation != FSetupGeneration || FSetupPending <= 0) return;
+                --FSetupPending;
+                CheckConfigured();
+              });
 }
 
-void TChromiumBrowser::ForgetSession() {
-  StopFilterRest();
-  FSetupPending = 0;
-  FHeldUrl.clear();
+void TChromiumBrowser::WhenConfigured(std::function<void()> proc) {
+  if (FSession.empty() || !proc) return;
+  FConfiguredWaiters.push_back(std::move(proc));
+  // Everything may have been answered already; the waiter still runs later, never in here.
+  Later(FIdentity, [this, generation = FSetupGeneration] {
+    if (generation == FSetupGeneration) CheckConfigured();
+  });
+}
+
+void TChromiumBrowser::CheckConfigured() {
+  if (FSetupPending > 0 || FConfiguredWaiters.empty()) return;
+  auto waiters = std::move(FConfiguredWaiters);
+  FConfiguredWaiters.clear();
+  for (auto& w : waiters) w();
 }
 
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
-  if (FSetupPending > 0) {
-    FHeldUrl = url; // the latest wins, as a second navigation would replace the first
-    return;
-  }
   FNavigated = true;
   FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
               [this, token = std::weak_ptr<int>(FIdentity)](const TDevToolsReply& r) {
@@ -504,8 +534,6 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
     ++FHeldRequests;
     // Requests of an earlier session (a browser since re-created) are not counted in this one.
     req->OnReleased = [this, token = std::weak_ptr<int>(FIdentity), session = FSession] {
-      // A request dropped off the main loop (while the window closes) no longer counts.
-      if (!g_main_context_is_owner(g_main_context_default())) return;
       if (token.expired() || session != FSession) return;
       if (FHeldRequests > 0) --FHeldRequests;
       MaybeRestFilters();
@@ -575,7 +603,7 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     // The start page of the app window is not one of the window's navigations.
     if (!FNavigated) return;
     if (FNav.Active && FNav.LoaderId == loader) return; // a redirect of the same navigation
-    FNav = {true, loader, 0};
+    FNav = {true, loader, 0, false};
     FCrashReported = false;
   } else if (method == "Network.responseReceived") {
     if (FNav.Active && JsonString(p, "requestId") == FNav.LoaderId)
@@ -589,12 +617,13 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     }
     FinishNavigation(false, WebErrorStatusOf(JsonString(p, "errorText")));
   } else if (method == "Page.loadEventFired") {
-    FinishNavigation(true, wsUnknown);
+    if (FNav.Committed) FinishNavigation(true, wsUnknown);
   } else if (method == "Page.frameNavigated") {
     const auto& frame = Member(p, "frame");
     if (JsonString(frame, "parentId").empty()) {
       std::string id = JsonString(frame, "id");
       if (!id.empty()) FMainFrame = id;
+      if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) FNav.Committed = true;
     }
   } else if (method == "Fetch.requestPaused") {
     ResourcePaused(p);
@@ -613,6 +642,29 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
 void TChromiumBrowser::Activate() {
   if (FConn && !FTargetId.empty())
     FConn->Send("Target.activateTarget", "{\"targetId\":" + JsonQuote(FTargetId) + "}");
+}
+
+void TChromiumBrowser::MoveFocus() {
+  // Activating the page's target gives its window the keyboard and the page the focus.
+  Activate();
+}
+
+void TChromiumBrowser::FitToBounds() {
+  if (!FConn || FTargetId.empty() || !FBounds) return;
+  const TRect b = FBounds();
+  char bounds[160];
+  std::snprintf(bounds, sizeof bounds,
+                "{\"left\":%d,\"top\":%d,\"width\":%d,\"height\":%d,\"windowState\":\"normal\"}",
+                b.Left, b.Top, b.Width, b.Height);
+  FConn->Send("Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(FTargetId) + "}", {},
+              [conn = FConn, bounds = std::string(bounds)](const TDevToolsReply& r) {
+                if (!r.Result || !r.Result->IsObject()) return;
+                auto id = r.Result->FindMember("windowId");
+                if (id == r.Result->MemberEnd() || !id->value.IsInt()) return;
+                conn->Send("Browser.setWindowBounds",
+                           "{\"windowId\":" + std::to_string(id->value.GetInt()) +
+                               ",\"bounds\":" + bounds + "}");
+              });
 }
 
 void TChromiumBrowser::CrashRenderer() {

@@ -36,6 +36,7 @@ class TChromiumBrowser : public IBrowser {
   }
   bool SetSetting(TBrowserSetting setting, bool on) override;
   void AddScriptOnDocumentCreated(const std::string& script) override;
+  void WhenConfigured(std::function<void()> proc) override;
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
@@ -55,6 +56,9 @@ class TChromiumBrowser : public IBrowser {
   void CrashRenderer();
   // Brings the browser's window to the front (the wake-up).
   void Activate();
+  void MoveFocus() override;
+  // Moves the browser's window onto the bounds the window host gives (a display changed).
+  void FitToBounds();
   void Evaluate(const std::string& expression, std::function<void(const std::string&)> done);
   int BrowserPid() const { return FPid; }
 
@@ -63,6 +67,9 @@ class TChromiumBrowser : public IBrowser {
     bool Active = false;
     std::string LoaderId;
     int32_t HttpStatus = 0;
+    // The main frame has committed this navigation's document: only its load event counts. The
+    // start page's own load event may arrive after our navigation has begun.
+    bool Committed = false;
   };
 
   void Restart(const TBrowserOptions& options); // forgets the old browser, starts nothing
@@ -72,6 +79,9 @@ class TChromiumBrowser : public IBrowser {
   void OnEvent(const std::string& method, const std::string& session, const rapidjson::Value& p);
   void AttachTo(const std::string& targetId);
   void SessionReady();
+  // A set-up command on the page's session whose answer WhenConfigured waits for.
+  void SendSetup(const std::string& method, const std::string& params);
+  void CheckConfigured();
   void ReportCreated();
   void FinishNavigation(bool success, int32_t webError);
   void SendFetchEnable();
@@ -79,11 +89,6 @@ class TChromiumBrowser : public IBrowser {
   void MaybeRestFilters();
   void ArmFilterWake(uint64_t ms);
   void StopFilterRest();
-  // Sends a command that must be in force before the first navigation, and counts it until
-  // the browser has answered: the page's own commands are not handled in the order sent (a
-  // navigation can finish before the page domain or a document script is in place).
-  void SendSetup(const std::string& method, const std::string& params);
-  void ForgetSession();
   static gboolean FilterWake(gpointer self);
   static void ChildExited(GPid pid, gint status, gpointer self);
 
@@ -109,8 +114,11 @@ class TChromiumBrowser : public IBrowser {
   int FHeldRequests = 0;       // deferred requests of this session not yet completed
   bool FFilterResting = false; // Fetch is disabled while the cache is paused
   unsigned FFilterWake = 0;
-  int FSetupPending = 0; // setup commands of this session not yet answered
-  std::string FHeldUrl;  // a navigation waiting for them
+  // Set-up commands of the current session still unanswered, and who waits for them. A new
+  // session (generation) makes every earlier answer irrelevant.
+  int FSetupPending = 0;
+  uint64_t FSetupGeneration = 0;
+  std::vector<std::function<void()>> FConfiguredWaiters;
 };
 
 } // namespace hb::lin

@@ -102,7 +102,7 @@ uint64_t TDevToolsConnection::Send(const std::string& method, const std::string&
           G_PRIORITY_DEFAULT,
           [](gpointer p) -> gboolean {
             auto* r = static_cast<TReplyProc*>(p);
-            Guarded([&] { (*r)(TDevToolsReply{"连接已关闭", nullptr}); });
+            CallbackGuarded([&] { (*r)(TDevToolsReply{"连接已关闭", nullptr}); });
             return G_SOURCE_REMOVE;
           },
           proc, [](gpointer p) { delete static_cast<TReplyProc*>(p); });
@@ -122,6 +122,29 @@ uint64_t TDevToolsConnection::Send(const std::string& method, const std::string&
   FOut += frame;
   Flush();
   return id;
+}
+
+void TDevToolsConnection::SendFromMainLoop(std::weak_ptr<TDevToolsConnection> conn,
+                                           std::string method, std::string paramsJson,
+                                           std::string sessionId) {
+  struct TItem {
+    std::weak_ptr<TDevToolsConnection> Conn;
+    std::string Method, Params, Session;
+  };
+  // g_idle_add is the one GLib call meant for any thread; the item holds no strong reference, so
+  // dropping it unrun (the loop has ended) frees nothing of the connection's.
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      [](gpointer p) -> gboolean {
+        auto* item = static_cast<TItem*>(p);
+        Guarded([&] {
+          if (auto c = item->Conn.lock(); c && c->Open())
+            c->Send(item->Method, item->Params, item->Session);
+        });
+        return G_SOURCE_REMOVE;
+      },
+      new TItem{std::move(conn), std::move(method), std::move(paramsJson), std::move(sessionId)},
+      [](gpointer p) { delete static_cast<TItem*>(p); });
 }
 
 void TDevToolsConnection::Flush() {
@@ -150,20 +173,21 @@ void TDevToolsConnection::Flush() {
 int TDevToolsConnection::WriteReady(int, unsigned, void* p) {
   auto* self = static_cast<TDevToolsConnection*>(p);
   self->FWriteSource = 0;
-  Guarded([&] { self->Flush(); });
+  CallbackGuarded([&] { self->Flush(); });
   return G_SOURCE_REMOVE;
 }
 
 int TDevToolsConnection::ReadReady(int, unsigned condition, void* p) {
   auto* self = static_cast<TDevToolsConnection*>(p);
   bool closed = false;
-  Guarded([&] {
+  CallbackGuarded([&] {
     char buf[65536];
     for (;;) {
       ssize_t n = read(self->FReadFd, buf, sizeof buf);
       if (n > 0) {
         for (auto& frame : self->FSplitter.Feed(buf, static_cast<size_t>(n))) {
-          self->HandleFrame(frame);
+          // One failing handler must not cost the frames after it.
+          CallbackGuarded([&] { self->HandleFrame(frame); });
           if (!self->FOpen) return;
         }
         continue;
@@ -183,10 +207,11 @@ int TDevToolsConnection::ReadReady(int, unsigned condition, void* p) {
   auto pending = std::move(self->FPending);
   self->FPending.clear();
   self->Shutdown();
-  for (auto& [id, proc] : pending) Guarded([&] { proc(TDevToolsReply{"连接已关闭", nullptr}); });
+  for (auto& [id, proc] : pending)
+    CallbackGuarded([&] { proc(TDevToolsReply{"连接已关闭", nullptr}); });
   if (self->OnClosed) {
     auto closedProc = self->OnClosed;
-    Guarded([&] { closedProc(); });
+    CallbackGuarded([&] { closedProc(); });
   }
   return G_SOURCE_REMOVE;
 }

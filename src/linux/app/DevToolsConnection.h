@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,11 @@ class TDevToolsConnection {
   // connection answers at once with an error (through the main loop, never inside the call).
   uint64_t Send(const std::string& method, const std::string& paramsJson,
                 const std::string& sessionId = {}, TReplyProc onReply = {});
+  // Send for a thread other than the main loop's: the command is sent from the main loop, where
+  // conn is locked, so neither the write nor the release of the last reference to the
+  // connection ever happens on the calling thread. A connection gone by then sends nothing.
+  static void SendFromMainLoop(std::weak_ptr<TDevToolsConnection> conn, std::string method,
+                               std::string paramsJson, std::string sessionId);
   bool Open() const { return FOpen; }
 
   TEventProc OnEvent;

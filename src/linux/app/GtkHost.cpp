@@ -25,7 +25,10 @@ TMonitor MonitorOf(GdkMonitor* m) {
   gdk_monitor_get_workarea(m, &w);
   out.Bounds = FromGdk(g);
   out.WorkArea = FromGdk(w);
-  out.Dpi = 96 * std::max(1, gdk_monitor_get_scale_factor(m));
+  // GDK gives geometry in logical pixels and cairo draws into them scaled by the monitor's
+  // factor already: our layout stays at 96 whatever GDK_SCALE says, or it would grow twice.
+  out.Dpi = 96;
+  out.Primary = gdk_monitor_is_primary(m) != FALSE;
   return out;
 }
 
@@ -57,7 +60,9 @@ class TGtkPopup : public IPopupWindow {
     gtk_window_set_type_hint(GTK_WINDOW(FWindow), GDK_WINDOW_TYPE_HINT_POPUP_MENU);
     gtk_widget_set_app_paintable(FWindow, TRUE);
     gtk_widget_add_events(FWindow, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
-                                       GDK_BUTTON_RELEASE_MASK | GDK_KEY_PRESS_MASK);
+                                       GDK_BUTTON_RELEASE_MASK | GDK_KEY_PRESS_MASK |
+                                       GDK_SCROLL_MASK);
+    g_signal_connect(FWindow, "scroll-event", G_CALLBACK(&TGtkPopup::Scroll), this);
     g_signal_connect(FWindow, "draw", G_CALLBACK(&TGtkPopup::Draw), this);
     g_signal_connect(FWindow, "motion-notify-event", G_CALLBACK(&TGtkPopup::Motion), this);
     g_signal_connect(FWindow, "button-press-event", G_CALLBACK(&TGtkPopup::Press), this);
@@ -112,7 +117,8 @@ class TGtkPopup : public IPopupWindow {
   static gboolean Draw(GtkWidget* w, cairo_t* cr, gpointer p) {
     auto* self = static_cast<TGtkPopup*>(p);
     Guarded([&] {
-      TCairoCanvas canvas(cr, 96 * gtk_widget_get_scale_factor(w));
+      (void)w;
+      TCairoCanvas canvas(cr, 96); // logical pixels: the scale factor is cairo's already
       self->FClient.Paint(canvas);
     });
     return TRUE;
@@ -150,6 +156,16 @@ class TGtkPopup : public IPopupWindow {
         [&] { self->FClient.KeyDown(vk ? vk : static_cast<int>(gdk_keyval_to_upper(e->keyval))); });
     return TRUE;
   }
+  static gboolean Scroll(GtkWidget*, GdkEventScroll* e, gpointer p) {
+    auto* self = static_cast<TGtkPopup*>(p);
+    int notches = e->direction == GDK_SCROLL_UP ? 1 : e->direction == GDK_SCROLL_DOWN ? -1 : 0;
+    double dx = 0, dy = 0;
+    if (e->direction == GDK_SCROLL_SMOOTH &&
+        gdk_event_get_scroll_deltas(reinterpret_cast<GdkEvent*>(e), &dx, &dy))
+      notches = dy < 0 ? 1 : dy > 0 ? -1 : 0;
+    if (notches != 0) Guarded([&] { self->FClient.MouseWheel(notches); });
+    return TRUE;
+  }
   static gboolean GrabBroken(GtkWidget*, GdkEvent*, gpointer p) {
     auto* self = static_cast<TGtkPopup*>(p);
     if (!self->FGrabbed) return FALSE;
@@ -165,6 +181,15 @@ class TGtkPopup : public IPopupWindow {
 };
 
 } // namespace
+
+void SetKeptAboveCover(GtkWidget* w, bool on) {
+  if (on) {
+    OpenPopups().insert(w);
+    Raise(w);
+  } else {
+    OpenPopups().erase(w);
+  }
+}
 
 int VirtualKeyOf(unsigned keyval) {
   switch (keyval) {
@@ -183,6 +208,12 @@ int VirtualKeyOf(unsigned keyval) {
   case GDK_KEY_Down:
   case GDK_KEY_KP_Down:
     return vkDown;
+  case GDK_KEY_Page_Up:
+  case GDK_KEY_KP_Page_Up:
+    return vkPrior;
+  case GDK_KEY_Page_Down:
+  case GDK_KEY_KP_Page_Down:
+    return vkNext;
   default:
     return 0;
   }
@@ -210,10 +241,43 @@ TGtkHost::TGtkHost(const std::string& title) {
   g_signal_connect(FCover, "draw", G_CALLBACK(&TGtkHost::CoverDraw), this);
   g_signal_connect(FCover, "button-release-event", G_CALLBACK(&TGtkHost::CoverButton), this);
   g_signal_connect(FCover, "size-allocate", G_CALLBACK(&TGtkHost::CoverAllocate), this);
+
+  // Monitors that come, go or change their size or scale: the form places the window again.
+  // The signals differ in their arguments; swapped, each passes the host first and the rest is
+  // not read.
+  auto changed = G_CALLBACK(&TGtkHost::MonitorsChanged);
+  if (GdkDisplay* d = gdk_display_get_default()) {
+    g_signal_connect_swapped(d, "monitor-added", changed, this);
+    g_signal_connect_swapped(d, "monitor-removed", changed, this);
+    if (GdkScreen* screen = gdk_display_get_default_screen(d)) {
+      g_signal_connect_swapped(screen, "monitors-changed", changed, this);
+      g_signal_connect_swapped(screen, "size-changed", changed, this);
+    }
+  }
+  g_signal_connect_swapped(FMain, "notify::scale-factor", changed, this);
+}
+
+void TGtkHost::MonitorsChanged(TGtkHost* self) {
+  // One change raises several of these signals: they are answered once, after they are all in.
+  if (self->FDisplayIdle) return;
+  self->FDisplayIdle = g_idle_add(
+      +[](gpointer p) -> gboolean {
+        auto* host = static_cast<TGtkHost*>(p);
+        host->FDisplayIdle = 0;
+        if (host->Events.DisplayChanged) Guarded([&] { host->Events.DisplayChanged(); });
+        return G_SOURCE_REMOVE;
+      },
+      self);
 }
 
 TGtkHost::~TGtkHost() {
   if (FKeepOnTop) g_source_remove(FKeepOnTop);
+  if (FDisplayIdle) g_source_remove(FDisplayIdle);
+  if (GdkDisplay* d = gdk_display_get_default()) {
+    g_signal_handlers_disconnect_by_data(d, this);
+    if (GdkScreen* screen = gdk_display_get_default_screen(d))
+      g_signal_handlers_disconnect_by_data(screen, this);
+  }
   if (FCover) gtk_widget_destroy(FCover);
   if (FMain) gtk_widget_destroy(FMain);
 }
@@ -313,7 +377,7 @@ int TGtkHost::Dpi() const {
   GdkMonitor* m = d ? gdk_display_get_monitor_at_point(d, FBounds.Left + FBounds.Width / 2,
                                                        FBounds.Top + FBounds.Height / 2)
                     : nullptr;
-  return m ? 96 * std::max(1, gdk_monitor_get_scale_factor(m)) : 96;
+  return MonitorOf(m).Dpi;
 }
 
 gboolean TGtkHost::CoverDraw(GtkWidget*, cairo_t* cr, gpointer p) {

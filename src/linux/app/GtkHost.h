@@ -47,7 +47,8 @@ class TGtkHost : public IWindowHost {
     std::function<void()> CoverRightUp;
     std::function<void()> CloseRequested; // Alt+F4 / the window manager's close
     std::function<void()> BringBrowserToFront;
-    std::function<void()> Closed; // Close() was asked for: the shell ends its loop
+    std::function<void()> Closed;         // Close() was asked for: the shell ends its loop
+    std::function<void()> DisplayChanged; // monitors came, went or changed size or scale
   } Events;
 
  private:
@@ -56,6 +57,7 @@ class TGtkHost : public IWindowHost {
   static void CoverAllocate(GtkWidget*, GdkRectangle* a, gpointer self);
   static gboolean MainDelete(GtkWidget*, GdkEvent*, gpointer self);
   static gboolean KeepOnTop(gpointer self);
+  static void MonitorsChanged(TGtkHost* self);
 
   GtkWidget* FMain = nullptr;
   GtkWidget* FCover = nullptr;
@@ -63,8 +65,13 @@ class TGtkHost : public IWindowHost {
   bool FCoverVisible = false;
   bool FShown = false;
   unsigned FKeepOnTop = 0;
+  unsigned FDisplayIdle = 0;
   TSize FCoverSize;
 };
+
+// A window of ours that must lie above the cover while it is shown (the error dialog): the
+// cover's keep-on-top raising raises it after the cover.
+void SetKeptAboveCover(GtkWidget* w, bool on);
 
 // Maps a GDK key value onto the virtual-key numbers the core understands (0 for other keys).
 int VirtualKeyOf(unsigned keyval);

@@ -106,17 +106,16 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
 
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   TGLibUiQueue queue;
+  // Exceptions caught in the browser's callbacks are reported from here, outside them.
+  SetUiReportQueue(&queue);
   TChromiumBrowser browser([&host] { return host.Bounds(); });
   bool closing = false;
 
   TFormPorts ports(
       host, browser, queue, GLibTimerFactory(),
       [] { return std::unique_ptr<IHttpClient>(std::make_unique<TCurlHttpClient>()); }, system);
-  int dpi = host.Monitors().empty() ? 96 : host.Monitors().front().Dpi;
-  ports.ScaleFactor = dpi / 96.0;
-  auto measure = std::make_shared<TMeasureCanvas>(dpi);
-  ports.MeasureText = [measure](const std::string& text, const TFont& font) {
-    return measure->Canvas().MeasureText(text, font);
+  ports.NewMeasureCanvas = [](int dpi) -> std::unique_ptr<ICanvas> {
+    return std::make_unique<TMeasureCanvas>(dpi);
   };
   ports.MissingBrowserTitle = kMissingBrowserTitle;
   ports.MissingBrowserAdvice = kMissingBrowserAdvice;
@@ -124,6 +123,7 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   std::unique_ptr<THallBoardForm> form;
   Guarded([&] { form = std::make_unique<THallBoardForm>(ports); });
   if (!form) {
+    SetUiReportQueue(nullptr);
     g_main_loop_unref(loop);
     return 1;
   }
@@ -132,6 +132,10 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   host.Events.CoverRightUp = [&] { form->CoverRightButtonUp(); };
   host.Events.CloseRequested = [&] { form->Close(); };
   host.Events.BringBrowserToFront = [&] { browser.Activate(); };
+  host.Events.DisplayChanged = [&] {
+    form->DisplayChanged();
+    browser.FitToBounds();
+  };
   host.Events.Closed = [&] {
     if (closing) return;
     closing = true;
@@ -187,6 +191,7 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   g_source_remove(sigTerm);
   g_source_remove(sigInt);
   form.reset();
+  SetUiReportQueue(nullptr);
   SetKeepAwake(false);
   g_main_loop_unref(loop);
   return 0;

@@ -106,19 +106,21 @@ int ShowShellDialog(const std::string& title, const std::string& text,
         cairo_image_surface_create(CAIRO_FORMAT_A1, layout.Region.Width, layout.Region.Height);
     cairo_t* cr = cairo_create(mask);
     TCairoCanvas c(cr, 96);
-    c.RoundRect({0, 0, layout.Region.Width, layout.Region.Height}, kDialogCorner, kDialogCorner,
+    c.RoundRect({0, 0, layout.Region.Width, layout.Region.Height}, layout.Corner, layout.Corner,
                 0xFFFFFF, std::nullopt);
     cairo_destroy(cr);
     cairo_region_t* region = gdk_cairo_region_create_from_surface(mask);
     gdk_window_shape_combine_region(g, region, 0, 0);
     cairo_region_destroy(region);
     cairo_surface_destroy(mask);
-    gdk_window_raise(g);
+    // Above the cover too, which is kept above the browser while it shows.
+    SetKeptAboveCover(w, true);
     gdk_seat_grab(gdk_display_get_default_seat(gdk_display_get_default()), g,
                   GDK_SEAT_CAPABILITY_KEYBOARD, TRUE, nullptr, nullptr, nullptr, nullptr);
   }
   if (!dialog.Closed()) g_main_loop_run(state.Loop);
   gdk_seat_ungrab(gdk_display_get_default_seat(gdk_display_get_default()));
+  SetKeptAboveCover(w, false);
   gtk_widget_destroy(w);
   g_main_loop_unref(state.Loop);
   return dialog.Result();

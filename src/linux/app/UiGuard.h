@@ -6,8 +6,10 @@
 
 namespace hb::lin {
 
+using hb::CallbackGuarded;
 using hb::ReportUiException;
 using hb::SetUiExceptionHandler;
+using hb::SetUiReportQueue;
 using hb::TUiExceptionHandler;
 
 template <class F> void Guarded(F&& f) noexcept {

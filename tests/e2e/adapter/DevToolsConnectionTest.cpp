@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <glib.h>
 
 #include <chrono>
+#include <thread>
 
 namespace hb::lin {
 namespace {
@@ -58,7 +60,7 @@ class DevToolsPipe : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(pipe2(FToBrowser, O_CLOEXEC), 0);
     ASSERT_EQ(pipe2(FFromBrowser, O_CLOEXEC), 0);
-    FConn = std::make_unique<TDevToolsConnection>(FToBrowser[1], FFromBrowser[0]);
+    FConn = std::make_shared<TDevToolsConnection>(FToBrowser[1], FFromBrowser[0]);
   }
   void TearDown() override {
     FConn.reset();
@@ -84,7 +86,7 @@ class DevToolsPipe : public ::testing::Test {
   }
   int FToBrowser[2];
   int FFromBrowser[2];
-  std::unique_ptr<TDevToolsConnection> FConn;
+  std::shared_ptr<TDevToolsConnection> FConn;
 };
 
 TEST_F(DevToolsPipe, CommandsCarryIdSessionAndParamsAndRepliesFindTheirCaller) {
@@ -143,6 +145,29 @@ TEST_F(DevToolsPipe, ABrowserThatGoesAwayFailsWhatWasPendingAndLaterSends) {
   ASSERT_EQ(errors.size(), 2u);
   EXPECT_FALSE(errors[0].empty());
   EXPECT_FALSE(errors[1].empty());
+}
+
+// A fetch thread letting go of a paused request answers it through the main loop: nothing is
+// written from that thread, and a connection gone by the time the loop runs sends nothing.
+TEST_F(DevToolsPipe, ACommandFromAnotherThreadIsWrittenFromTheMainLoop) {
+  auto sendFromThread = [this] {
+    std::thread([conn = std::weak_ptr<TDevToolsConnection>(FConn)] {
+      TDevToolsConnection::SendFromMainLoop(conn, "Fetch.continueRequest", "{\"requestId\":\"r1\"}",
+                                            "S");
+    }).join();
+  };
+  pollfd ready{FToBrowser[0], POLLIN, 0};
+  sendFromThread();
+  EXPECT_EQ(poll(&ready, 1, 0), 0); // not written by the thread
+  SpinUntil([&] { return poll(&ready, 1, 0) > 0; });
+  EXPECT_EQ(ReadCommand(), "{\"id\":1,\"method\":\"Fetch.continueRequest\",\"sessionId\":\"S\","
+                           "\"params\":{\"requestId\":\"r1\"}}");
+
+  sendFromThread();
+  FConn.reset(); // the browser went before the main loop ran
+  for (int i = 0; i < 10; ++i) g_main_context_iteration(nullptr, FALSE);
+  char c;
+  EXPECT_EQ(read(FToBrowser[0], &c, 1), 0); // closed, and nothing was written
 }
 
 } // namespace

@@ -1,26 +1,33 @@
-// A stand-in for WebView2Loader.dll: implements the environment, controller, web view, settings
-// and event argument objects from the program's own interface declarations, records every call
-// the adapter makes, and lets the test fire events. Completions run when the test pumps them,
-// as the real runtime delivers them later through the message loop.
+// A stand-in for WebView2Loader.dll and the runtime behind it, written against Microsoft's own
+// WebView2.h (never against the program's declarations): the environment, controller, web view,
+// settings and event argument objects, with every call the adapter makes recorded, and exports
+// that let the test fire events. Completions run when the test pumps them, as the real runtime
+// delivers them later through the message loop.
+//
+// What a real runtime would do to a wrong declaration, this one does too: it reaches the
+// program's handlers only through the official interface ids (QueryInterface before every
+// Invoke), and its objects are apartment objects that record any call, AddRef or Release made
+// from a thread other than the one that created the environment.
 #include <windows.h>
 
+#include <WebView2.h>
+
+#include <atomic>
+#include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "ComPtr.h"
-#include "WebView2Abi.h"
 #include "WinText.h"
-
-using namespace hb::wv2;
-using hb::win::TComObject;
-using hb::win::TComPtr;
 
 namespace {
 
+std::mutex gLogLock; // off-thread calls are recorded from their own thread
 std::vector<std::string> gLog;
 std::vector<std::function<void()>> gPending;
 unsigned gFlags = 0;
+DWORD gUiThread = 0;
 enum : unsigned {
   kFailEnvironment = 1,     // the environment completion reports a failure
   kNoNewerSettings = 2,     // only the first two settings generations exist
@@ -29,6 +36,7 @@ enum : unsigned {
 };
 
 void Log(const std::string& s) {
+  std::lock_guard<std::mutex> lock(gLogLock);
   gLog.push_back(s);
 }
 std::string W(LPCWSTR s) {
@@ -41,47 +49,114 @@ LPWSTR CoCopy(const std::string& s) {
   return p;
 }
 
-// The runtime asks the program's objects for their interfaces; one that does not answer for
-// its own id (or for IUnknown) is recorded, and the test's expected log has no such line.
-template <class T> T* Checked(T* object, const GUID& iid, const char* name) {
-  void* p = nullptr;
-  if (FAILED(object->QueryInterface(iid, &p)) || p != static_cast<void*>(object))
-    Log(std::string("QueryInterface failed: ") + name);
-  else
-    object->Release();
-  if (FAILED(object->QueryInterface(IID_IUnknown, &p)) || !p)
-    Log(std::string("IUnknown failed: ") + name);
-  else
-    static_cast<IUnknown*>(p)->Release();
-  return object;
+// The runtime's objects live in the user-interface thread's apartment.
+void OnUiThread(const char* what) {
+  if (gUiThread && GetCurrentThreadId() != gUiThread)
+    Log(std::string("called off the UI thread: ") + what);
 }
-#define CHECKED(object, Iface) Checked(object, IID_##Iface, #Iface)
+
+// An owning pointer to one of the program's objects, as the runtime holds it.
+template <class T> class TRef {
+ public:
+  TRef() = default;
+  explicit TRef(T* p) : FPtr(p) {
+    if (FPtr) FPtr->AddRef();
+  }
+  TRef(const TRef& o) : TRef(o.FPtr) {}
+  TRef& operator=(const TRef& o) {
+    TRef copy(o);
+    std::swap(FPtr, copy.FPtr);
+    return *this;
+  }
+  ~TRef() {
+    if (FPtr) FPtr->Release();
+  }
+  T* Get() const { return FPtr; }
+  explicit operator bool() const { return FPtr != nullptr; }
+
+ private:
+  T* FPtr = nullptr;
+};
+
+// Calls a program handler the way a runtime that knows only the official ids reaches it: asks it
+// for the official interface first and calls through what it answered. A handler that does not
+// answer is never invoked, and the log says so.
+template <class T, class F>
+void InvokeHandler(const TRef<T>& handler, const IID& iid, const char* name, F&& call) {
+  if (!handler) return;
+  T* answered = nullptr;
+  if (FAILED(handler.Get()->QueryInterface(iid, reinterpret_cast<void**>(&answered))) ||
+      !answered) {
+    Log(std::string("QueryInterface failed: ") + name);
+    return;
+  }
+  call(answered);
+  answered->Release();
+}
+#define INVOKE(handler, Iface, call) InvokeHandler(handler, IID_##Iface, #Iface, call)
+
+// One runtime object: IUnknown for the listed official interfaces, reference counted, every
+// entry point checked for its thread.
+template <class Iface> class TObject : public Iface {
+ public:
+  TObject(const char* name, std::vector<const IID*> iids) : FName(name), FIids(std::move(iids)) {}
+  virtual ~TObject() = default;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    OnUiThread(FName);
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    bool known = IsEqualGUID(riid, IID_IUnknown);
+    for (const IID* iid : FIids) known = known || IsEqualGUID(riid, *iid);
+    if (!known) return E_NOINTERFACE;
+    *out = static_cast<Iface*>(this);
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    OnUiThread(FName);
+    return ++FRefs;
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    OnUiThread(FName);
+    ULONG n = --FRefs;
+    if (n == 0) delete this;
+    return n;
+  }
+
+ protected:
+  const char* FName;
+  std::vector<const IID*> FIids;
+
+ private:
+  std::atomic<ULONG> FRefs{1};
+};
+
+// Takes over the reference a new object starts with.
+template <class T> TRef<T> Adopt(T* p) {
+  TRef<T> r(p);
+  p->Release();
+  return r;
+}
 
 #define STUB(name, ...)                                                                            \
   HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override {                                           \
+    Log("unexpected call: " #name);                                                                \
     return E_NOTIMPL;                                                                              \
   }
 #define BOOLPUT(name)                                                                              \
   HRESULT STDMETHODCALLTYPE name(BOOL v) override {                                                \
+    OnUiThread(#name);                                                                             \
     Log(std::string(#name "=") + (v ? "1" : "0"));                                                 \
     return S_OK;                                                                                   \
   }
 
-class TSettings : public TComObject<ICoreWebView2Settings6> {
+class TSettings : public TObject<ICoreWebView2Settings6> {
  public:
-  TSettings() : TComObject(IID_ICoreWebView2Settings) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    const GUID* newer[] = {&IID_ICoreWebView2Settings2, &IID_ICoreWebView2Settings3,
-                           &IID_ICoreWebView2Settings4, &IID_ICoreWebView2Settings5,
-                           &IID_ICoreWebView2Settings6};
-    for (int i = 0; i < 5; ++i) {
-      if (!IsEqualGUID(riid, *newer[i])) continue;
-      if ((gFlags & kNoNewerSettings) && i >= 1) break;
-      *out = static_cast<ICoreWebView2Settings6*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return TComObject::QueryInterface(riid, out);
+  TSettings()
+      : TObject("Settings", {&IID_ICoreWebView2Settings, &IID_ICoreWebView2Settings2,
+                             &IID_ICoreWebView2Settings3, &IID_ICoreWebView2Settings4,
+                             &IID_ICoreWebView2Settings5, &IID_ICoreWebView2Settings6}) {
+    if (gFlags & kNoNewerSettings) FIids.resize(2);
   }
   STUB(get_IsScriptEnabled, BOOL*)
   BOOLPUT(put_IsScriptEnabled)
@@ -115,33 +190,31 @@ class TSettings : public TComObject<ICoreWebView2Settings6> {
   BOOLPUT(put_IsSwipeNavigationEnabled)
 };
 
-class TNavArgs : public TComObject<ICoreWebView2NavigationCompletedEventArgs2> {
+class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
  public:
   TNavArgs(bool ok, int status, int http)
-      : TComObject(IID_ICoreWebView2NavigationCompletedEventArgs), FOk(ok), FStatus(status),
-        FHttp(http) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualGUID(riid, IID_ICoreWebView2NavigationCompletedEventArgs2) &&
-        !(gFlags & kNoHttpStatus)) {
-      *out = static_cast<ICoreWebView2NavigationCompletedEventArgs2*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return TComObject::QueryInterface(riid, out);
+      : TObject("NavigationCompletedEventArgs", {&IID_ICoreWebView2NavigationCompletedEventArgs,
+                                                 &IID_ICoreWebView2NavigationCompletedEventArgs2}),
+        FOk(ok), FStatus(status), FHttp(http) {
+    if (gFlags & kNoHttpStatus) FIids.resize(1);
   }
   HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* v) override {
+    OnUiThread("get_IsSuccess");
     *v = FOk;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_WebErrorStatus(COREWEBVIEW2_WEB_ERROR_STATUS* v) override {
-    *v = FStatus;
+    OnUiThread("get_WebErrorStatus");
+    *v = static_cast<COREWEBVIEW2_WEB_ERROR_STATUS>(FStatus);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* v) override {
+    OnUiThread("get_NavigationId");
     *v = 77;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_HttpStatusCode(int* v) override {
+    OnUiThread("get_HttpStatusCode");
     *v = FHttp;
     return S_OK;
   }
@@ -151,15 +224,17 @@ class TNavArgs : public TComObject<ICoreWebView2NavigationCompletedEventArgs2> {
   int FStatus, FHttp;
 };
 
-class TMessageArgs : public TComObject<ICoreWebView2WebMessageReceivedEventArgs> {
+class TMessageArgs : public TObject<ICoreWebView2WebMessageReceivedEventArgs> {
  public:
   explicit TMessageArgs(std::string json)
-      : TComObject(IID_ICoreWebView2WebMessageReceivedEventArgs), FJson(std::move(json)) {}
+      : TObject("WebMessageReceivedEventArgs", {&IID_ICoreWebView2WebMessageReceivedEventArgs}),
+        FJson(std::move(json)) {}
   HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* v) override {
     *v = CoCopy("https://cloud.test/");
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* v) override {
+    OnUiThread("get_WebMessageAsJson");
     *v = CoCopy(FJson);
     return S_OK;
   }
@@ -172,31 +247,35 @@ class TMessageArgs : public TComObject<ICoreWebView2WebMessageReceivedEventArgs>
   std::string FJson;
 };
 
-class THeaders : public TComObject<ICoreWebView2HttpRequestHeaders> {
+class THeaders : public TObject<ICoreWebView2HttpRequestHeaders> {
  public:
-  THeaders() : TComObject(IID_ICoreWebView2HttpRequestHeaders) {}
+  THeaders() : TObject("HttpRequestHeaders", {&IID_ICoreWebView2HttpRequestHeaders}) {}
   STUB(GetHeader, LPCWSTR, LPWSTR*)
-  STUB(GetHeaders, LPCWSTR, IUnknown**)
+  STUB(GetHeaders, LPCWSTR, ICoreWebView2HttpHeadersCollectionIterator**)
   HRESULT STDMETHODCALLTYPE Contains(LPCWSTR name, BOOL* v) override {
+    OnUiThread("Contains");
     Log("Contains " + W(name));
     *v = _wcsicmp(name, L"Range") == 0;
     return S_OK;
   }
   STUB(SetHeader, LPCWSTR, LPCWSTR)
   STUB(RemoveHeader, LPCWSTR)
-  STUB(GetIterator, IUnknown**)
+  STUB(GetIterator, ICoreWebView2HttpHeadersCollectionIterator**)
 };
 
-class TRequest : public TComObject<ICoreWebView2WebResourceRequest> {
+class TRequest : public TObject<ICoreWebView2WebResourceRequest> {
  public:
   explicit TRequest(std::string uri)
-      : TComObject(IID_ICoreWebView2WebResourceRequest), FUri(std::move(uri)) {}
+      : TObject("WebResourceRequest", {&IID_ICoreWebView2WebResourceRequest}),
+        FUri(std::move(uri)) {}
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
+    OnUiThread("get_Uri");
     *v = CoCopy(FUri);
     return S_OK;
   }
   STUB(put_Uri, LPCWSTR)
   HRESULT STDMETHODCALLTYPE get_Method(LPWSTR* v) override {
+    OnUiThread("get_Method");
     *v = CoCopy("GET");
     return S_OK;
   }
@@ -204,6 +283,7 @@ class TRequest : public TComObject<ICoreWebView2WebResourceRequest> {
   STUB(get_Content, IStream**)
   STUB(put_Content, IStream*)
   HRESULT STDMETHODCALLTYPE get_Headers(ICoreWebView2HttpRequestHeaders** v) override {
+    OnUiThread("get_Headers");
     *v = new THeaders();
     return S_OK;
   }
@@ -212,41 +292,47 @@ class TRequest : public TComObject<ICoreWebView2WebResourceRequest> {
   std::string FUri;
 };
 
-class TResponse : public TComObject<ICoreWebView2WebResourceResponse> {
+class TResponse : public TObject<ICoreWebView2WebResourceResponse> {
  public:
-  TResponse() : TComObject(IID_ICoreWebView2WebResourceResponse) {}
+  TResponse() : TObject("WebResourceResponse", {&IID_ICoreWebView2WebResourceResponse}) {}
   STUB(get_Content, IStream**)
   STUB(put_Content, IStream*)
-  STUB(get_Headers, IUnknown**)
+  STUB(get_Headers, ICoreWebView2HttpResponseHeaders**)
   STUB(get_StatusCode, int*)
   STUB(put_StatusCode, int)
   STUB(get_ReasonPhrase, LPWSTR*)
   STUB(put_ReasonPhrase, LPCWSTR)
 };
 
-class TDeferral : public TComObject<ICoreWebView2Deferral> {
+class TDeferral : public TObject<ICoreWebView2Deferral> {
  public:
-  TDeferral() : TComObject(IID_ICoreWebView2Deferral) {}
+  TDeferral() : TObject("Deferral", {&IID_ICoreWebView2Deferral}) {}
+  ~TDeferral() override { Log("Deferral released"); }
   HRESULT STDMETHODCALLTYPE Complete() override {
+    OnUiThread("Deferral.Complete");
     Log("Deferral.Complete");
     return S_OK;
   }
 };
 
-class TResourceArgs : public TComObject<ICoreWebView2WebResourceRequestedEventArgs> {
+class TResourceArgs : public TObject<ICoreWebView2WebResourceRequestedEventArgs> {
  public:
   explicit TResourceArgs(std::string uri)
-      : TComObject(IID_ICoreWebView2WebResourceRequestedEventArgs), FUri(std::move(uri)) {}
+      : TObject("WebResourceRequestedEventArgs", {&IID_ICoreWebView2WebResourceRequestedEventArgs}),
+        FUri(std::move(uri)) {}
   HRESULT STDMETHODCALLTYPE get_Request(ICoreWebView2WebResourceRequest** v) override {
+    OnUiThread("get_Request");
     *v = new TRequest(FUri);
     return S_OK;
   }
   STUB(get_Response, ICoreWebView2WebResourceResponse**)
   HRESULT STDMETHODCALLTYPE put_Response(ICoreWebView2WebResourceResponse* r) override {
+    OnUiThread("put_Response");
     Log(r ? "put_Response" : "put_Response(null)");
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetDeferral(ICoreWebView2Deferral** v) override {
+    OnUiThread("GetDeferral");
     Log("GetDeferral");
     *v = new TDeferral();
     return S_OK;
@@ -260,12 +346,14 @@ class TResourceArgs : public TComObject<ICoreWebView2WebResourceRequestedEventAr
   std::string FUri;
 };
 
-class TProcessArgs : public TComObject<ICoreWebView2ProcessFailedEventArgs> {
+class TProcessArgs : public TObject<ICoreWebView2ProcessFailedEventArgs> {
  public:
   explicit TProcessArgs(int kind)
-      : TComObject(IID_ICoreWebView2ProcessFailedEventArgs), FKind(kind) {}
+      : TObject("ProcessFailedEventArgs", {&IID_ICoreWebView2ProcessFailedEventArgs}), FKind(kind) {
+  }
   HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* v) override {
-    *v = FKind;
+    OnUiThread("get_ProcessFailedKind");
+    *v = static_cast<COREWEBVIEW2_PROCESS_FAILED_KIND>(FKind);
     return S_OK;
   }
 
@@ -275,156 +363,195 @@ class TProcessArgs : public TComObject<ICoreWebView2ProcessFailedEventArgs> {
 
 // Holds the one handler registered for each event the program uses.
 struct TEvents {
-  TComPtr<ICoreWebView2NavigationCompletedEventHandler> Nav;
-  TComPtr<ICoreWebView2WebMessageReceivedEventHandler> Message;
-  TComPtr<ICoreWebView2WebResourceRequestedEventHandler> Resource;
-  TComPtr<ICoreWebView2ProcessFailedEventHandler> Failed;
+  TRef<ICoreWebView2NavigationCompletedEventHandler> Nav;
+  TRef<ICoreWebView2WebMessageReceivedEventHandler> Message;
+  TRef<ICoreWebView2WebResourceRequestedEventHandler> Resource;
+  TRef<ICoreWebView2ProcessFailedEventHandler> Failed;
 } gEvents;
 
 ICoreWebView2* gWebView = nullptr;
 
-class TWebView : public TComObject<ICoreWebView2> {
+class TWebView : public TObject<ICoreWebView2> {
  public:
-  TWebView() : TComObject(IID_ICoreWebView2) {}
+  TWebView() : TObject("WebView", {&IID_ICoreWebView2}) {}
   HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** v) override {
+    OnUiThread("get_Settings");
     Log("get_Settings");
     *v = new TSettings();
     return S_OK;
   }
   STUB(get_Source, LPWSTR*)
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
+    OnUiThread("Navigate");
     Log("Navigate " + W(uri));
     return wcsstr(uri, L"refused") ? E_INVALIDARG : S_OK;
   }
   STUB(NavigateToString, LPCWSTR)
-  STUB(add_NavigationStarting, IUnknown*, EventRegistrationToken*)
+  STUB(add_NavigationStarting, ICoreWebView2NavigationStartingEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_NavigationStarting, EventRegistrationToken)
-  STUB(add_ContentLoading, IUnknown*, EventRegistrationToken*)
+  STUB(add_ContentLoading, ICoreWebView2ContentLoadingEventHandler*, EventRegistrationToken*)
   STUB(remove_ContentLoading, EventRegistrationToken)
-  STUB(add_SourceChanged, IUnknown*, EventRegistrationToken*)
+  STUB(add_SourceChanged, ICoreWebView2SourceChangedEventHandler*, EventRegistrationToken*)
   STUB(remove_SourceChanged, EventRegistrationToken)
-  STUB(add_HistoryChanged, IUnknown*, EventRegistrationToken*)
+  STUB(add_HistoryChanged, ICoreWebView2HistoryChangedEventHandler*, EventRegistrationToken*)
   STUB(remove_HistoryChanged, EventRegistrationToken)
   HRESULT STDMETHODCALLTYPE add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler* h,
                                                     EventRegistrationToken* t) override {
+    OnUiThread("add_NavigationCompleted");
     Log("add_NavigationCompleted");
-    gEvents.Nav = TComPtr<ICoreWebView2NavigationCompletedEventHandler>::Share(
-        CHECKED(h, ICoreWebView2NavigationCompletedEventHandler));
+    gEvents.Nav = TRef<ICoreWebView2NavigationCompletedEventHandler>(h);
     t->value = 1;
     return S_OK;
   }
   STUB(remove_NavigationCompleted, EventRegistrationToken)
-  STUB(add_FrameNavigationStarting, IUnknown*, EventRegistrationToken*)
+  STUB(add_FrameNavigationStarting, ICoreWebView2NavigationStartingEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_FrameNavigationStarting, EventRegistrationToken)
-  STUB(add_FrameNavigationCompleted, IUnknown*, EventRegistrationToken*)
+  STUB(add_FrameNavigationCompleted, ICoreWebView2NavigationCompletedEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_FrameNavigationCompleted, EventRegistrationToken)
-  STUB(add_ScriptDialogOpening, IUnknown*, EventRegistrationToken*)
+  STUB(add_ScriptDialogOpening, ICoreWebView2ScriptDialogOpeningEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_ScriptDialogOpening, EventRegistrationToken)
-  STUB(add_PermissionRequested, IUnknown*, EventRegistrationToken*)
+  STUB(add_PermissionRequested, ICoreWebView2PermissionRequestedEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_PermissionRequested, EventRegistrationToken)
   HRESULT STDMETHODCALLTYPE add_ProcessFailed(ICoreWebView2ProcessFailedEventHandler* h,
                                               EventRegistrationToken* t) override {
+    OnUiThread("add_ProcessFailed");
     Log("add_ProcessFailed");
-    gEvents.Failed = TComPtr<ICoreWebView2ProcessFailedEventHandler>::Share(
-        CHECKED(h, ICoreWebView2ProcessFailedEventHandler));
+    gEvents.Failed = TRef<ICoreWebView2ProcessFailedEventHandler>(h);
     t->value = 2;
     return S_OK;
   }
   STUB(remove_ProcessFailed, EventRegistrationToken)
   HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(
       LPCWSTR js, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* h) override {
+    OnUiThread("AddScriptToExecuteOnDocumentCreated");
     Log("AddScript " + W(js));
-    auto handler = TComPtr<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler>::Share(
-        CHECKED(h, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler));
-    gPending.push_back([handler] { handler->Invoke(S_OK, L"script-id"); });
+    TRef<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> handler(h);
+    gPending.push_back([handler] {
+      INVOKE(handler, ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler,
+             [](auto* a) { a->Invoke(S_OK, L"script-id"); });
+    });
     return S_OK;
   }
   STUB(RemoveScriptToExecuteOnDocumentCreated, LPCWSTR)
-  STUB(ExecuteScript, LPCWSTR, IUnknown*)
-  STUB(CapturePreview, int, IStream*, IUnknown*)
+  STUB(ExecuteScript, LPCWSTR, ICoreWebView2ExecuteScriptCompletedHandler*)
+  STUB(CapturePreview, COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT, IStream*,
+       ICoreWebView2CapturePreviewCompletedHandler*)
   STUB(Reload)
   STUB(PostWebMessageAsJson, LPCWSTR)
   STUB(PostWebMessageAsString, LPCWSTR)
   HRESULT STDMETHODCALLTYPE add_WebMessageReceived(ICoreWebView2WebMessageReceivedEventHandler* h,
                                                    EventRegistrationToken* t) override {
+    OnUiThread("add_WebMessageReceived");
     Log("add_WebMessageReceived");
-    gEvents.Message = TComPtr<ICoreWebView2WebMessageReceivedEventHandler>::Share(
-        CHECKED(h, ICoreWebView2WebMessageReceivedEventHandler));
+    gEvents.Message = TRef<ICoreWebView2WebMessageReceivedEventHandler>(h);
     t->value = 3;
     return S_OK;
   }
   STUB(remove_WebMessageReceived, EventRegistrationToken)
-  STUB(CallDevToolsProtocolMethod, LPCWSTR, LPCWSTR, IUnknown*)
+  STUB(CallDevToolsProtocolMethod, LPCWSTR, LPCWSTR,
+       ICoreWebView2CallDevToolsProtocolMethodCompletedHandler*)
   STUB(get_BrowserProcessId, UINT32*)
   STUB(get_CanGoBack, BOOL*)
   STUB(get_CanGoForward, BOOL*)
   STUB(GoBack)
   STUB(GoForward)
-  STUB(GetDevToolsProtocolEventReceiver, LPCWSTR, IUnknown**)
+  STUB(GetDevToolsProtocolEventReceiver, LPCWSTR, ICoreWebView2DevToolsProtocolEventReceiver**)
   STUB(Stop)
-  STUB(add_NewWindowRequested, IUnknown*, EventRegistrationToken*)
+  STUB(add_NewWindowRequested, ICoreWebView2NewWindowRequestedEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_NewWindowRequested, EventRegistrationToken)
-  STUB(add_DocumentTitleChanged, IUnknown*, EventRegistrationToken*)
+  STUB(add_DocumentTitleChanged, ICoreWebView2DocumentTitleChangedEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_DocumentTitleChanged, EventRegistrationToken)
   STUB(get_DocumentTitle, LPWSTR*)
   STUB(AddHostObjectToScript, LPCWSTR, VARIANT*)
   STUB(RemoveHostObjectFromScript, LPCWSTR)
   STUB(OpenDevToolsWindow)
-  STUB(add_ContainsFullScreenElementChanged, IUnknown*, EventRegistrationToken*)
+  STUB(add_ContainsFullScreenElementChanged,
+       ICoreWebView2ContainsFullScreenElementChangedEventHandler*, EventRegistrationToken*)
   STUB(remove_ContainsFullScreenElementChanged, EventRegistrationToken)
   STUB(get_ContainsFullScreenElement, BOOL*)
   HRESULT STDMETHODCALLTYPE add_WebResourceRequested(
       ICoreWebView2WebResourceRequestedEventHandler* h, EventRegistrationToken* t) override {
+    OnUiThread("add_WebResourceRequested");
     Log("add_WebResourceRequested");
-    gEvents.Resource = TComPtr<ICoreWebView2WebResourceRequestedEventHandler>::Share(
-        CHECKED(h, ICoreWebView2WebResourceRequestedEventHandler));
+    gEvents.Resource = TRef<ICoreWebView2WebResourceRequestedEventHandler>(h);
     t->value = 4;
     return S_OK;
   }
   STUB(remove_WebResourceRequested, EventRegistrationToken)
-  HRESULT STDMETHODCALLTYPE
-  AddWebResourceRequestedFilter(LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
-    Log("AddFilter " + W(uri) + " " + std::to_string(context));
+  HRESULT STDMETHODCALLTYPE AddWebResourceRequestedFilter(
+      const LPCWSTR uri, const COREWEBVIEW2_WEB_RESOURCE_CONTEXT context) override {
+    OnUiThread("AddWebResourceRequestedFilter");
+    Log("AddFilter " + W(uri) + " " + std::to_string(static_cast<int>(context)));
     return S_OK;
   }
-  STUB(RemoveWebResourceRequestedFilter, LPCWSTR, COREWEBVIEW2_WEB_RESOURCE_CONTEXT)
-  STUB(add_WindowCloseRequested, IUnknown*, EventRegistrationToken*)
+  STUB(RemoveWebResourceRequestedFilter, const LPCWSTR, const COREWEBVIEW2_WEB_RESOURCE_CONTEXT)
+  STUB(add_WindowCloseRequested, ICoreWebView2WindowCloseRequestedEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_WindowCloseRequested, EventRegistrationToken)
 };
 
-class TController : public TComObject<ICoreWebView2Controller> {
+class TController : public TObject<ICoreWebView2Controller2> {
  public:
-  TController() : TComObject(IID_ICoreWebView2Controller) {}
+  // The second controller generation (the default background colour) comes with the newer
+  // runtimes.
+  TController()
+      : TObject("Controller", {&IID_ICoreWebView2Controller, &IID_ICoreWebView2Controller2}) {
+    if (gFlags & kNoNewerSettings) FIids.resize(1);
+  }
+  STUB(get_DefaultBackgroundColor, COREWEBVIEW2_COLOR*)
+  HRESULT STDMETHODCALLTYPE put_DefaultBackgroundColor(COREWEBVIEW2_COLOR c) override {
+    OnUiThread("put_DefaultBackgroundColor");
+    char argb[16];
+    std::snprintf(argb, sizeof argb, "%02X%02X%02X%02X", c.A, c.R, c.G, c.B);
+    Log(std::string("put_DefaultBackgroundColor ") + argb);
+    return S_OK;
+  }
   STUB(get_IsVisible, BOOL*)
   BOOLPUT(put_IsVisible)
   STUB(get_Bounds, RECT*)
   HRESULT STDMETHODCALLTYPE put_Bounds(RECT r) override {
+    OnUiThread("put_Bounds");
     Log("put_Bounds " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
     return S_OK;
   }
   STUB(get_ZoomFactor, double*)
   STUB(put_ZoomFactor, double)
-  STUB(add_ZoomFactorChanged, IUnknown*, EventRegistrationToken*)
+  STUB(add_ZoomFactorChanged, ICoreWebView2ZoomFactorChangedEventHandler*, EventRegistrationToken*)
   STUB(remove_ZoomFactorChanged, EventRegistrationToken)
   STUB(SetBoundsAndZoomFactor, RECT, double)
-  STUB(MoveFocus, int)
-  STUB(add_MoveFocusRequested, IUnknown*, EventRegistrationToken*)
+  HRESULT STDMETHODCALLTYPE MoveFocus(COREWEBVIEW2_MOVE_FOCUS_REASON reason) override {
+    OnUiThread("MoveFocus");
+    Log("MoveFocus " + std::to_string(static_cast<int>(reason)));
+    return S_OK;
+  }
+  STUB(add_MoveFocusRequested, ICoreWebView2MoveFocusRequestedEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_MoveFocusRequested, EventRegistrationToken)
-  STUB(add_GotFocus, IUnknown*, EventRegistrationToken*)
+  STUB(add_GotFocus, ICoreWebView2FocusChangedEventHandler*, EventRegistrationToken*)
   STUB(remove_GotFocus, EventRegistrationToken)
-  STUB(add_LostFocus, IUnknown*, EventRegistrationToken*)
+  STUB(add_LostFocus, ICoreWebView2FocusChangedEventHandler*, EventRegistrationToken*)
   STUB(remove_LostFocus, EventRegistrationToken)
-  STUB(add_AcceleratorKeyPressed, IUnknown*, EventRegistrationToken*)
+  STUB(add_AcceleratorKeyPressed, ICoreWebView2AcceleratorKeyPressedEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_AcceleratorKeyPressed, EventRegistrationToken)
   STUB(get_ParentWindow, HWND*)
   STUB(put_ParentWindow, HWND)
   STUB(NotifyParentWindowPositionChanged)
   HRESULT STDMETHODCALLTYPE Close() override {
+    OnUiThread("Close");
     Log("Close");
     gEvents = {};
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** v) override {
+    OnUiThread("get_CoreWebView2");
     Log("get_CoreWebView2");
     *v = new TWebView();
     gWebView = *v;
@@ -432,23 +559,25 @@ class TController : public TComObject<ICoreWebView2Controller> {
   }
 };
 
-class TEnvironment : public TComObject<ICoreWebView2Environment> {
+class TEnvironment : public TObject<ICoreWebView2Environment> {
  public:
-  TEnvironment() : TComObject(IID_ICoreWebView2Environment) {}
+  TEnvironment() : TObject("Environment", {&IID_ICoreWebView2Environment}) {}
   HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
       HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* h) override {
+    OnUiThread("CreateCoreWebView2Controller");
     Log(std::string("CreateController ") + (IsWindow(parent) ? "window" : "no-window"));
-    auto handler = TComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>::Share(
-        CHECKED(h, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler));
+    TRef<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> handler(h);
     gPending.push_back([handler] {
-      auto c = TComPtr<ICoreWebView2Controller>::Attach(new TController());
-      handler->Invoke(S_OK, c.Get());
+      auto c = Adopt<ICoreWebView2Controller>(new TController());
+      INVOKE(handler, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
+             [&](auto* a) { a->Invoke(S_OK, c.Get()); });
     });
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE
   CreateWebResourceResponse(IStream* content, int status, LPCWSTR reason, LPCWSTR headers,
                             ICoreWebView2WebResourceResponse** r) override {
+    OnUiThread("CreateWebResourceResponse");
     STATSTG st{};
     content->Stat(&st, STATFLAG_NONAME);
     std::string body(static_cast<size_t>(st.cbSize.QuadPart), '\0');
@@ -462,46 +591,63 @@ class TEnvironment : public TComObject<ICoreWebView2Environment> {
     return S_OK;
   }
   STUB(get_BrowserVersionString, LPWSTR*)
-  STUB(add_NewBrowserVersionAvailable, IUnknown*, EventRegistrationToken*)
+  STUB(add_NewBrowserVersionAvailable, ICoreWebView2NewBrowserVersionAvailableEventHandler*,
+       EventRegistrationToken*)
   STUB(remove_NewBrowserVersionAvailable, EventRegistrationToken)
 };
 
 } // namespace
 
-extern "C" {
-
-__declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
-    LPCWSTR browserFolder, LPCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
+// Declared by WebView2.h; the stand-in exports it as the loader does.
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
+    PCWSTR browserFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+  gUiThread = GetCurrentThreadId();
   if (gFlags & kRefuseSynchronously) return E_ACCESSDENIED;
+  TRef<ICoreWebView2EnvironmentOptions> opts;
+  INVOKE(
+      TRef<ICoreWebView2EnvironmentOptions>(options), ICoreWebView2EnvironmentOptions,
+      [&](ICoreWebView2EnvironmentOptions* o) { opts = TRef<ICoreWebView2EnvironmentOptions>(o); });
+  if (!opts) return E_NOINTERFACE;
   LPWSTR args = nullptr, lang = nullptr, version = nullptr;
   BOOL sso = TRUE;
-  CHECKED(options, ICoreWebView2EnvironmentOptions);
-  options->get_TargetCompatibleBrowserVersion(&version);
-  options->get_AllowSingleSignOnUsingOSPrimaryAccount(&sso);
+  opts.Get()->get_TargetCompatibleBrowserVersion(&version);
+  opts.Get()->get_AllowSingleSignOnUsingOSPrimaryAccount(&sso);
   if (!version || !*version || sso) Log("unexpected options");
   CoTaskMemFree(version);
-  options->get_AdditionalBrowserArguments(&args);
-  options->get_Language(&lang);
+  opts.Get()->get_AdditionalBrowserArguments(&args);
+  opts.Get()->get_Language(&lang);
   Log("CreateEnvironment browser=" + W(browserFolder) + " data=" + W(userDataFolder) +
       " lang=" + W(lang) + " args=" + W(args));
   CoTaskMemFree(args);
   CoTaskMemFree(lang);
-  auto h = TComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>::Share(
-      CHECKED(handler, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler));
+  TRef<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> h(handler);
   gPending.push_back([h] {
-    if (gFlags & kFailEnvironment) {
-      h->Invoke(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), nullptr);
-      return;
-    }
-    auto env = TComPtr<ICoreWebView2Environment>::Attach(new TEnvironment());
-    h->Invoke(S_OK, env.Get());
+    TRef<ICoreWebView2Environment> env;
+    if (!(gFlags & kFailEnvironment)) env = Adopt<ICoreWebView2Environment>(new TEnvironment());
+    HRESULT hr = env ? S_OK : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    INVOKE(h, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+           [&](auto* a) { a->Invoke(hr, env.Get()); });
   });
   return S_OK;
 }
 
+// Built a second time as EBWebView\x64\EmbeddedBrowserWebView.dll, this is what Microsoft's
+// loader finds when WEBVIEW2_BROWSER_EXECUTABLE_FOLDER points at its folder. The loader calls this
+// entry (its signature is not published; this is the one observed under Wine with the SDK's
+// 1.0.2903.40 loader) with the user data folder, the program's own options object and a
+// completion handler, and passes the outcome on to the program.
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
+    BOOL, int, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+  return CreateCoreWebView2EnvironmentWithOptions(nullptr, userDataFolder, options, handler);
+}
+
+extern "C" {
+
 __declspec(dllexport) void HbFakeConfigure(unsigned flags) {
   gFlags = flags;
+  std::lock_guard<std::mutex> lock(gLogLock);
   gLog.clear();
   gPending.clear();
 }
@@ -518,7 +664,10 @@ __declspec(dllexport) void HbFakePump() {
 // The calls recorded so far, one a line, into buf; returns the length needed.
 __declspec(dllexport) int HbFakeLog(char* buf, int size) {
   std::string all;
-  for (const auto& l : gLog) all += l + "\n";
+  {
+    std::lock_guard<std::mutex> lock(gLogLock);
+    for (const auto& l : gLog) all += l + "\n";
+  }
   if (buf && size > 0) {
     int n = static_cast<int>(all.size()) < size - 1 ? static_cast<int>(all.size()) : size - 1;
     memcpy(buf, all.data(), static_cast<size_t>(n));
@@ -528,23 +677,27 @@ __declspec(dllexport) int HbFakeLog(char* buf, int size) {
 }
 
 __declspec(dllexport) void HbFakeNavigation(BOOL ok, int webErrorStatus, int http) {
-  auto args = TComPtr<ICoreWebView2NavigationCompletedEventArgs>::Attach(
-      new TNavArgs(ok, webErrorStatus, http));
-  if (gEvents.Nav) gEvents.Nav->Invoke(gWebView, args.Get());
+  auto args =
+      Adopt<ICoreWebView2NavigationCompletedEventArgs>(new TNavArgs(ok, webErrorStatus, http));
+  INVOKE(gEvents.Nav, ICoreWebView2NavigationCompletedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
 }
 
 __declspec(dllexport) void HbFakeWebMessage(const char* json) {
-  auto args = TComPtr<ICoreWebView2WebMessageReceivedEventArgs>::Attach(new TMessageArgs(json));
-  if (gEvents.Message) gEvents.Message->Invoke(gWebView, args.Get());
+  auto args = Adopt<ICoreWebView2WebMessageReceivedEventArgs>(new TMessageArgs(json));
+  INVOKE(gEvents.Message, ICoreWebView2WebMessageReceivedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
 }
 
 __declspec(dllexport) void HbFakeResourceRequest(const char* uri) {
-  auto args = TComPtr<ICoreWebView2WebResourceRequestedEventArgs>::Attach(new TResourceArgs(uri));
-  if (gEvents.Resource) gEvents.Resource->Invoke(gWebView, args.Get());
+  auto args = Adopt<ICoreWebView2WebResourceRequestedEventArgs>(new TResourceArgs(uri));
+  INVOKE(gEvents.Resource, ICoreWebView2WebResourceRequestedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
 }
 
 __declspec(dllexport) void HbFakeProcessFailed(int kind) {
-  auto args = TComPtr<ICoreWebView2ProcessFailedEventArgs>::Attach(new TProcessArgs(kind));
-  if (gEvents.Failed) gEvents.Failed->Invoke(gWebView, args.Get());
+  auto args = Adopt<ICoreWebView2ProcessFailedEventArgs>(new TProcessArgs(kind));
+  INVOKE(gEvents.Failed, ICoreWebView2ProcessFailedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
 }
 }

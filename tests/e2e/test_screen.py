@@ -1,0 +1,107 @@
+"""The program's own drawing on a screen GTK scales by two (GDK_SCALE=2, a 4K-class display
+shown at 200 %): the cover, the menu and the error dialog keep their 100 % proportions in
+logical pixels, drawn at twice the pixels, never with fonts scaled a second time."""
+
+import threading
+import time
+import unittest
+
+from harness import Demo, Program, Xvfb, rgb, wait_until
+
+X = DEMO = None
+TITLE = rgb("#E6EEF6")
+WHITE = (255, 255, 255)
+
+
+def setUpModule():
+    global X, DEMO
+    # 1280 x 720 logical pixels at a scale of two.
+    X = Xvfb(2560, 1440)
+    DEMO = Demo()
+
+
+def tearDownModule():
+    DEMO.stop()
+    X.stop()
+
+
+def close(a, b, tolerance=8):
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+def extent(image, colour, left, top, right, bottom, step=2):
+    """The box (left, top, right, bottom) around the pixels of colour inside the area, or None."""
+    xs, ys = [], []
+    for y in range(top, bottom, step):
+        for x in range(left, right, step):
+            if close(image.pixel(x, y), colour):
+                xs.append(x)
+                ys.append(y)
+    return (min(xs), min(ys), max(xs), max(ys)) if xs else None
+
+
+class DoubleScale(unittest.TestCase):
+    def setUp(self):
+        DEMO.reset()
+        self.program = Program(X, DEMO)
+        # No browser: the M103 cover stays, with the longest detail the Linux program shows.
+        self.program.extra_env = {"GDK_SCALE": "2", "HALLBOARD_CHROMIUM": "/nonexistent/chromium"}
+        self.program.start()
+        wait_until(lambda: "M103" in (self.program.state() or {}).get("detail", ""), 20,
+                   what="the M103 cover")
+
+    def tearDown(self):
+        self.program.cleanup()
+
+    def shot(self, label):
+        return X.screenshot("%s-%s" % (self.id().rsplit(".", 1)[-1], label))
+
+    def test_cover_menu_and_dialog_at_twice_the_pixels(self):
+        time.sleep(0.5)  # the cover's first paint after its texts changed
+        image = self.shot("cover")
+        # The title's box is 48 logical pixels high around the middle (M - 30 .. M + 18), so
+        # 96 device pixels; its 26-point text is about 350 logical pixels wide. Fonts scaled
+        # twice would make it about 1400 device pixels wide.
+        box = extent(image, TITLE, 0, (360 - 30) * 2, 2560, (360 + 18) * 2)
+        self.assertIsNotNone(box, "no title text on the cover")
+        width, height = box[2] - box[0], box[3] - box[1]
+        self.assertGreater(width, 450, box)
+        self.assertLess(width, 1000, box)
+        self.assertLess(height, 96, box)
+        self.assertGreater(height, 40, box)
+
+        # The menu: its size is logical, between its minimum and maximum width.
+        X.xdotool("mousemove", 1280, 1200)
+        X.xdotool("click", 3)
+        st = wait_until(lambda: (self.program.state() or {}).get("menuVisible")
+                        and self.program.state(), 10, what="the seat-map menu")
+        left, top, w, h = st["menuBounds"]
+        self.assertGreaterEqual(w, 280)
+        self.assertLessEqual(w, 560)
+        self.assertLessEqual(top + h, 720)
+        time.sleep(0.3)
+        image = self.shot("menu")
+        self.assertIsNotNone(extent(image, TITLE, left * 2, top * 2, (left + w) * 2, (top + 33) * 2),
+                             "no header text in the menu")
+        X.xdotool("key", "Escape")
+        wait_until(lambda: not self.program.state()["menuVisible"], 10, what="the menu to close")
+
+        # The error dialog: 460 logical pixels wide in the middle of the screen.
+        answer = []
+        worker = threading.Thread(target=lambda: answer.append(self.program.command("throw", timeout=60)))
+        worker.start()
+        try:
+            wait_until(lambda: "M900" in self.program.log_text(), 10, what="the M900 report")
+            time.sleep(0.5)
+            image = self.shot("dialog")
+            row = [x for x in range(0, 2560, 2) if image.pixel(x, 720) == WHITE]
+            self.assertTrue(row, "no dialog in the middle of the screen")
+            self.assertAlmostEqual(max(row) - min(row), 920, delta=12)
+        finally:
+            X.xdotool("key", "Escape")
+            worker.join(15)
+        self.assertFalse(worker.is_alive())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,159 @@
+// The display window always ends up with its page or a countdown: the first navigation waits for
+// the browser's set-up, a navigation that never finishes runs into a deadline, and a hung page
+// makes one episode that ends in a new browser when the page stays hung.
+#include <algorithm>
+
+#include "FormFixture.h"
+
+namespace hb {
+namespace {
+
+using test::TFormFixture;
+
+constexpr const char* kFirstUrl =
+    "https://cloud.example.cn/seatmap/display?NetBarId=1001&embed=1&m=11";
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) ++n;
+  return n;
+}
+
+TEST_F(TFormFixture, FirstNavigationWaitsUntilTheBrowserConfirmedItsSetUp) {
+  Browser.AutoConfirm = false;
+  // Resolution first, then the browser; and browser first, then the resolution.
+  for (bool resolvedFirst : {true, false}) {
+    Browser.Navigations.clear();
+    Make();
+    Form->FirstShow();
+    if (resolvedFirst) Deliver();
+    Browser.FireCreated(0);
+    if (!resolvedFirst) Deliver();
+    // Scripts and handler are asked for, but nothing navigates before the browser's answer.
+    EXPECT_EQ(Browser.Scripts.size(), 2u);
+    EXPECT_FALSE(Form->BrowserReady());
+    EXPECT_TRUE(Browser.Navigations.empty());
+    Browser.FireConfigured();
+    EXPECT_TRUE(Form->BrowserReady());
+    EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+  }
+}
+
+TEST_F(TFormFixture, RecreatedBrowserWaitsForItsOwnConfirmation) {
+  Browser.AutoConfirm = false;
+  Start();
+  Browser.FireConfigured();
+  ASSERT_EQ(Browser.Navigations.size(), 1u);
+  Browser.FireNavigation(true, 0, 200);
+
+  Browser.FireProcessFailed(pfBrowserProcessExited);
+  Clock.Advance(30000);
+  ASSERT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(0);
+  // A confirmation the old web view still had pending belongs to it, not to the new one.
+  Browser.FireProcessFailed(pfBrowserProcessExited);
+  std::vector<std::function<void()>> stale;
+  Clock.Advance(30000);
+  Browser.FireCreated(0);
+  stale = Browser.ConfiguredWaiters;
+  Browser.FireProcessFailed(pfBrowserProcessExited);
+  for (auto& w : stale) w();
+  EXPECT_FALSE(Form->BrowserReady());
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+
+  Clock.Advance(30000);
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+  Browser.FireConfigured();
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+}
+
+TEST_F(TFormFixture, SetUpNeverConfirmedEndsInANewBrowser) {
+  Browser.AutoConfirm = false;
+  Start();
+  Clock.Advance(kNavigationDeadlineMs - 1);
+  EXPECT_EQ(Log().find("[M105-"), std::string::npos);
+  Clock.Advance(1);
+  EXPECT_NE(Log().find("浏览器没有在 60 秒内完成设置"), std::string::npos) << Log();
+  EXPECT_TRUE(Host.Cover);
+  EXPECT_EQ(Form->CoverTitle(), "机位图页面出错了");
+  EXPECT_TRUE(Form->RetryVisible());
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(0);
+  Browser.FireConfigured();
+  EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+}
+
+TEST_F(TFormFixture, NavigationWithoutAnOutcomeRunsIntoTheDeadline) {
+  Start();
+  ASSERT_EQ(Browser.Navigations.size(), 1u);
+  EXPECT_TRUE(Form->NavigationDeadlineRunning());
+  Clock.Advance(kNavigationDeadlineMs - 1);
+  EXPECT_EQ(Form->CoverTitle(), "正在打开机位图");
+  Clock.Advance(1);
+  // As if the cloud had not answered: M104 with WebView2's "timeout" status and the countdown.
+  EXPECT_NE(Log().find("打开机位图失败 WebErrorStatus=7"), std::string::npos) << Log();
+  EXPECT_EQ(Form->CoverTitle(), "连不上云端");
+  EXPECT_EQ(Form->CoverHint(), "30 秒后自动重试 · 右键可退出");
+  EXPECT_FALSE(Form->NavigationDeadlineRunning());
+  Clock.Advance(30000);
+  ASSERT_EQ(Browser.Navigations.size(), 2u);
+  EXPECT_TRUE(Form->NavigationDeadlineRunning()); // each navigation has its own deadline
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  EXPECT_FALSE(Form->NavigationDeadlineRunning());
+  Clock.Advance(10 * kNavigationDeadlineMs);
+  EXPECT_EQ(Count(Log(), "[M104-"), 1u);
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+}
+
+TEST_F(TFormFixture, HungPageIsOneEpisodeAndEndsInANewBrowserWhenStillHung) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  // The browser repeats "unresponsive" every five seconds for as long as the page hangs.
+  for (int i = 0; i < 5; ++i) {
+    Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+    EXPECT_EQ(Form->RetryLeft(), kRetrySeconds - 5 * i) << i; // never set back to 30
+    Sys.Tick += 5000;
+    Clock.Advance(5000);
+  }
+  EXPECT_EQ(Count(Log(), "[M105-"), 1u) << Log();
+  EXPECT_TRUE(Form->HungEpisode());
+  EXPECT_EQ(Browser.Creates, 1);
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  Sys.Tick += 5000;
+  Clock.Advance(5000);
+  // The countdown ran out while the page was still hung: a new browser, then the page.
+  EXPECT_FALSE(Form->RetryRunning());
+  EXPECT_EQ(Browser.Creates, 2);
+  EXPECT_FALSE(Form->HungEpisode());
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  // A later hang is a new episode with its own line.
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  EXPECT_EQ(Count(Log(), "[M105-"), 2u);
+}
+
+TEST_F(TFormFixture, HungPageThatRecoversIsNavigatedAgainWithoutANewBrowser) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  Sys.Tick += 3000;
+  Clock.Advance(3000);
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  // The browser stops repeating: the page answers again.
+  Sys.Tick += kStillHungMs + 1;
+  Clock.Advance(27000);
+  EXPECT_EQ(Browser.Creates, 1);
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+  EXPECT_EQ(Count(Log(), "[M105-"), 1u);
+}
+
+} // namespace
+} // namespace hb
