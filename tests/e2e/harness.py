@@ -186,14 +186,18 @@ class Program:
                     % (demo.gateway_port, map_want, hide_cursor))
         self.proc = None
         self.extra_env = {}
+        self.stderr_path = None  # where the program's standard error goes (default: nowhere)
 
     def env(self):
         return dict(self.x.env(), LOCALAPPDATA=self.appdata, XDG_RUNTIME_DIR=self.runtime,
                     HALLBOARD_TEST_HOOKS="1", **self.extra_env)
 
     def start(self, wait=True):
+        err = open(self.stderr_path, "ab") if self.stderr_path else subprocess.DEVNULL
         self.proc = subprocess.Popen([self.exe], env=self.env(), cwd=self.root,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     stdout=subprocess.DEVNULL, stderr=err)
+        if self.stderr_path:
+            err.close()
         if wait:
             wait_until(lambda: self.state() is not None, 20, what="the program's command socket")
         return self

@@ -1,8 +1,13 @@
 // The demo cloud: the store's map list, the seat-map display page and everything it loads.
 #include <httplib.h>
 
+#include <rapidjson/document.h>
+
 #include "Demo.h"
 #include "Png.h"
+
+#include <cstdio>
+#include <vector>
 
 namespace hb::demo {
 
@@ -39,6 +44,29 @@ constexpr TPicture kPictures[] = {
     {kSeatMapMedia, 160, 90, 0x263238, 0x80CBC4, "public, max-age=31536000, immutable"},
 };
 
+// The page's weight: forty shop pictures of the cacheable kinds, about 45 KiB each (photographs
+// compress poorly, so their pixels are noise), about 1.8 MB in all.
+struct TWeight {
+  const char* Prefix;
+  int Count;
+};
+constexpr TWeight kWeights[] = {
+    {"/product-image/goods-", 12}, {"/shop/netfee-image/card-", 8}, {"/shop/news-image/news-", 8},
+    {"/shop/game-icon/game-", 8},  {"/avatar/member-", 4},
+};
+constexpr int kWeightSide = 140;
+
+std::vector<std::string> WeightPaths() {
+  std::vector<std::string> paths;
+  for (const auto& w : kWeights)
+    for (int i = 1; i <= w.Count; ++i) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%02d.png", i);
+      paths.push_back(std::string(w.Prefix) + name);
+    }
+  return paths;
+}
+
 std::string HtmlEscape(const std::string& text) {
   std::string out;
   for (char c : text) {
@@ -72,10 +100,13 @@ const TMap* FindMap(const std::string& text) {
   return nullptr;
 }
 
-std::string DisplayPage(const TMap& map, const std::string& store, const std::string& netBarId) {
+// `light`: the same page without any picture (the catalogue version alone goes through the
+// cache), so a benchmark can bring the program's cache into a state before the measured load.
+std::string DisplayPage(const TMap& map, const std::string& store, const std::string& netBarId,
+                        bool light) {
   std::string name = HtmlEscape(map.Name);
   std::string seats;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < (light ? 0 : 40); ++i) {
     const char* pic = i % 7 == 3   ? "/assets/seat-offline.png"
                       : i % 3 == 0 ? "/assets/seat-busy.png"
                                    : "/assets/seat-free.png";
@@ -84,6 +115,12 @@ std::string DisplayPage(const TMap& map, const std::string& store, const std::st
     seats += std::string("<div class=\"seat\"><img src=\"") + pic + "\" alt=\"\"><span>" + label +
              "</span></div>";
   }
+  std::string shop;
+  if (!light)
+    for (const auto& path : WeightPaths()) shop += "<img src=\"" + path + "\" alt=\"\">";
+  auto img = [light](const char* path) {
+    return light ? std::string() : "<img src=\"" + std::string(path) + "\" alt=\"\">";
+  };
   // The page id goes into a script string, so keep only characters that need no escaping.
   std::string id;
   for (char c : netBarId)
@@ -100,22 +137,25 @@ header{display:flex;align-items:center;gap:16px;padding:16px 32px}
 header h1{margin:0;font-size:32px;flex:1}
 main{display:flex;gap:32px;padding:0 32px}
 .grid{display:grid;grid-template-columns:repeat(10,64px);gap:12px}
+.shop{display:grid;grid-template-columns:repeat(20,32px);gap:5px;margin-top:24px}
+.shop img{width:32px;height:32px}
 .seat{display:flex;flex-direction:column;align-items:center;font-size:12px}
 aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
 #catalog{font-size:14px;opacity:.8}
 </style></head>
 <body data-map=")" +
          std::to_string(map.Id) + R"(" data-state="loading">
-<header><img src="/brand-logo.png" alt=""><h1>)" +
-         name + R"(</h1>
+<header>)" +
+         img("/brand-logo.png") + "<h1>" + name + R"(</h1>
 <span>)" +
-         HtmlEscape(store) + R"(</span><img src="/site-logo.png" alt=""></header>
-<main><section class="grid">)" +
+         HtmlEscape(store) + "</span>" + img("/site-logo.png") + R"(</header>
+<main><div><section class="grid">)" +
          seats + R"(</section>
-<aside><img src=")" +
-         kSeatMapMedia + R"(" alt="">
-<img src="/product-image/cola.png" alt=""><img src="/product-image/noodles.png" alt="">
-<img src="/avatar/staff-01.png" alt=""><div id="catalog">商品目录版本 …</div></aside></main>
+<section class="shop">)" +
+         shop + R"(</section></div>
+<aside>)" +
+         img(kSeatMapMedia) + img("/product-image/cola.png") + img("/product-image/noodles.png") +
+         img("/avatar/staff-01.png") + R"(<div id="catalog">商品目录版本 …</div></aside></main>
 <script>
 (function () {
   var name = ")" +
@@ -135,6 +175,30 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
     var state = ok ? "ready" : "failed";
     document.body.setAttribute("data-state", state);
     document.title = "机位图 - " + name + " - " + state;
+    // For the benchmarks: how long from the navigation until the load event and until every
+    // picture was decoded and the next frame drawn, told back to the demo cloud.
+    var images = Array.prototype.slice.call(document.images).map(function (img) {
+      return img.decode().catch(function () {});
+    });
+    Promise.all(images).then(function () {
+      requestAnimationFrame(function () {
+        requestAnimationFrame(function () {
+          var nav = performance.getEntriesByType("navigation")[0] || {};
+          // The resource that ended last, so that a slow run says where its time went.
+          var last = performance.getEntriesByType("resource").sort(function (x, y) {
+            return y.responseEnd - x.responseEnd;
+          })[0] || {};
+          var report = JSON.stringify({
+            map: )" +
+         std::to_string(map.Id) + R"(, state: state, images: document.images.length,
+            load: nav.loadEventStart || 0, drawn: performance.now(),
+            last: [String(last.name || "").replace(/^[a-z]+:\/\/[^\/]+/, ""),
+                   Math.round(last.startTime || 0), Math.round(last.responseEnd || 0)]
+          });
+          try { navigator.sendBeacon("/demo/report", report); } catch (e) {}
+        });
+      });
+    });
   });
 })();
 </script>
@@ -145,7 +209,27 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
 } // namespace
 
 void TDemo::AddCloudRoutes(httplib::Server& server) {
-  server.Get("/seatmap/display/list", [this](const httplib::Request&, httplib::Response& res) {
+  // What the page reports about its own timing (see DisplayPage); not a cloud route, no line.
+  server.Post("/demo/report", [this](const httplib::Request& req, httplib::Response& res) {
+    rapidjson::Document doc;
+    doc.Parse(req.body.c_str(), req.body.size());
+    if (req.body.size() > 4096 || doc.HasParseError() || !doc.IsObject()) {
+      res.status = 400;
+      res.set_content("{\"ok\":false,\"error\":\"a report is one JSON object\"}",
+                      "application/json");
+      return;
+    }
+    AddReport(req.body);
+    res.set_content("{\"ok\":true}", "application/json");
+  });
+  server.Get("/demo/reports", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(Reports(), "application/json");
+  });
+
+  auto get = [this, &server](const std::string& pattern, THandler handler) {
+    server.Get(pattern, OverLine(std::move(handler)));
+  };
+  get("/seatmap/display/list", [this](const httplib::Request&, httplib::Response& res) {
     std::string fault = Faults.Get("maplist");
     if (fault == "fail") {
       res.status = 500;
@@ -154,9 +238,12 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
       return;
     }
     std::string items;
-    for (const auto& m : kMaps)
-      items += (items.empty() ? "" : ",") + std::string("{\"id\":") + std::to_string(m.Id) +
-               ",\"name\":" + JsonQuote(m.Name) + "}";
+    for (const auto& m : kMaps) {
+      // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) about a chain of + here.
+      if (!items.empty()) items += ',';
+      items.append("{\"id\":").append(std::to_string(m.Id)).append(",\"name\":");
+      items.append(JsonQuote(m.Name)).append("}");
+    }
     std::string store = JsonQuote(Options().StoreName);
     std::string body;
     if (fault == "object")
@@ -168,7 +255,7 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
     res.set_content(body, "application/json; charset=utf-8");
   });
 
-  server.Get("/seatmap/display", [this](const httplib::Request& req, httplib::Response& res) {
+  get("/seatmap/display", [this](const httplib::Request& req, httplib::Response& res) {
     const TMap* map = FindMap(req.has_param("m") ? req.get_param_value("m") : "");
     if (!map || Faults.Is("page", "404")) {
       res.status = 404;
@@ -179,17 +266,18 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
     }
     std::string id = req.has_param("NetBarId") ? req.get_param_value("NetBarId") : "";
     res.set_header("Cache-Control", "no-store");
-    res.set_content(DisplayPage(*map, Options().StoreName, id), "text/html; charset=utf-8");
+    res.set_content(DisplayPage(*map, Options().StoreName, id, Faults.Is("page", "light")),
+                    "text/html; charset=utf-8");
   });
 
   // Where the gateway's entry_url points: the cloud's front door, never opened by the program.
-  server.Get("/seatmap/", [](const httplib::Request&, httplib::Response& res) {
+  get("/seatmap/", [](const httplib::Request&, httplib::Response& res) {
     res.set_content("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
                     "<title>机位图</title></head><body>机位图</body></html>",
                     "text/html; charset=utf-8");
   });
 
-  server.Get("/shop/catalog-version", [](const httplib::Request& req, httplib::Response& res) {
+  get("/shop/catalog-version", [](const httplib::Request& req, httplib::Response& res) {
     std::string id = req.has_param("NetBarId") ? req.get_param_value("NetBarId") : "";
     res.set_header("Cache-Control", "no-cache");
     res.set_content("{\"NetBarId\":" + JsonQuote(id) + ",\"version\":\"20251210.3\"}",
@@ -205,8 +293,21 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
       if (c == '.') pattern += '\\';
       pattern += c;
     }
-    server.Get(pattern, [png, cacheControl](const httplib::Request&, httplib::Response& res) {
+    get(pattern, [png, cacheControl](const httplib::Request&, httplib::Response& res) {
       res.set_header("Cache-Control", cacheControl);
+      res.set_content(png, "image/png");
+    });
+  }
+  uint32_t seed = 1;
+  for (const auto& path : WeightPaths()) {
+    std::string png = NoisyPng(kWeightSide, kWeightSide, seed++);
+    std::string pattern;
+    for (char c : path) {
+      if (c == '.') pattern += '\\';
+      pattern += c;
+    }
+    get(pattern, [png](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Cache-Control", "public, max-age=3600");
       res.set_content(png, "image/png");
     });
   }

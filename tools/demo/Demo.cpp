@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -64,6 +65,86 @@ void TDemo::HoldWhile(const TServerSlot& slot, const std::string& fault, const s
   while (!FStop && !slot.Stopping() && Faults.Is(fault, value) &&
          std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+void TDemo::LineWait(std::chrono::steady_clock::time_point until) const {
+  while (!FStop && !FCloud.Stopping()) {
+    auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+  }
+}
+
+void TDemo::LineSend(size_t bytes, int64_t kbps) {
+  // kbit/s is bits per millisecond, so bytes * 8 / kbps milliseconds on the line.
+  auto cost = std::chrono::microseconds(static_cast<int64_t>(bytes) * 8000 / kbps);
+  std::chrono::steady_clock::time_point until;
+  {
+    std::lock_guard<std::mutex> lock(FLineMutex);
+    auto now = std::chrono::steady_clock::now();
+    if (FLineFree < now) FLineFree = now;
+    FLineFree += cost;
+    until = FLineFree;
+  }
+  LineWait(until);
+}
+
+TDemo::THandler TDemo::OverLine(THandler handler) {
+  return [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+    int64_t latency = Faults.Number("cloud-latency-ms");
+    if (latency > 0)
+      LineWait(std::chrono::steady_clock::now() + std::chrono::milliseconds(latency));
+    handler(req, res);
+    CloudStats.Sent(req.path, static_cast<int64_t>(res.body.size()));
+    if (res.body.empty() || Faults.Number("cloud-rate-kbps") <= 0) return;
+    // The body leaves in small pieces, each waiting its turn on the line; the rate is read per
+    // piece, so a change through /demo/fault applies to answers already under way.
+    auto body = std::make_shared<std::string>(std::move(res.body));
+    res.body.clear();
+    std::string type = res.get_header_value("Content-Type");
+    res.headers.erase("Content-Type");
+    res.set_content_provider(body->size(), type.c_str(),
+                             [this, body](size_t offset, size_t length, httplib::DataSink& sink) {
+                               constexpr size_t kPiece = 16 * 1024;
+                               size_t n = std::min({length, kPiece, body->size() - offset});
+                               int64_t kbps = Faults.Number("cloud-rate-kbps");
+                               if (kbps > 0) LineSend(n, kbps);
+                               if (FStop || FCloud.Stopping()) return false;
+                               return sink.write(body->data() + offset, n);
+                             });
+  };
+}
+
+bool TDemo::CacheLookup(const std::string& pathQuery, TCachedAnswer& out) const {
+  std::lock_guard<std::mutex> lock(FCacheMutex);
+  auto it = FCache.find(pathQuery);
+  if (it == FCache.end()) return false;
+  out = it->second;
+  return true;
+}
+
+void TDemo::CacheStore(const std::string& pathQuery, TCachedAnswer answer) {
+  std::lock_guard<std::mutex> lock(FCacheMutex);
+  FCache[pathQuery] = std::move(answer);
+}
+
+void TDemo::CacheClear() {
+  std::lock_guard<std::mutex> lock(FCacheMutex);
+  FCache.clear();
+}
+
+void TDemo::AddReport(const std::string& json) {
+  std::lock_guard<std::mutex> lock(FReportMutex);
+  FReports.push_back(json);
+  while (FReports.size() > 1000) FReports.pop_front();
+}
+
+std::string TDemo::Reports() const {
+  std::lock_guard<std::mutex> lock(FReportMutex);
+  std::string out = "[";
+  for (const auto& r : FReports) out += (out.size() > 1 ? "," : "") + r;
+  return out + "]";
 }
 
 static void SendJson(httplib::Response& res, int status, const std::string& body) {

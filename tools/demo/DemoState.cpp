@@ -17,12 +17,20 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& TFaults::Ta
         "deep"}},
       {"cloud", {"ok", "down"}},
       {"maplist", {"ok", "fail", "object", "not-object"}},
-      {"page", {"ok", "404"}},
+      {"page", {"ok", "404", "light"}},
       {"cache", {"ok", "429", "404-no-api", "404", "hang", "empty", "oversized", "500"}},
       {"update",
        {"ok", "none", "none-no-reason", "500-html", "array", "text", "path-case", "digest-63",
         "digest-65", "size-0", "size-huge", "short", "wrong-digest", "redirect-check",
         "redirect-download", "endless", "stall"}},
+  };
+  return kTable;
+}
+
+const std::vector<std::pair<std::string, int64_t>>& TFaults::NumberTable() {
+  static const std::vector<std::pair<std::string, int64_t>> kTable = {
+      {"cloud-latency-ms", 60000},   // a minute: anything longer is an outage, not a line
+      {"cloud-rate-kbps", 10000000}, // 10 Gbit/s
   };
   return kTable;
 }
@@ -35,6 +43,7 @@ void TFaults::Reset() {
   std::lock_guard<std::mutex> lock(FMutex);
   FValues.clear();
   for (const auto& [name, values] : Table()) FValues[name] = values.front();
+  for (const auto& [name, largest] : NumberTable()) FValues[name] = "0";
 }
 
 std::string TFaults::Get(const std::string& name) const {
@@ -43,7 +52,26 @@ std::string TFaults::Get(const std::string& name) const {
   return it == FValues.end() ? std::string() : it->second;
 }
 
+int64_t TFaults::Number(const std::string& name) const {
+  std::string text = Get(name);
+  return text.empty() ? 0 : std::stoll(text); // only digit strings are ever stored
+}
+
+static const int64_t* NumberSwitch(const std::string& name) {
+  for (const auto& [n, largest] : TFaults::NumberTable())
+    if (n == name) return &largest;
+  return nullptr;
+}
+
 static std::string CheckSwitch(const std::string& name, const std::string& value) {
+  if (const int64_t* largest = NumberSwitch(name)) {
+    bool digits = !value.empty() && value.size() <= 11 &&
+                  value.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoll(value) > *largest)
+      return "switch \"" + name + "\" wants a whole number from 0 to " + std::to_string(*largest) +
+             ", got " + value;
+    return "";
+  }
   for (const auto& [n, values] : TFaults::Table()) {
     if (n != name) continue;
     for (const auto& v : values)
@@ -76,8 +104,15 @@ std::string TFaults::ApplyJson(const std::string& body) {
       reset = m->value.GetBool();
       continue;
     }
-    if (!m->value.IsString()) return "fault \"" + name + "\" needs a text value";
-    std::string value(m->value.GetString(), m->value.GetStringLength());
+    std::string value;
+    if (NumberSwitch(name) && m->value.IsUint64())
+      value = std::to_string(m->value.GetUint64());
+    else if (m->value.IsString())
+      value.assign(m->value.GetString(), m->value.GetStringLength());
+    else if (NumberSwitch(name))
+      return CheckSwitch(name, "not a whole number");
+    else
+      return "fault \"" + name + "\" needs a text value";
     std::string error = CheckSwitch(name, value);
     if (!error.empty()) return error;
     changes.emplace_back(name, value);
@@ -92,7 +127,8 @@ std::string TFaults::Json() const {
   std::lock_guard<std::mutex> lock(FMutex);
   std::string out = "{";
   for (const auto& [name, value] : FValues)
-    out += (out.size() > 1 ? "," : "") + JsonQuote(name) + ":" + JsonQuote(value);
+    out += (out.size() > 1 ? "," : "") + JsonQuote(name) + ":" +
+           (NumberSwitch(name) ? value : JsonQuote(value));
   return out + "}";
 }
 
@@ -113,8 +149,16 @@ void TStats::CacheServed(const std::string& path) {
   if (FCacheOrder.size() < 10000) FCacheOrder.push_back(path);
 }
 
+void TStats::Sent(const std::string& path, int64_t bytes) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FSent[path] += bytes;
+  FSentTotal += bytes;
+}
+
 void TStats::Reset() {
   std::lock_guard<std::mutex> lock(FMutex);
+  FSent.clear();
+  FSentTotal = 0;
   FRequests.clear();
   FLastQuery.clear();
   FCacheRequested.clear();
@@ -140,6 +184,7 @@ std::string TStats::Json(const std::string& server) const {
     first = false;
   }
   out += "}";
+  out += ",\"bytes_sent\":" + std::to_string(FSentTotal) + ",\"sent\":" + CounterObject(FSent);
   if (server == "gateway") {
     out += ",\"cache_requested\":" + CounterObject(FCacheRequested);
     out += ",\"cache_served\":" + CounterObject(FCacheServed);

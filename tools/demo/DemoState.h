@@ -10,11 +10,15 @@
 namespace hb::demo {
 
 // Fault switches by name; each has a fixed set of values, the first being the default ("ok").
+// The number switches (the cloud's line: latency and rate) take a whole number instead, 0 being
+// the default and meaning "as fast as loopback".
 class TFaults {
  public:
   TFaults();
   static const std::vector<std::pair<std::string, std::vector<std::string>>>& Table();
+  static const std::vector<std::pair<std::string, int64_t>>& NumberTable(); // name, largest value
   std::string Get(const std::string& name) const;
+  int64_t Number(const std::string& name) const;
   bool Is(const std::string& name, const std::string& value) const { return Get(name) == value; }
   // Sets one switch; returns a worded error (and changes nothing) for an unknown name or value.
   std::string Set(const std::string& name, const std::string& value);
@@ -34,6 +38,8 @@ class TStats {
   void Count(const std::string& path, const std::string& query);
   void CacheRequested(const std::string& path);
   void CacheServed(const std::string& path);
+  // Body bytes a server sent for a path (the cloud counts what went over its line).
+  void Sent(const std::string& path, int64_t bytes);
   void Reset();
   std::string Json(const std::string& server) const;
 
@@ -44,6 +50,8 @@ class TStats {
   std::map<std::string, int64_t> FCacheRequested;
   std::map<std::string, int64_t> FCacheServed;
   std::vector<std::string> FCacheOrder; // served paths in order, capped
+  std::map<std::string, int64_t> FSent;
+  int64_t FSentTotal = 0;
 };
 
 // The release the gateway offers: a package file on disk with its digest.

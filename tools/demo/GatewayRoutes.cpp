@@ -97,6 +97,17 @@ void TDemo::AddGatewayRoutes(httplib::Server& server) {
       Json(res, "{\"code\":400,\"msg\":\"缺少参数 u\"}", 400);
       return;
     }
+    // A file the cache holds goes out from memory at once, as a store's gateway serves its LAN;
+    // anything else is fetched from the cloud (over the cloud's line) and kept when it may be.
+    TCachedAnswer kept;
+    if (CacheLookup(u, kept)) {
+      res.set_header("Cache-Control", kept.CacheControl);
+      res.set_header("X-Demo-Extra", "gateway-only");
+      res.set_content(kept.Body, kept.ContentType.c_str());
+      GatewayStats.CacheServed(u);
+      GatewayStats.Sent("/cache", static_cast<int64_t>(kept.Body.size()));
+      return;
+    }
     httplib::Client cloud("127.0.0.1", CloudSlot().Port());
     cloud.set_connection_timeout(2);
     cloud.set_read_timeout(10);
@@ -105,15 +116,30 @@ void TDemo::AddGatewayRoutes(httplib::Server& server) {
       Json(res, "{\"code\":502,\"msg\":\"云端不可达\"}", 502);
       return;
     }
+    TCachedAnswer fetched;
+    fetched.CacheControl = answer->get_header_value("Cache-Control");
+    fetched.ContentType = answer->has_header("Content-Type")
+                              ? answer->get_header_value("Content-Type")
+                              : "application/octet-stream";
+    fetched.Body = answer->body;
     res.status = answer->status;
-    if (answer->has_header("Cache-Control"))
-      res.set_header("Cache-Control", answer->get_header_value("Cache-Control"));
+    if (answer->has_header("Cache-Control")) res.set_header("Cache-Control", fetched.CacheControl);
     // A header the program must not pass on to the page.
     res.set_header("X-Demo-Extra", "gateway-only");
-    res.set_content(answer->body, answer->has_header("Content-Type")
-                                      ? answer->get_header_value("Content-Type").c_str()
-                                      : "application/octet-stream");
-    if (answer->status == 200 && !answer->body.empty()) GatewayStats.CacheServed(u);
+    res.set_content(answer->body, fetched.ContentType.c_str());
+    if (answer->status == 200 && !answer->body.empty()) {
+      GatewayStats.CacheServed(u);
+      GatewayStats.Sent("/cache", static_cast<int64_t>(answer->body.size()));
+      // What the cloud marks as not to be kept (the catalogue version) is asked for every time.
+      const std::string& cc = fetched.CacheControl;
+      if (cc.find("no-cache") == std::string::npos && cc.find("no-store") == std::string::npos)
+        CacheStore(u, std::move(fetched));
+    }
+  });
+
+  server.Post("/demo/cache/clear", [this](const httplib::Request&, httplib::Response& res) {
+    CacheClear();
+    Json(res, "{\"ok\":true}");
   });
 }
 

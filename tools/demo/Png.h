@@ -9,4 +9,8 @@ namespace hb::demo {
 // a seat reads as a seat; accent == colour gives a plain fill.
 std::string SolidPng(int width, int height, uint32_t colour, uint32_t accent);
 
+// A width × height picture that compresses as badly as a photograph: each channel keeps the top
+// two bits of a colour picked from `seed` and is noise below. The same seed, the same bytes.
+std::string NoisyPng(int width, int height, uint32_t seed);
+
 } // namespace hb::demo

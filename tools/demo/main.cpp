@@ -15,7 +15,8 @@ void Usage() {
   std::fprintf(stderr,
                "usage: hallboard-demo [--gateway-port N] [--cloud-port N] [--store-name TEXT]\n"
                "         [--netbar-id ID] [--release FILE.zip --release-version-code N\n"
-               "         --release-version V] [--fault name=value]...\n");
+               "         --release-version V] [--fault name=value]...\n"
+               "         [--cloud-latency-ms N] [--cloud-rate-kbps N]\n");
 }
 
 bool ParsePort(const char* text, int& port) {
@@ -64,6 +65,9 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--release-version") {
       options.ReleaseVersion = value;
+    } else if (arg == "--cloud-latency-ms" || arg == "--cloud-rate-kbps") {
+      // The same switches /demo/fault changes at run time; TDemo::Start checks the value.
+      options.Faults.emplace_back(arg.substr(2), value);
     } else if (arg == "--fault") {
       const char* eq = std::strchr(value, '=');
       if (!eq) {

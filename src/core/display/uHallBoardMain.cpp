@@ -12,6 +12,7 @@
 #include "settings/Settings.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/GatewayCache.h"
+#include "shell/TestTimers.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
@@ -61,7 +62,7 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FBrowser.OnWebMessage = [this](const std::string& json) { WebMessageReceived(json); };
   FBrowser.OnProcessFailed = [this](int32_t kind) { ProcessFailed(kind); };
   FRetryTimer = FPorts.NewTimer();
-  FRetryTimer->SetInterval(kRetryIntervalMs);
+  FRetryTimer->SetInterval(static_cast<uint32_t>(ScaledMs(kRetryIntervalMs)));
   FRetryTimer->SetEnabled(false);
   FRetryTimer->OnTick = [this] { RetryTick(); };
   FUpdateTimer = FPorts.NewTimer();

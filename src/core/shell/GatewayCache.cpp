@@ -10,6 +10,7 @@
 // objects carry such a completion over to their user-interface thread themselves, so no browser
 // object is touched from a fetch thread.
 #include "shell/GatewayCache.h"
+#include "shell/TestTimers.h"
 
 #include <algorithm>
 #include <mutex>
@@ -280,7 +281,7 @@ void Fetch(std::shared_ptr<TCacheRequest> r, const THttpClientFactory& newHttp, 
   client.reset();
   if (pause) {
     std::shared_lock<std::shared_mutex> lock(PortsLock);
-    if (!Stopped) BlockedUntil.store(system->TickCount64() + pause);
+    if (!Stopped) BlockedUntil.store(system->TickCount64() + ScaledMs(pause));
   }
   Post(*queue, system, std::move(r), true);
 }

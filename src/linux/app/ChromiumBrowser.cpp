@@ -3,6 +3,8 @@
 // and RapidJSON (messages).
 #include "ChromiumBrowser.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -70,6 +72,8 @@ class TPausedRequest : public IResourceRequest {
                  std::string url, std::string method, std::vector<std::string> headerNames)
       : FConn(std::move(conn)), FSession(std::move(session)), FId(std::move(id)),
         FUrl(std::move(url)), FMethod(std::move(method)), FHeaderNames(std::move(headerNames)) {}
+  // Called once a deferred request has been let go, from the main loop.
+  std::function<void()> OnReleased;
   ~TPausedRequest() override {
     // A request must never stay paused: whoever drops it without completing lets it go on.
     if (!FDone) Finish();
@@ -125,12 +129,22 @@ class TPausedRequest : public IResourceRequest {
     std::string params =
         FResponse.empty() ? "{\"requestId\":" + JsonQuote(FId) + "}" : std::move(FResponse);
     if (std::this_thread::get_id() != FMainThread) {
+      // Only while the window closes; nothing is counted any more then.
       TDevToolsConnection::SendFromMainLoop(FConn, std::move(method), std::move(params), FSession);
       return;
     }
+    std::function<void()> released;
+    if (FDeferred) released = std::move(OnReleased);
     auto conn = FConn.lock();
-    if (!conn || !conn->Open()) return; // the browser has gone, and the request with it
-    conn->Send(method, params, FSession);
+    if (!conn || !conn->Open()) { // the browser has gone, and the request with it
+      if (released) released();
+      return;
+    }
+    // Released once the browser has taken the answer in: switching interception off before that
+    // could strand the request.
+    TReplyProc onReply;
+    if (released) onReply = [released](const TDevToolsReply&) { released(); };
+    conn->Send(method, params, FSession, std::move(onReply));
   }
 
   std::thread::id FMainThread = std::this_thread::get_id();
@@ -154,6 +168,7 @@ TChromiumBrowser::TChromiumBrowser(std::function<TRect()> bounds)
     : FBounds(std::move(bounds)), FIdentity(std::make_shared<int>(0)) {}
 
 TChromiumBrowser::~TChromiumBrowser() {
+  StopFilterRest();
   OnCreated = nullptr;
   OnNavigationCompleted = nullptr;
   OnWebMessage = nullptr;
@@ -202,6 +217,7 @@ void TChromiumBrowser::StopProcess() {
   ++FSetupGeneration;
   FSetupPending = 0;
   FConfiguredWaiters.clear();
+  StopFilterRest();
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -346,6 +362,7 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
     ++self->FSetupGeneration;
     self->FSetupPending = 0;
     self->FConfiguredWaiters.clear();
+    self->StopFilterRest();
     if (!self->FCreatedReported) {
       self->FailCreate(kBrowserStartFailed);
     } else if (self->OnProcessFailed) {
@@ -476,6 +493,7 @@ void TChromiumBrowser::FinishNavigation(bool success, int32_t webError) {
 bool TChromiumBrowser::AddResourceFilter(const std::string& uriPattern) {
   if (!FConn || FSession.empty()) return false;
   FPatterns.push_back(uriPattern);
+  StopFilterRest();
   SendFetchEnable();
   return true;
 }
@@ -510,7 +528,56 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
   if (FResourceProc) FResourceProc(req);
   // Without a deferral the request goes on as soon as the handler returns (the destructor would
   // do it too, but only when the last reference goes).
-  if (!req->Deferred()) req->Complete();
+  if (!req->Deferred()) {
+    req->Complete();
+  } else {
+    ++FHeldRequests;
+    // Requests of an earlier session (a browser since re-created) are not counted in this one.
+    req->OnReleased = [this, token = std::weak_ptr<int>(FIdentity), session = FSession] {
+      if (token.expired() || session != FSession) return;
+      if (FHeldRequests > 0) --FHeldRequests;
+      MaybeRestFilters();
+    };
+  }
+  MaybeRestFilters();
+}
+
+void TChromiumBrowser::MaybeRestFilters() {
+  // Only with nothing held: a fetch still under way must be able to answer its request.
+  if (FFilterResting || FHeldRequests > 0 || FPatterns.empty() || !FilterRestMs || !FConn ||
+      FSession.empty())
+    return;
+  uint64_t ms = FilterRestMs();
+  if (ms == 0) return;
+  FConn->Send("Fetch.disable", "{}", FSession);
+  FFilterResting = true;
+  ArmFilterWake(ms);
+}
+
+void TChromiumBrowser::ArmFilterWake(uint64_t ms) {
+  // Looked at again at least every second: a later pause may end sooner (the last one wins).
+  guint wait = static_cast<guint>(std::min<uint64_t>(ms, 1000)) + 1;
+  FFilterWake = g_timeout_add(wait, &TChromiumBrowser::FilterWake, this);
+}
+
+gboolean TChromiumBrowser::FilterWake(gpointer p) {
+  auto* self = static_cast<TChromiumBrowser*>(p);
+  self->FFilterWake = 0;
+  Guarded([&] {
+    if (!self->FFilterResting) return;
+    uint64_t ms = self->FilterRestMs ? self->FilterRestMs() : 0;
+    if (ms > 0) return self->ArmFilterWake(ms);
+    self->FFilterResting = false;
+    if (self->FConn && !self->FSession.empty() && !self->FPatterns.empty()) self->SendFetchEnable();
+  });
+  return G_SOURCE_REMOVE;
+}
+
+void TChromiumBrowser::StopFilterRest() {
+  if (FFilterWake) g_source_remove(FFilterWake);
+  FFilterWake = 0;
+  FFilterResting = false;
+  FHeldRequests = 0;
 }
 
 void TChromiumBrowser::OnEvent(const std::string& method, const std::string& session,

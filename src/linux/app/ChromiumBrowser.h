@@ -45,6 +45,12 @@ class TChromiumBrowser : public IBrowser {
   // again (without a window manager the newest mapped window is on top).
   std::function<void()> OnWindowShown;
 
+  // How many milliseconds the resource filters may rest (0: not now): while the gateway cache is
+  // paused it lets every request alone anyway, and each request still held at the filter costs a
+  // round trip through this pipe and our main loop before it may go on. So while this says so and
+  // no request is held, interception is switched off, and on again when the rest is over.
+  std::function<uint64_t()> FilterRestMs;
+
   // Test hooks (enabled by the program only when asked): crash the renderer, run a script in the
   // page and hand back its result's JSON text (or an "error: ..." text).
   void CrashRenderer();
@@ -80,6 +86,10 @@ class TChromiumBrowser : public IBrowser {
   void FinishNavigation(bool success, int32_t webError);
   void SendFetchEnable();
   void ResourcePaused(const rapidjson::Value& p);
+  void MaybeRestFilters();
+  void ArmFilterWake(uint64_t ms);
+  void StopFilterRest();
+  static gboolean FilterWake(gpointer self);
   static void ChildExited(GPid pid, gint status, gpointer self);
 
   std::function<TRect()> FBounds;
@@ -101,6 +111,9 @@ class TChromiumBrowser : public IBrowser {
   TBrowserOptions FPrestartOptions;
   std::vector<std::string> FPatterns;
   TResourceRequestedProc FResourceProc;
+  int FHeldRequests = 0;       // deferred requests of this session not yet completed
+  bool FFilterResting = false; // Fetch is disabled while the cache is paused
+  unsigned FFilterWake = 0;
   // Set-up commands of the current session still unanswered, and who waits for them. A new
   // session (generation) makes every earlier answer irrelevant.
   int FSetupPending = 0;

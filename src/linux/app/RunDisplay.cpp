@@ -143,6 +143,10 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
     g_main_loop_quit(loop);
   };
   browser.OnWindowShown = [&] { host.RaiseAbove(); };
+  browser.FilterRestMs = [&system] {
+    uint64_t until = BlockedUntil.load(), now = system.TickCount64();
+    return until > now ? until - now : 0;
+  };
 
   bool hooks = g_strcmp0(g_getenv("HALLBOARD_TEST_HOOKS"), "1") == 0;
   instance.Listen(

@@ -1,0 +1,27 @@
+#include "shell/TestTimers.h"
+
+#include <atomic>
+
+namespace hb {
+
+#if HB_TEST_TIMERS
+namespace {
+// Read by fetch threads (the cache's pauses) as well as the user-interface thread.
+std::atomic<uint32_t> Divisor{1};
+} // namespace
+
+void SetTestTimeDivisor(uint32_t divisor) {
+  Divisor.store(divisor ? divisor : 1);
+}
+
+uint64_t ScaledMs(uint64_t ms) {
+  uint64_t d = Divisor.load();
+  return d <= 1 || ms == 0 ? ms : (ms / d ? ms / d : 1);
+}
+#else
+uint64_t ScaledMs(uint64_t ms) {
+  return ms;
+}
+#endif
+
+} // namespace hb

@@ -1,0 +1,76 @@
+"""The gateway cache seen from the browser's side: while the cache is paused it steps aside
+entirely, so a dead gateway costs the page nothing, and it comes back when the pause ends."""
+
+import os
+import unittest
+
+from harness import Demo, Program, Xvfb, wait_until
+
+X = DEMO = None
+
+
+def setUpModule():
+    global X, DEMO
+    X = Xvfb()
+    DEMO = Demo()
+
+
+def tearDownModule():
+    DEMO.stop()
+    X.stop()
+
+
+class PausedCache(unittest.TestCase):
+    def setUp(self):
+        DEMO.reset()
+        self.program = Program(X, DEMO)
+        # The store number and cloud by hand, so that the program runs with the gateway down.
+        with open(os.path.join(self.program.install, "hallBoard.ini"), "w", encoding="utf-8") as f:
+            f.write("[Gateway]\nAddress=127.0.0.1\nPort=%d\n[Display]\nMap=\nMonitor=1\n"
+                    "[Advanced]\nServerUrl=%s\nNetBarId=1001\n" % (DEMO.gateway_port, DEMO.cloud))
+        self.trace = os.path.join(self.program.root, "devtools.txt")
+        self.program.stderr_path = self.trace
+        # The 60-second pause after an unreachable gateway becomes 30 seconds.
+        self.program.extra_env = {"HALLBOARD_DEVTOOLS_TRACE": "1", "HALLBOARD_TEST_TIME_DIVISOR": "2"}
+
+    def tearDown(self):
+        self.program.cleanup()
+        DEMO.reset()
+
+    def lines(self):
+        with open(self.trace, encoding="utf-8", errors="replace") as f:
+            return f.read().splitlines()
+
+    def ready(self):
+        wait_until(lambda: self.program.page_ready(), 45, interval=0.1, what="the page")
+
+    def test_dead_gateway_stops_interception_until_the_pause_ends(self):
+        # First a page whose only cacheable request (the catalogue version) meets the dead gateway.
+        DEMO.fault(gateway="down", page="light")
+        self.program.start()
+        self.ready()
+        lines = self.lines()
+        disabled = [i for i, l in enumerate(lines) if '"method":"Fetch.disable"' in l]
+        self.assertTrue(disabled, "interception was never switched off during the pause")
+
+        # Then the whole page: its pictures go straight to the cloud, none is held at the filter.
+        DEMO.fault(page="ok")
+        mark = len(self.lines())
+        self.program.eval("document.title='reloading';setTimeout(function(){location.reload();},10);1")
+        self.ready()
+        held = [l for l in self.lines()[mark:] if "Fetch.requestPaused" in l]
+        self.assertEqual(held, [], "requests were still held while the cache was paused")
+        self.assertIn("/product-image/goods-01.png", DEMO.stats("cloud")["requests"])
+
+        # When the pause is over the filter is back, and the gateway serves the next new picture.
+        DEMO.fault(gateway="ok")
+        wait_until(lambda: any('"method":"Fetch.enable"' in l for l in self.lines()[mark:]), 60,
+                   interval=0.2, what="interception to come back")
+        self.program.eval("var i=new Image();i.src='/shop/game-icon/game-08.png?after=pause';"
+                          "document.body.appendChild(i);1")
+        wait_until(lambda: DEMO.stats("gateway").get("cache_served", {}).get(
+            "/shop/game-icon/game-08.png?after=pause"), 20, what="the gateway to serve again")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,29 @@
+// The soak run's shortened waits: divided as asked, never down to nothing, and back to the built
+// length with a divisor of 1.
+#include <gtest/gtest.h>
+
+#include "shell/TestTimers.h"
+
+namespace hb::test {
+namespace {
+
+#if HB_TEST_TIMERS
+TEST(TestTimersTest, DividesWaitsButNeverToZero) {
+  struct TCase {
+    uint32_t Divisor;
+    uint64_t Ms, Expected;
+  };
+  const TCase cases[] = {
+      {1, 30000, 30000}, {30, 30000, 1000}, {30, 600000, 20000}, {1000, 1000, 1},
+      {1000, 999, 1},    {30, 0, 0},        {0, 60000, 60000},
+  };
+  for (const auto& c : cases) {
+    SetTestTimeDivisor(c.Divisor);
+    EXPECT_EQ(ScaledMs(c.Ms), c.Expected) << c.Divisor << " " << c.Ms;
+  }
+  SetTestTimeDivisor(1);
+}
+#endif
+
+} // namespace
+} // namespace hb::test
