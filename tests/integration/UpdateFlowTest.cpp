@@ -217,14 +217,31 @@ std::string Pack(const TRelease& r) {
 
 // ---- The fixture: a real program and temporary folder, the demo gateway, the real client.
 
-// A reaped child's id: a process that has certainly ended.
-uint32_t EndedPid() {
-  pid_t pid = fork();
-  if (pid == 0) _exit(0);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return static_cast<uint32_t>(pid);
-}
+// A stand-in for the running program. The installer waits for it to end, as it waits for the
+// real one, and the program ends only after the check has returned: so the program's own lines
+// come before the installer's and the start marker is seen before the script removes it, as in
+// real use. An id that has already ended would let the script race the check.
+class TRunningProgram {
+ public:
+  TRunningProgram() : FPid(fork()) {
+    if (FPid == 0) {
+      for (;;) pause();
+    }
+  }
+  ~TRunningProgram() { End(); }
+  uint32_t Pid() const { return static_cast<uint32_t>(FPid); }
+  // The program exits: killed and reaped, so not even a zombie is left.
+  void End() {
+    if (FPid <= 0) return;
+    kill(FPid, SIGKILL);
+    int status = 0;
+    waitpid(FPid, &status, 0);
+    FPid = -1;
+  }
+
+ private:
+  pid_t FPid;
+};
 
 // Folders and clocks of the fake, but an installer launch that can be the real detached one.
 class TTestSystem : public test::TFakeSystem {
@@ -348,10 +365,14 @@ class UpdateFlow : public ::testing::Test {
 
   // One check that hands a release to the real installer, which the program "exits" for.
   void AttemptInstall() {
-    FSys.Pid = EndedPid();
+    TRunningProgram program;
+    FSys.Pid = program.Pid();
     FSys.RealLaunch = true;
     bool started = false;
-    ASSERT_EQ(Attempt(started), "");
+    const std::string error = Attempt(started);
+    FLinesAtHandover = LogLines(); // while the installer still waits for the program
+    program.End();
+    ASSERT_EQ(error, "");
     ASSERT_TRUE(started);
   }
 
@@ -364,6 +385,7 @@ class UpdateFlow : public ::testing::Test {
   fs::path FRoot;
   std::vector<fs::path> FMounts;
   std::string FStarts, FLog;
+  std::vector<std::string> FLinesAtHandover;
   TTestSystem FSys;
   TOpenSslHasher FHasher;
   std::unique_ptr<test::TDemoProcess> FDemo;
@@ -372,12 +394,8 @@ class UpdateFlow : public ::testing::Test {
 
 TEST_F(UpdateFlow, OffersAreInstalledForRealAndTheProgramRestarts) {
   Offer(Pack(StandardRelease(FStarts)), 3);
-  FSys.Pid = EndedPid();
-  FSys.RealLaunch = true;
-  bool started = false;
-  ASSERT_EQ(Attempt(started), "");
-  ASSERT_TRUE(started);
-  std::vector<std::string> lines = LogLines();
+  AttemptInstall();
+  std::vector<std::string> lines = FLinesAtHandover;
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0], "UPDATE_CHECK 本机 1.0.1 (2)，网关 " + FDemo->GatewayBase());
   EXPECT_EQ(lines[1].rfind("UPDATE_DOWNLOADING 目标版本 1.0.2 (3)，大小 ", 0), 0u);
@@ -408,6 +426,7 @@ TEST_F(UpdateFlow, OffersAreInstalledForRealAndTheProgramRestarts) {
   EXPECT_EQ(TempEntries(), onlyScript);
 
   // The next check reports the installed code, and the same release is no longer new.
+  bool started = false;
   ASSERT_EQ(Attempt(started), "");
   EXPECT_FALSE(started);
   lines = LogLines();
