@@ -202,7 +202,10 @@ void TDemo::AddCommonRoutes(httplib::Server& server, TServerSlot& slot, TStats& 
       if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
           name == "LOCAL_PORT")
         continue;
-      out += (first ? "" : ",") + JsonQuote(name) + ":" + JsonQuote(value);
+      if (!first) out += ',';
+      out += JsonQuote(name);
+      out += ':';
+      out += JsonQuote(value);
       first = false;
     }
     out += "},\"body\":" + JsonQuote(req.body) + "}";
