@@ -209,6 +209,16 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
 
   std::string Log() { return Read(FLog); }
 
+  // The installation failed before it counted as installed: the log says it was rolled back,
+  // never that it was installed, and only the script is left.
+  void ExpectFailedBeforeInstallingAndCleanedUp() {
+    const std::string log = Log();
+    EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
+    ExpectOnlyTheScriptLeft();
+  }
+
   fs::path FRoot, FDst, FTemp, FSrc, FBak, FPkg, FLog, FStarts, FPids, FScript, FStarted;
   std::string FProg;
   std::vector<fs::path> FMounts;
@@ -244,11 +254,7 @@ TEST_P(InstallerRun, FullDiskDuringTheInstallRollsBackToExactlyTheOldTree) {
   // installation: the restored program reports its own.
   old.erase(".installed-version-code");
   EXPECT_EQ(Tree(FDst), old);
-  std::string log = Log();
-  EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos)
-      << log;
-  EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
-  ExpectOnlyTheScriptLeft();
+  ExpectFailedBeforeInstallingAndCleanedUp();
 }
 
 TEST_P(InstallerRun, FullTemporaryFolderDuringTheBackupLeavesTheProgramUntouched) {
@@ -262,11 +268,7 @@ TEST_P(InstallerRun, FullTemporaryFolderDuringTheBackupLeavesTheProgramUntouched
   ASSERT_EQ(Run(Inputs(3, 30)), 1) << Read(FRoot / "out.txt");
   EXPECT_EQ(Starts(), StartLine("old"));
   EXPECT_EQ(Tree(FDst), old);
-  std::string log = Log();
-  EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos)
-      << log;
-  EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
-  ExpectOnlyTheScriptLeft();
+  ExpectFailedBeforeInstallingAndCleanedUp();
 }
 
 TEST_P(InstallerRun, AReleaseWhoseProgramCannotRunIsRolledBack) {
