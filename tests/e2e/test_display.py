@@ -139,8 +139,10 @@ class GatewayPausing(KioskCase):
         cloud = DEMO.stats("cloud")["requests"]
         for path in parts:
             self.assertIn(path, cloud)
-        if within_pause:
-            self.assertEqual(DEMO.stats("gateway").get("cache_requested", {}), {})
+        if not within_pause:
+            self.skipTest("two page loads took over 58 s: the pause may have ended, so whether the "
+                          "gateway is left alone during it could not be checked")
+        self.assertEqual(DEMO.stats("gateway").get("cache_requested", {}), {})
 
 
 class Menu(KioskCase):

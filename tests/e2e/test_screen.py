@@ -3,7 +3,6 @@ shown at 200 %): the cover, the menu and the error dialog keep their 100 % propo
 logical pixels, drawn at twice the pixels, never with fonts scaled a second time."""
 
 import threading
-import time
 import unittest
 
 from harness import Demo, Program, Xvfb, rgb, wait_until
@@ -57,13 +56,12 @@ class DoubleScale(unittest.TestCase):
         return X.screenshot("%s-%s" % (self.id().rsplit(".", 1)[-1], label))
 
     def test_cover_menu_and_dialog_at_twice_the_pixels(self):
-        time.sleep(0.5)  # the cover's first paint after its texts changed
-        image = self.shot("cover")
         # The title's box is 48 logical pixels high around the middle (M - 30 .. M + 18), so
         # 96 device pixels; its 26-point text is about 350 logical pixels wide. Fonts scaled
-        # twice would make it about 1400 device pixels wide.
-        box = extent(image, TITLE, 0, (360 - 30) * 2, 2560, (360 + 18) * 2)
-        self.assertIsNotNone(box, "no title text on the cover")
+        # twice would make it about 1400 device pixels wide. The cover paints its new texts
+        # a moment after they change: take pictures until the title shows.
+        box = wait_until(lambda: extent(self.shot("cover"), TITLE, 0, (360 - 30) * 2, 2560,
+                                        (360 + 18) * 2), 10, what="the cover's title painted")
         width, height = box[2] - box[0], box[3] - box[1]
         self.assertGreater(width, 450, box)
         self.assertLess(width, 1000, box)
@@ -79,10 +77,8 @@ class DoubleScale(unittest.TestCase):
         self.assertGreaterEqual(w, 280)
         self.assertLessEqual(w, 560)
         self.assertLessEqual(top + h, 720)
-        time.sleep(0.3)
-        image = self.shot("menu")
-        self.assertIsNotNone(extent(image, TITLE, left * 2, top * 2, (left + w) * 2, (top + 33) * 2),
-                             "no header text in the menu")
+        wait_until(lambda: extent(self.shot("menu"), TITLE, left * 2, top * 2, (left + w) * 2,
+                                  (top + 33) * 2), 10, what="the menu's header text painted")
         X.xdotool("key", "Escape")
         wait_until(lambda: not self.program.state()["menuVisible"], 10, what="the menu to close")
 
@@ -92,10 +88,9 @@ class DoubleScale(unittest.TestCase):
         worker.start()
         try:
             wait_until(lambda: "M900" in self.program.log_text(), 10, what="the M900 report")
-            time.sleep(0.5)
-            image = self.shot("dialog")
-            row = [x for x in range(0, 2560, 2) if image.pixel(x, 720) == WHITE]
-            self.assertTrue(row, "no dialog in the middle of the screen")
+            row = wait_until(
+                lambda: [x for x in range(0, 2560, 2) if self.shot("dialog").pixel(x, 720) == WHITE],
+                10, what="the dialog painted in the middle of the screen")
             self.assertAlmostEqual(max(row) - min(row), 920, delta=12)
         finally:
             X.xdotool("key", "Escape")
