@@ -43,12 +43,16 @@ constexpr uint8_t BlueOf(TColor c) {
 
 // The program's own drawing is laid out at 96 DPI; on a surface of another DPI every length,
 // font and gap grows by one factor, dpi / 96 taken to two decimals (1.25, 1.5, 2, 3), the
-// product rounded to the nearest pixel. A DPI the system could not tell (0 or less) counts as 96.
+// product rounded to the nearest pixel. A nonsensical factor from a broken DPI query (0 or less,
+// not a number) counts as 1.
 constexpr int kBaseDpi = 96;
+inline int ScaleMetric(int value, double scale) {
+  long pct = (std::isfinite(scale) && scale > 0) ? std::lround(scale * 100.0) : 100;
+  if (pct <= 0) pct = 100;
+  return static_cast<int>(std::lround(static_cast<double>(value) * pct / 100.0));
+}
 inline int ScaleToDpi(int value96, int dpi) {
-  const long pct = dpi > 0 ? std::lround(dpi * 100.0 / kBaseDpi) : 100;
-  return static_cast<int>(
-      std::lround(static_cast<double>(value96) * (pct > 0 ? pct : 100) / 100.0));
+  return ScaleMetric(value96, static_cast<double>(dpi) / kBaseDpi);
 }
 
 } // namespace hb

@@ -273,7 +273,7 @@ class UpdateFlow : public ::testing::Test {
     FLog = LogFilePath(kAppFolder);
     FDemo = std::make_unique<test::TDemoProcess>();
     // The stand-ins keep running, so a second of health check tells as much as ten.
-    SetInstallerTimingsForTests(1, 0);
+    SetInstallerHealthSecondsForTests(1);
   }
   void TearDown() override {
     // End the stand-in programs the installers started, and any mount made for the test.
@@ -281,7 +281,7 @@ class UpdateFlow : public ::testing::Test {
     for (long pid; pids >> pid;)
       if (pid > 1) kill(static_cast<pid_t>(pid), SIGKILL);
     for (auto it = FMounts.rbegin(); it != FMounts.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
-    SetInstallerTimingsForTests(0, 0);
+    SetInstallerHealthSecondsForTests(0);
     FDemo.reset();
     ResetLogFolderTestForTests();
     InstallPlatform(nullptr, nullptr);
@@ -668,7 +668,7 @@ TEST_F(UpdateFlow, AReleaseThatCannotRunIsRolledBackAndNotRetriedAtOnce) {
   TRelease r = StandardRelease(FStarts);
   r.Files[0].Bytes = StandIn("new", FStarts, false);
   Offer(Pack(r), 3);
-  SetInstallerTimingsForTests(30, 0); // the failing program is seen as it ends, not after 30 s
+  SetInstallerHealthSecondsForTests(30); // the failing program is seen as it ends, not after 30 s
   AttemptInstall();
   WaitForInstaller(2);
   EXPECT_EQ(Read(FStarts), "new\nold\n");

@@ -284,33 +284,25 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
                     "application/json; charset=utf-8");
   });
 
-  for (const auto& pic : kPictures) {
-    std::string png = SolidPng(pic.Width, pic.Height, pic.Colour, pic.Accent);
-    std::string cacheControl = pic.CacheControl;
-    // Literal paths: escape the regular-expression characters the router would see.
-    std::string pattern;
-    for (char c : std::string(pic.Path)) {
-      if (c == '.') pattern += '\\';
-      pattern += c;
-    }
-    get(pattern, [png, cacheControl](const httplib::Request&, httplib::Response& res) {
-      res.set_header("Cache-Control", cacheControl);
-      res.set_content(png, "image/png");
-    });
-  }
-  uint32_t seed = 1;
-  for (const auto& path : WeightPaths()) {
-    std::string png = NoisyPng(kWeightSide, kWeightSide, seed++);
+  // A picture at a literal path: the regular-expression characters the router would see are
+  // escaped.
+  auto picture = [&get](const std::string& path, std::string png, std::string cacheControl) {
     std::string pattern;
     for (char c : path) {
       if (c == '.') pattern += '\\';
       pattern += c;
     }
-    get(pattern, [png](const httplib::Request&, httplib::Response& res) {
-      res.set_header("Cache-Control", "public, max-age=3600");
+    get(pattern, [png = std::move(png), cacheControl = std::move(cacheControl)](
+                     const httplib::Request&, httplib::Response& res) {
+      res.set_header("Cache-Control", cacheControl);
       res.set_content(png, "image/png");
     });
-  }
+  };
+  for (const auto& pic : kPictures)
+    picture(pic.Path, SolidPng(pic.Width, pic.Height, pic.Colour, pic.Accent), pic.CacheControl);
+  uint32_t seed = 1;
+  for (const auto& path : WeightPaths())
+    picture(path, NoisyPng(kWeightSide, kWeightSide, seed++), "public, max-age=3600");
 }
 
 } // namespace hb::demo

@@ -5,14 +5,6 @@
 
 namespace hb {
 
-int ScaleMetric(int value, double scale) {
-  // The factor counts to two decimals (1.25, 1.5, 1.75 are the usual ones); a nonsensical
-  // factor from a broken DPI query falls back to 1.
-  long pct = (std::isfinite(scale) && scale > 0) ? std::lround(scale * 100.0) : 100;
-  if (pct <= 0) pct = 100;
-  return static_cast<int>(std::lround(static_cast<double>(value) * pct / 100.0));
-}
-
 TSize EstimateTextSize(const std::string& text, const TFont& font, double scale) {
   const double em = font.PointSize * 96.0 * (scale > 0 ? scale : 1.0) / 72.0;
   double width = 0;
@@ -166,7 +158,9 @@ void TSeatMenu::FitHeight(int maxHeight) {
   const int maps = FMapEnd - FMapBegin;
   const int fixed = FTops[FMapBegin] + (FTops.back() - FTops[FMapEnd]) + FPad;
   int rows = maps;
-  if (fixed + maps * FRowH > maxHeight) rows = std::clamp((maxHeight - fixed) / FRowH, 1, maps);
+  // At least one map row stays in view, when there is one: a menu without maps has none.
+  if (fixed + maps * FRowH > maxHeight)
+    rows = std::clamp((maxHeight - fixed) / FRowH, std::min(1, maps), maps);
   FVisibleRows = rows;
   FClient.Height = fixed + rows * FRowH;
   // The map on display opens in the middle of the rows in view where the list allows it.

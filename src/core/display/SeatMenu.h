@@ -30,8 +30,6 @@ struct TSeatMenuEntry {
 // Measures one line of text in a font, in device pixels.
 using TTextMeasure = std::function<TSize(const std::string& text, const TFont& font)>;
 
-// A size at 96 DPI scaled by the factor (taken to two decimals), rounded to the nearest pixel.
-int ScaleMetric(int value, double scale);
 // A measure without a surface: ASCII characters 0.55 em, others 1 em, at 96 DPI x scale.
 TSize EstimateTextSize(const std::string& text, const TFont& font, double scale);
 

@@ -33,7 +33,6 @@ std::string InstalledLine(int64_t code) {
 }
 
 std::atomic<int> gHealthSeconds{kInstallerHealthSeconds};
-std::atomic<int> gStartWaitMs{kInstallerStartWaitMs};
 
 // True once the script has created the marker. When the wait runs out, a folder of that name is
 // created here: creating either is exclusive, so whoever comes first wins. A late script finds
@@ -271,9 +270,8 @@ std::string InstallerStartedMarker(const std::string& scriptPath) {
   return path + ".started";
 }
 
-void SetInstallerTimingsForTests(int healthSeconds, int startWaitMs) {
+void SetInstallerHealthSecondsForTests(int healthSeconds) {
   gHealthSeconds = healthSeconds > 0 ? healthSeconds : kInstallerHealthSeconds;
-  gStartWaitMs = startWaitMs > 0 ? startWaitMs : kInstallerStartWaitMs;
 }
 
 void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& text,
@@ -291,8 +289,7 @@ void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& t
     throw Exception("无法启动更新安装器");
   // A reported start is not yet a running script: a security product or a policy can stop it
   // right after. Only its marker says it runs; the program must not close before that.
-  if (!WaitForStartMarker(marker,
-                          startWaitMs == kInstallerStartWaitMs ? gStartWaitMs.load() : startWaitMs))
+  if (!WaitForStartMarker(marker, startWaitMs))
     throw Exception("无法启动更新安装器");
 }
 

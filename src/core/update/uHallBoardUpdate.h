@@ -146,7 +146,7 @@ std::string InstallerStartedMarker(const std::string& scriptPath);
 void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& text,
                              int startWaitMs = kInstallerStartWaitMs);
 
-// Tests shorten the health period and the start wait of real runs; 0 or less restores each.
-void SetInstallerTimingsForTests(int healthSeconds, int startWaitMs);
+// Tests shorten the health period of real runs; 0 or less restores it.
+void SetInstallerHealthSecondsForTests(int healthSeconds);
 
 } // namespace hb

@@ -121,6 +121,7 @@ class TPausedRequest : public IResourceRequest {
     if (!FDone) Finish();
   }
   bool Deferred() const { return FDeferred; }
+  bool Done() const { return FDone; }
 
  private:
   void Finish() {
@@ -210,14 +211,20 @@ void TChromiumBrowser::StopProcess() {
     g_spawn_close_pid(FPid);
     FPid = 0;
   }
+  ForgetSession();
+}
+
+void TChromiumBrowser::ForgetSession() {
   FSession.clear();
   FTargetId.clear();
   FAttaching = false;
   FNav = {};
+  // Answers and waiters of the page that went belong to no later one.
   ++FSetupGeneration;
   FSetupPending = 0;
   FConfiguredWaiters.clear();
   StopFilterRest();
+  FHeldRequests = 0;
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -355,14 +362,7 @@ void TChromiumBrowser::ChildExited(GPid pid, gint, gpointer p) {
     auto conn = std::move(self->FConn);
     if (conn) conn->OnEvent = nullptr;
     Later(KeepAliveToken(), [conn] {});
-    self->FSession.clear();
-    self->FTargetId.clear();
-    self->FAttaching = false;
-    self->FNav = {};
-    ++self->FSetupGeneration;
-    self->FSetupPending = 0;
-    self->FConfiguredWaiters.clear();
-    self->StopFilterRest();
+    self->ForgetSession();
     if (!self->FCreatedReported) {
       self->FailCreate(kBrowserStartFailed);
     } else if (self->OnProcessFailed) {
@@ -530,7 +530,7 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
   // do it too, but only when the last reference goes).
   if (!req->Deferred()) {
     req->Complete();
-  } else {
+  } else if (!req->Done()) { // a handler may defer and answer before it returns
     ++FHeldRequests;
     // Requests of an earlier session (a browser since re-created) are not counted in this one.
     req->OnReleased = [this, token = std::weak_ptr<int>(FIdentity), session = FSession] {
@@ -577,7 +577,6 @@ void TChromiumBrowser::StopFilterRest() {
   if (FFilterWake) g_source_remove(FFilterWake);
   FFilterWake = 0;
   FFilterResting = false;
-  FHeldRequests = 0;
 }
 
 void TChromiumBrowser::OnEvent(const std::string& method, const std::string& session,
@@ -657,8 +656,12 @@ void TChromiumBrowser::FitToBounds() {
                 "{\"left\":%d,\"top\":%d,\"width\":%d,\"height\":%d,\"windowState\":\"normal\"}",
                 b.Left, b.Top, b.Width, b.Height);
   FConn->Send("Browser.getWindowForTarget", "{\"targetId\":" + JsonQuote(FTargetId) + "}", {},
-              [conn = FConn, bounds = std::string(bounds)](const TDevToolsReply& r) {
-                if (!r.Result || !r.Result->IsObject()) return;
+              // Weak: the connection holds this reply handler, so a strong capture would keep
+              // the connection alive for as long as the browser leaves the call unanswered.
+              [weak = std::weak_ptr<TDevToolsConnection>(FConn),
+               bounds = std::string(bounds)](const TDevToolsReply& r) {
+                auto conn = weak.lock();
+                if (!conn || !r.Result || !r.Result->IsObject()) return;
                 auto id = r.Result->FindMember("windowId");
                 if (id == r.Result->MemberEnd() || !id->value.IsInt()) return;
                 conn->Send("Browser.setWindowBounds",

@@ -88,7 +88,10 @@ class TChromiumBrowser : public IBrowser {
   void ResourcePaused(const rapidjson::Value& p);
   void MaybeRestFilters();
   void ArmFilterWake(uint64_t ms);
+  // Ends any rest of the filters; requests still held stay counted.
   void StopFilterRest();
+  // Forgets everything of the page session that went (the browser stopped or exited).
+  void ForgetSession();
   static gboolean FilterWake(gpointer self);
   static void ChildExited(GPid pid, gint status, gpointer self);
 

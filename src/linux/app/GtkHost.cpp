@@ -27,7 +27,7 @@ TMonitor MonitorOf(GdkMonitor* m) {
   out.WorkArea = FromGdk(w);
   // GDK gives geometry in logical pixels and cairo draws into them scaled by the monitor's
   // factor already: our layout stays at 96 whatever GDK_SCALE says, or it would grow twice.
-  out.Dpi = 96;
+  out.Dpi = kBaseDpi;
   out.Primary = gdk_monitor_is_primary(m) != FALSE;
   return out;
 }
@@ -373,11 +373,8 @@ void TGtkHost::Close() {
 }
 
 int TGtkHost::Dpi() const {
-  GdkDisplay* d = gdk_display_get_default();
-  GdkMonitor* m = d ? gdk_display_get_monitor_at_point(d, FBounds.Left + FBounds.Width / 2,
-                                                       FBounds.Top + FBounds.Height / 2)
-                    : nullptr;
-  return MonitorOf(m).Dpi;
+  // Cairo already draws the logical pixels at the monitor's scale (see MonitorOf).
+  return kBaseDpi;
 }
 
 gboolean TGtkHost::CoverDraw(GtkWidget*, cairo_t* cr, gpointer p) {
