@@ -84,6 +84,10 @@ public:
   // the page bridge and the page events. Until then a navigation could commit a document that
   // runs without them. Dropped when the web view goes before that.
   virtual void WhenConfigured(std::function<void()> proc) = 0;
+  // True when Navigate may come before that moment: the browser then fetches the page at once
+  // but lets no document commit until its set-up is answered, so the page still runs with it.
+  // The first page's fetch then overlaps the set-up instead of following it.
+  virtual bool NavigatesWhileConfiguring() const { return false; }
   virtual void Navigate(const std::string& url) = 0;
   // Resource interception for every resource kind; '*' is the wildcard. False on failure.
   virtual bool AddResourceFilter(const std::string& uriPattern) = 0;

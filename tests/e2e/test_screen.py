@@ -88,9 +88,10 @@ class DoubleScale(unittest.TestCase):
         worker.start()
         try:
             wait_until(lambda: "M900" in self.program.log_text(), 10, what="the M900 report")
-            row = wait_until(
-                lambda: [x for x in range(0, 2560, 2) if self.shot("dialog").pixel(x, 720) == WHITE],
-                10, what="the dialog painted in the middle of the screen")
+            def dialog_row():
+                image = self.shot("dialog")  # one picture per try, read across the middle
+                return [x for x in range(0, 2560, 2) if image.pixel(x, 720) == WHITE]
+            row = wait_until(dialog_row, 10, what="the dialog painted in the middle of the screen")
             self.assertAlmostEqual(max(row) - min(row), 920, delta=12)
         finally:
             X.xdotool("key", "Escape")

@@ -32,6 +32,8 @@ class TFakeBrowser : public IBrowser {
   // browser would. Off: the test confirms with FireConfigured.
   bool AutoConfirm = true;
   std::vector<std::function<void()>> ConfiguredWaiters; // of the current web view
+  // Takes navigations during the set-up and holds their pages back until it is answered.
+  bool HoldsPages = false;
 
   void Create(const TBrowserOptions& options) override {
     ++Creates;
@@ -54,6 +56,7 @@ class TFakeBrowser : public IBrowser {
   void WhenConfigured(std::function<void()> proc) override {
     if (FWebView) ConfiguredWaiters.push_back(std::move(proc));
   }
+  bool NavigatesWhileConfiguring() const override { return HoldsPages; }
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
   void MoveFocus() override { ++FocusMoves; }
   std::string MissingFile() const override { return Missing; }

@@ -39,6 +39,64 @@ TEST_F(TFormFixture, FirstNavigationWaitsUntilTheBrowserConfirmedItsSetUp) {
   }
 }
 
+TEST_F(TFormFixture, BrowserThatHoldsPagesGetsTheMapWhileItConfirmsItsSetUp) {
+  Browser.AutoConfirm = false;
+  Browser.HoldsPages = true;
+  for (bool resolvedFirst : {true, false}) {
+    Browser.Navigations.clear();
+    Make();
+    Form->FirstShow();
+    if (resolvedFirst) Deliver();
+    Browser.FireCreated(0);
+    if (!resolvedFirst) Deliver();
+    // The page is fetched while the browser answers; it counts as ready only afterwards.
+    EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+    EXPECT_FALSE(Form->BrowserReady());
+    Browser.FireConfigured();
+    EXPECT_TRUE(Form->BrowserReady());
+    EXPECT_EQ(Browser.Navigations.size(), 1u) << "navigated twice";
+    EXPECT_TRUE(Form->NavigationDeadlineRunning()); // the navigation's own, still under way
+    Browser.FireNavigation(true, 0, 200);
+    EXPECT_FALSE(Host.Cover);
+    EXPECT_FALSE(Form->NavigationDeadlineRunning());
+  }
+}
+
+TEST_F(TFormFixture, BrowserThatHoldsPagesStillEndsAnUnansweredSetUpInANewBrowser) {
+  Browser.AutoConfirm = false;
+  Browser.HoldsPages = true;
+  Start();
+  ASSERT_EQ(Browser.Navigations.size(), 1u);
+  // The page cannot arrive without the set-up; the wait is the set-up's, not the cloud's.
+  Clock.Advance(kNavigationDeadlineMs);
+  EXPECT_NE(Log().find("浏览器没有在 60 秒内完成设置"), std::string::npos) << Log();
+  EXPECT_EQ(Log().find("[M104-"), std::string::npos) << Log();
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+  Browser.FireConfigured();
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+}
+
+TEST_F(TFormFixture, PageFailingBeforeTheSetUpIsAnsweredCountsDownOnce) {
+  Browser.AutoConfirm = false;
+  Browser.HoldsPages = true;
+  Start();
+  Browser.FireNavigation(false, 2, 0); // the cloud cannot be reached; no page to hold back
+  EXPECT_EQ(Form->CoverTitle(), "连不上云端");
+  EXPECT_TRUE(Form->NavigationDeadlineRunning()); // still watching the set-up
+  Browser.FireConfigured();
+  EXPECT_EQ(Browser.Navigations.size(), 1u); // the countdown decides when to try again
+  EXPECT_FALSE(Form->NavigationDeadlineRunning());
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  EXPECT_EQ(Count(Log(), "[M104-"), 1u);
+}
+
 TEST_F(TFormFixture, RecreatedBrowserWaitsForItsOwnConfirmation) {
   Browser.AutoConfirm = false;
   Start();

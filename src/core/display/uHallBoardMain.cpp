@@ -199,22 +199,22 @@ void THallBoardForm::RetryTick() {
   }
 }
 
+const TMonitor* ChooseMonitor(const std::vector<TMonitor>& monitors, int32_t wanted) {
+  if (monitors.empty()) return nullptr;
+  int64_t i = static_cast<int64_t>(wanted) - 1;
+  if (i >= 0 && i < static_cast<int64_t>(monitors.size())) return &monitors[static_cast<size_t>(i)];
+  // A monitor that is not there (yet): the system's main one where the host names it.
+  for (const TMonitor& m : monitors)
+    if (m.Primary) return &m;
+  return &monitors.front();
+}
+
 void THallBoardForm::PlaceOnMonitor() {
   const std::vector<TMonitor> monitors = FPorts.Host.Monitors();
-  if (monitors.empty()) return; // nothing to place on; the shell's default placement stays
-  int64_t i = static_cast<int64_t>(FMonitor) - 1;
-  if (i < 0 || i >= static_cast<int64_t>(monitors.size())) {
-    // A monitor that is not there (yet): the system's main one where the host names it.
-    i = 0;
-    for (size_t k = 0; k < monitors.size(); ++k)
-      if (monitors[k].Primary) {
-        i = static_cast<int64_t>(k);
-        break;
-      }
-  }
-  const TMonitor& m = monitors[static_cast<size_t>(i)];
-  FDpi = m.Dpi > 0 ? m.Dpi : kBaseDpi;
-  FPorts.Host.PlaceWindow(m.Bounds);
+  const TMonitor* m = ChooseMonitor(monitors, FMonitor);
+  if (!m) return; // nothing to place on; the shell's default placement stays
+  FDpi = m->Dpi > 0 ? m->Dpi : kBaseDpi;
+  FPorts.Host.PlaceWindow(m->Bounds);
 }
 
 void THallBoardForm::DisplayChanged() {
@@ -254,19 +254,25 @@ void THallBoardForm::ConfigureBrowser() {
   // counts as ready only once the browser has answered them all.
   const uint64_t generation = ++FBrowserGeneration;
   FConfiguring = true;
+  FEarlyNavigation = TEarlyNavigation::enNone;
   ArmNavigationDeadline();
   FBrowser.WhenConfigured([this, alive = std::weak_ptr<int>(FAlive), generation] {
     if (alive.expired() || FClosing || generation != FBrowserGeneration) return;
     BrowserConfigured();
   });
+  // A browser that holds pages back until then fetches the map meanwhile.
+  if (FBrowser.NavigatesWhileConfiguring()) NavigateMap();
 }
 
 void THallBoardForm::BrowserConfigured() {
   if (!FConfiguring) return;
   FConfiguring = false;
-  FNavDeadline->SetEnabled(false);
   FBrowserReady = true;
-  NavigateMap();
+  // A navigation started meanwhile goes on under the deadline; one that has ended has decided
+  // what follows (the map, or the countdown to try again).
+  if (FEarlyNavigation == TEarlyNavigation::enUnderway) return;
+  FNavDeadline->SetEnabled(false);
+  if (FEarlyNavigation == TEarlyNavigation::enNone) NavigateMap();
 }
 
 void THallBoardForm::ArmNavigationDeadline() {
@@ -297,7 +303,11 @@ void THallBoardForm::NavigationDeadline() {
 
 void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (FClosing) return;
-  FNavDeadline->SetEnabled(false);
+  // A set-up still unanswered keeps its deadline: only a new browser ends that wait.
+  if (FConfiguring)
+    FEarlyNavigation = TEarlyNavigation::enEnded;
+  else
+    FNavDeadline->SetEnabled(false);
   FHung = false; // a page that finished a navigation is not hung
   if (nav.Success || nav.HttpStatus != 0) {
     // Hiding first may stop a running countdown; an error status then starts it again.
@@ -444,7 +454,8 @@ void THallBoardForm::NavigateMap() {
     RecreateBrowser();
     return;
   }
-  if (!FBrowserReady) return;
+  const bool early = FConfiguring && FBrowser.NavigatesWhileConfiguring();
+  if (!FBrowserReady && !early) return;
   if (!FCacheHooked && !FGateway.empty()) {
     InstallGatewayCache(FBrowser, FServerUrl, GatewayBase(FGateway, FGatewayPort),
                         TGatewayCachePorts{&FPorts.Queue, FPorts.NewHttp, &FPorts.System});
@@ -454,6 +465,7 @@ void THallBoardForm::NavigateMap() {
   FRetryTimer->SetEnabled(false);
   FRetryVisible = false;
   ArmNavigationDeadline();
+  if (early) FEarlyNavigation = TEarlyNavigation::enUnderway;
   FBrowser.Navigate(DisplayUrl());
 }
 

@@ -63,12 +63,17 @@ struct TFormPorts {
   // Linux shell names its own browser here.
   std::string MissingBrowserTitle;
   std::string MissingBrowserAdvice;
-  // For tests: settings instead of reading hallBoard.ini; the resolution and the update attempt
+  // Settings already read (a shell that starts the browser before the window needs them first),
+  // instead of reading hallBoard.ini here. For tests: the resolution and the update attempt
   // instead of the real ones (RunResolution with a client from NewHttp; RunUpdateCheck).
   const TSettings* Settings = nullptr;
   TResolveProc Resolve;
   TUpdateAttemptProc UpdateAttempt;
 };
+
+// The monitor the window goes on: the configured one (counted from 1), or while that one is not
+// there the system's main one (else the first). Null when there is no monitor at all.
+const TMonitor* ChooseMonitor(const std::vector<TMonitor>& monitors, int32_t wanted);
 
 // Countdown length and the timers' periods.
 constexpr int kRetrySeconds = 30;
@@ -213,6 +218,10 @@ class THallBoardForm {
   // The web view being configured waits for the browser's confirmation; a confirmation that
   // belongs to an earlier web view (generation) is dropped.
   bool FConfiguring = false;
+  // A navigation sent before the confirmation (a browser that holds pages back): none, one
+  // still under way, or one that has had its outcome.
+  enum class TEarlyNavigation { enNone, enUnderway, enEnded };
+  TEarlyNavigation FEarlyNavigation = TEarlyNavigation::enNone;
   uint64_t FBrowserGeneration = 0;
   // One-shot deadline of the navigation (or the configuration) under way.
   std::unique_ptr<ITimer> FNavDeadline;

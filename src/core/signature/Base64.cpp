@@ -43,19 +43,25 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
   return out;
 }
 
-std::string EncodeBase64(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+void AppendBase64(std::string& out, std::string_view bytes) {
+  size_t at = out.size();
+  out.resize(at + (bytes.size() + 2) / 3 * 4);
+  char* o = out.data() + at;
   for (size_t i = 0; i < bytes.size(); i += 3) {
     size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
     uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
     if (n > 1) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
     if (n > 2) group |= static_cast<uint8_t>(bytes[i + 2]);
-    out += kAlphabet[group >> 18 & 63];
-    out += kAlphabet[group >> 12 & 63];
-    out += n > 1 ? kAlphabet[group >> 6 & 63] : '=';
-    out += n > 2 ? kAlphabet[group & 63] : '=';
+    *o++ = kAlphabet[group >> 18 & 63];
+    *o++ = kAlphabet[group >> 12 & 63];
+    *o++ = n > 1 ? kAlphabet[group >> 6 & 63] : '=';
+    *o++ = n > 2 ? kAlphabet[group & 63] : '=';
   }
+}
+
+std::string EncodeBase64(std::string_view bytes) {
+  std::string out;
+  AppendBase64(out, bytes);
   return out;
 }
 

@@ -10,5 +10,7 @@ namespace hb {
 // multiple of four, or misplaced "=" fill. No white space is skipped.
 std::optional<std::string> DecodeBase64(std::string_view text);
 std::string EncodeBase64(std::string_view bytes);
+// Appends the encoding to out, written in place (large bodies are encoded without a copy).
+void AppendBase64(std::string& out, std::string_view bytes);
 
 } // namespace hb

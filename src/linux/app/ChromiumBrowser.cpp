@@ -19,6 +19,7 @@
 
 #include "ChromiumLaunch.h"
 #include "NetErrorStatus.h"
+#include "signature/Base64.h"
 #include "UiGuard.h"
 
 namespace hb::lin {
@@ -110,11 +111,24 @@ class TPausedRequest : public IResourceRequest {
       pos = end + 2;
     }
     list += "]";
-    gchar* b64 = g_base64_encode(reinterpret_cast<const guchar*>(body.data()), body.size());
-    FResponse = "{\"requestId\":" + JsonQuote(FId) + ",\"responseCode\":" + std::to_string(status) +
-                ",\"responseHeaders\":" + list + ",\"body\":\"" + b64 + "\"" +
-                (reason.empty() ? std::string() : ",\"responsePhrase\":" + JsonQuote(reason)) + "}";
-    g_free(b64);
+    // One string, the body encoded into it in place: bodies are large.
+    std::string response;
+    response.reserve(list.size() + reason.size() + FId.size() + (body.size() + 2) / 3 * 4 + 128);
+    response += "{\"requestId\":";
+    response += JsonQuote(FId);
+    response += ",\"responseCode\":";
+    response += std::to_string(status);
+    response += ",\"responseHeaders\":";
+    response += list;
+    response += ",\"body\":\"";
+    AppendBase64(response, body);
+    response += '"';
+    if (!reason.empty()) {
+      response += ",\"responsePhrase\":";
+      response += JsonQuote(reason);
+    }
+    response += '}';
+    FResponse = std::move(response);
     return true;
   }
   void Complete() override {
@@ -225,6 +239,8 @@ void TChromiumBrowser::ForgetSession() {
   FConfiguredWaiters.clear();
   StopFilterRest();
   FHeldRequests = 0;
+  FHoldingDocuments = false;
+  FHeldDocuments.clear();
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -338,6 +354,11 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
   FConn->OnEvent = [this](const std::string& m, const std::string& s, const rapidjson::Value& p) {
     OnEvent(m, s, p);
   };
+  // The browser attaches us to its page as soon as it reads this, which saves asking for the
+  // targets and then attaching; first, so that the page's discovery does not attach it first.
+  // The discovery and the list below still find the page where this does not.
+  FConn->Send("Target.setAutoAttach",
+              "{\"autoAttach\":true,\"waitForDebuggerOnStart\":false,\"flatten\":true}");
   FConn->Send("Target.setDiscoverTargets", "{\"discover\":true}");
   FConn->Send("Target.getTargets", "{}", {}, [this](const TDevToolsReply& r) {
     if (!r.Result) return;
@@ -456,7 +477,9 @@ void TChromiumBrowser::WhenConfigured(std::function<void()> proc) {
 }
 
 void TChromiumBrowser::CheckConfigured() {
-  if (FSetupPending > 0 || FConfiguredWaiters.empty()) return;
+  if (FSetupPending > 0) return;
+  ReleaseDocuments();
+  if (FConfiguredWaiters.empty()) return;
   auto waiters = std::move(FConfiguredWaiters);
   FConfiguredWaiters.clear();
   for (auto& w : waiters) w();
@@ -465,6 +488,12 @@ void TChromiumBrowser::CheckConfigured() {
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
   FNavigated = true;
+  if (FSetupPending > 0 && !FHoldingDocuments) {
+    // Commands on the session are handled in order: the filter is in place before the request.
+    FHoldingDocuments = true;
+    StopFilterRest();
+    SendFetchEnable();
+  }
   FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
               [this, token = std::weak_ptr<int>(FIdentity)](const TDevToolsReply& r) {
                 if (token.expired() || !r.Result) return;
@@ -505,18 +534,46 @@ bool TChromiumBrowser::SetResourceRequestedHandler(TResourceRequestedProc proc) 
 }
 
 void TChromiumBrowser::SendFetchEnable() {
+  if (FPatterns.empty() && !FHoldingDocuments) {
+    FConn->Send("Fetch.disable", "{}", FSession);
+    return;
+  }
   std::string list = "[";
   for (const auto& p : FPatterns) {
     if (list.size() > 1) list += ",";
     list += "{\"urlPattern\":" + JsonQuote(p) + ",\"requestStage\":\"Request\"}";
   }
+  if (FHoldingDocuments) {
+    if (list.size() > 1) list += ",";
+    list += "{\"urlPattern\":\"*\",\"resourceType\":\"Document\",\"requestStage\":\"Response\"}";
+  }
   list += "]";
   FConn->Send("Fetch.enable", "{\"patterns\":" + list + "}", FSession);
+}
+
+void TChromiumBrowser::ReleaseDocuments() {
+  if (!FHoldingDocuments) return;
+  FHoldingDocuments = false;
+  if (!FConn || FSession.empty()) return;
+  // A document whose navigation was replaced meanwhile is gone; the browser's refusal is fine.
+  for (const auto& id : FHeldDocuments)
+    FConn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(id) + "}", FSession);
+  FHeldDocuments.clear();
+  if (!FFilterResting) SendFetchEnable();
+  MaybeRestFilters();
 }
 
 void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
   std::string id = JsonString(p, "requestId");
   if (id.empty()) return;
+  if (p.HasMember("responseStatusCode") || p.HasMember("responseErrorReason")) {
+    // A document's response, held for the set-up: it goes on once every answer is in.
+    if (FHoldingDocuments && FSetupPending > 0)
+      FHeldDocuments.push_back(id);
+    else
+      FConn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(id) + "}", FSession);
+    return;
+  }
   const auto& request = Member(p, "request");
   std::vector<std::string> names;
   const auto& headers = Member(request, "headers");
@@ -544,8 +601,8 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
 
 void TChromiumBrowser::MaybeRestFilters() {
   // Only with nothing held: a fetch still under way must be able to answer its request.
-  if (FFilterResting || FHeldRequests > 0 || FPatterns.empty() || !FilterRestMs || !FConn ||
-      FSession.empty())
+  if (FFilterResting || FHeldRequests > 0 || FHoldingDocuments || FPatterns.empty() ||
+      !FilterRestMs || !FConn || FSession.empty())
     return;
   uint64_t ms = FilterRestMs();
   if (ms == 0) return;
@@ -585,6 +642,16 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     if (method == "Target.targetCreated") {
       const auto& info = Member(p, "targetInfo");
       if (JsonString(info, "type") == "page") AttachTo(JsonString(info, "targetId"));
+    } else if (method == "Target.attachedToTarget") {
+      const auto& info = Member(p, "targetInfo");
+      std::string session = JsonString(p, "sessionId");
+      // The first page is ours; any later one (a page the site opened) stays unattended.
+      if (JsonString(info, "type") != "page" || session.empty() || !FSession.empty() ||
+          FAttaching)
+        return;
+      FTargetId = JsonString(info, "targetId");
+      FSession = session;
+      SessionReady();
     } else if (method == "Target.targetCrashed" && JsonString(p, "targetId") == FTargetId) {
       if (!FCrashReported) {
         FCrashReported = true;

@@ -37,6 +37,9 @@ class TChromiumBrowser : public IBrowser {
   bool SetSetting(TBrowserSetting setting, bool on) override;
   void AddScriptOnDocumentCreated(const std::string& script) override;
   void WhenConfigured(std::function<void()> proc) override;
+  // A navigation during the set-up goes to the network at once; its document's response waits at
+  // the protocol's fetch filter until every set-up command is answered, so nothing commits first.
+  bool NavigatesWhileConfiguring() const override { return true; }
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
@@ -84,7 +87,11 @@ class TChromiumBrowser : public IBrowser {
   void CheckConfigured();
   void ReportCreated();
   void FinishNavigation(bool success, int32_t webError);
+  // The filter for the cache's patterns, and while documents are held for the set-up, for every
+  // document's response; none left switches the filter off.
   void SendFetchEnable();
+  // Lets the documents held for the set-up go on, and stops holding new ones.
+  void ReleaseDocuments();
   void ResourcePaused(const rapidjson::Value& p);
   void MaybeRestFilters();
   void ArmFilterWake(uint64_t ms);
@@ -115,6 +122,8 @@ class TChromiumBrowser : public IBrowser {
   std::vector<std::string> FPatterns;
   TResourceRequestedProc FResourceProc;
   int FHeldRequests = 0;       // deferred requests of this session not yet completed
+  bool FHoldingDocuments = false;           // documents' responses wait for the set-up
+  std::vector<std::string> FHeldDocuments; // their request ids, in arrival order
   bool FFilterResting = false; // Fetch is disabled while the cache is paused
   unsigned FFilterWake = 0;
   // Set-up commands of the current session still unanswered, and who waits for them. A new

@@ -72,6 +72,10 @@ std::vector<std::string> ChromiumArguments(const TChromiumLaunch& l) {
       "--disable-quic",
       // Display computers often have no working GPU driver; software rendering always works.
       "--disable-gpu",
+      // The window lies under our cover while the seat map loads, and under the menu later.
+      // Chromium takes a covered window for a hidden one and loads its page a few requests at a
+      // time, so the first map would arrive late.
+      "--disable-backgrounding-occluded-windows",
       // Touch screens: no pinch zoom, no swipe back/forward.
       "--disable-pinch",
       "--overscroll-history-navigation=0",

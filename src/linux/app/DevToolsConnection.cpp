@@ -2,11 +2,14 @@
 
 #include <glib-unix.h>
 #include <glib.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -17,11 +20,11 @@ namespace hb::lin {
 namespace {
 // HALLBOARD_DEVTOOLS_TRACE=1 writes every message (shortened) to stderr, for whoever has to find
 // out what the browser and the program told each other.
-void Trace(const char* direction, const std::string& frame) {
+void Trace(const char* direction, std::string_view frame) {
   static const bool on = g_strcmp0(g_getenv("HALLBOARD_DEVTOOLS_TRACE"), "1") == 0;
   if (on)
-    std::fprintf(stderr, "%8.3f %s %.400s\n", g_get_monotonic_time() / 1e6, direction,
-                 frame.c_str());
+    std::fprintf(stderr, "%8.3f %s %.*s\n", g_get_monotonic_time() / 1e6, direction,
+                 static_cast<int>(std::min<size_t>(frame.size(), 400)), frame.data());
 }
 } // namespace
 
@@ -68,6 +71,10 @@ std::string JsonString(const rapidjson::Value& object, const char* name) {
 TDevToolsConnection::TDevToolsConnection(int writeFd, int readFd)
     : FWriteFd(writeFd), FReadFd(readFd) {
   g_unix_set_fd_nonblocking(FWriteFd, TRUE, nullptr);
+  // Room for a few resource answers at once (each carries its body), so the main loop hands
+  // them over in one write instead of waiting for the browser to drain 64 KiB at a time. A
+  // system that allows less keeps its default.
+  fcntl(FWriteFd, F_SETPIPE_SZ, 1 << 20);
   g_unix_set_fd_nonblocking(FReadFd, TRUE, nullptr);
   FReadSource =
       g_unix_fd_add(FReadFd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
@@ -109,17 +116,27 @@ uint64_t TDevToolsConnection::Send(const std::string& method, const std::string&
     }
     return id;
   }
-  std::string frame = "{\"id\":" + std::to_string(id) + ",\"method\":" + JsonQuote(method);
-  if (!sessionId.empty()) frame += ",\"sessionId\":" + JsonQuote(sessionId);
-  frame += ",\"params\":" + (paramsJson.empty() ? std::string("{}") : paramsJson) + "}";
-  Trace(">>", frame);
-  frame.push_back('\0');
   if (onReply) FPending.emplace(id, std::move(onReply));
   if (FOutPos > 0 && FOutPos == FOut.size()) {
     FOut.clear();
     FOutPos = 0;
   }
-  FOut += frame;
+  // Written straight into the output buffer, which keeps its size: a resource's answer carries
+  // its whole body, and copying it through temporaries costs the main loop more than sending.
+  const size_t start = FOut.size();
+  FOut += "{\"id\":";
+  FOut += std::to_string(id);
+  FOut += ",\"method\":";
+  FOut += JsonQuote(method);
+  if (!sessionId.empty()) {
+    FOut += ",\"sessionId\":";
+    FOut += JsonQuote(sessionId);
+  }
+  FOut += ",\"params\":";
+  FOut += paramsJson.empty() ? std::string_view("{}") : std::string_view(paramsJson);
+  FOut += '}';
+  Trace(">>", std::string_view(FOut).substr(start));
+  FOut.push_back('\0');
   Flush();
   return id;
 }

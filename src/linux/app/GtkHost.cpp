@@ -283,6 +283,10 @@ TGtkHost::~TGtkHost() {
 }
 
 std::vector<TMonitor> TGtkHost::Monitors() {
+  return GdkMonitors();
+}
+
+std::vector<TMonitor> GdkMonitors() {
   std::vector<TMonitor> out;
   GdkDisplay* d = gdk_display_get_default();
   int n = d ? gdk_display_get_n_monitors(d) : 0;

@@ -13,6 +13,9 @@
 
 namespace hb::lin {
 
+// The display's monitors, as the window host reports them; needs only the display open.
+std::vector<TMonitor> GdkMonitors();
+
 class TGtkHost : public IWindowHost {
  public:
   explicit TGtkHost(const std::string& title);

@@ -22,7 +22,9 @@
 #include "KeepAwake.h"
 #include "ShellDialogWindow.h"
 #include "UiGuard.h"
+#include "display/BrowserHost.h"
 #include "display/uHallBoardMain.h"
+#include "settings/Settings.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/ExceptionLogger.h"
 #include "shell/GatewayCache.h"
@@ -95,7 +97,21 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   }
   g_set_application_name(kAppTitle);
 
+  // The browser takes longer to start than anything else here, so it starts first, on the
+  // monitor the window will cover; the window, its fonts and theme are made while it starts.
+  const TSettings settings = LoadSettings();
+  TRect startBounds{0, 0, 1280, 720};
+  if (const std::vector<TMonitor> monitors = GdkMonitors();
+      const TMonitor* m = ChooseMonitor(monitors, settings.Monitor))
+    startBounds = m->Bounds;
+  TGtkHost* hostOfBrowser = nullptr;
+  TChromiumBrowser browser([&hostOfBrowser, &startBounds] {
+    return hostOfBrowser ? hostOfBrowser->Bounds() : startBounds;
+  });
+  browser.Prestart(DisplayBrowserOptions(AppDataFolder()));
+
   TGtkHost host(kAppTitle);
+  hostOfBrowser = &host;
   InstallExceptionLogger(kAppFolder, kExceptionCode, kExceptionFriendlyText,
                          [&host](const std::string& title, const std::string& text,
                                  const std::vector<std::string>& buttons, int primary, int danger) {
@@ -108,7 +124,6 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   TGLibUiQueue queue;
   // Exceptions caught in the browser's callbacks are reported from here, outside them.
   SetUiReportQueue(&queue);
-  TChromiumBrowser browser([&host] { return host.Bounds(); });
   bool closing = false;
 
   TFormPorts ports(
@@ -119,6 +134,7 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   };
   ports.MissingBrowserTitle = kMissingBrowserTitle;
   ports.MissingBrowserAdvice = kMissingBrowserAdvice;
+  ports.Settings = &settings;
 
   std::unique_ptr<THallBoardForm> form;
   Guarded([&] { form = std::make_unique<THallBoardForm>(ports); });
@@ -178,7 +194,6 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   unsigned sigTerm = g_unix_signal_add(SIGTERM, closeOnSignal, form.get());
   unsigned sigInt = g_unix_signal_add(SIGINT, closeOnSignal, form.get());
 
-  browser.Prestart(form->BrowserOptions());
   host.Show();
   SetKeepAwake(true);
   Guarded([&] { form->FirstShow(); });

@@ -31,7 +31,7 @@ TEST(ChromiumLaunch, ArgumentsPlaceAnAppWindowOverTheMonitorWithTheGivenSwitches
        {"--remote-debugging-pipe", "--user-data-dir=/home/u/.local/share/hallBoard/Chromium/",
         "--lang=zh-CN", "--window-position=1920,-40", "--window-size=1280,1024",
         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
-        "--autoplay-policy=no-user-gesture-required", "--no-first-run", "--disable-pinch",
+        "--autoplay-policy=no-user-gesture-required", "--no-first-run", "--disable-pinch", "--disable-backgrounding-occluded-windows",
         "--overscroll-history-navigation=0"})
     EXPECT_TRUE(Has(a, s)) << s;
   EXPECT_FALSE(Has(a, ""));
