@@ -19,47 +19,32 @@ size_t Count(const std::string& text, const std::string& part) {
   return n;
 }
 
-TEST_F(TFormFixture, FirstNavigationWaitsUntilTheBrowserConfirmedItsSetUp) {
+TEST_F(TFormFixture, FirstNavigationWaitsForTheSetUpUnlessTheBrowserHoldsThePage) {
   Browser.AutoConfirm = false;
-  // Resolution first, then the browser; and browser first, then the resolution.
-  for (bool resolvedFirst : {true, false}) {
-    Browser.Navigations.clear();
-    Make();
-    Form->FirstShow();
-    if (resolvedFirst) Deliver();
-    Browser.FireCreated(0);
-    if (!resolvedFirst) Deliver();
-    // Scripts and handler are asked for, but nothing navigates before the browser's answer.
-    EXPECT_EQ(Browser.Scripts.size(), 2u);
-    EXPECT_FALSE(Form->BrowserReady());
-    EXPECT_TRUE(Browser.Navigations.empty());
-    Browser.FireConfigured();
-    EXPECT_TRUE(Form->BrowserReady());
-    EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
-  }
-}
-
-TEST_F(TFormFixture, BrowserThatHoldsPagesGetsTheMapWhileItConfirmsItsSetUp) {
-  Browser.AutoConfirm = false;
-  Browser.HoldsPages = true;
-  for (bool resolvedFirst : {true, false}) {
-    Browser.Navigations.clear();
-    Make();
-    Form->FirstShow();
-    if (resolvedFirst) Deliver();
-    Browser.FireCreated(0);
-    if (!resolvedFirst) Deliver();
-    // The page is fetched while the browser answers; it counts as ready only afterwards.
-    EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
-    EXPECT_FALSE(Form->BrowserReady());
-    Browser.FireConfigured();
-    EXPECT_TRUE(Form->BrowserReady());
-    EXPECT_EQ(Browser.Navigations.size(), 1u) << "navigated twice";
-    EXPECT_TRUE(Form->NavigationDeadlineRunning()); // the navigation's own, still under way
-    Browser.FireNavigation(true, 0, 200);
-    EXPECT_FALSE(Host.Cover);
-    EXPECT_FALSE(Form->NavigationDeadlineRunning());
-  }
+  // A browser that holds pages back until its set-up is answered gets the map at once, one that
+  // does not only after its answer; resolution first, then the browser, and the other way round.
+  for (bool holds : {false, true})
+    for (bool resolvedFirst : {true, false}) {
+      SCOPED_TRACE(std::string(holds ? "holds" : "does not hold") +
+                   (resolvedFirst ? ", resolved first" : ", created first"));
+      Browser.HoldsPages = holds;
+      Browser.Navigations.clear();
+      Make();
+      Form->FirstShow();
+      if (resolvedFirst) Deliver();
+      Browser.FireCreated(0);
+      if (!resolvedFirst) Deliver();
+      EXPECT_EQ(Browser.Scripts.size(), 2u);
+      EXPECT_FALSE(Form->BrowserReady());
+      EXPECT_EQ(Browser.Navigations.size(), holds ? 1u : 0u);
+      Browser.FireConfigured();
+      EXPECT_TRUE(Form->BrowserReady());
+      EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl}); // exactly once
+      EXPECT_TRUE(Form->NavigationDeadlineRunning()); // the navigation's own
+      Browser.FireNavigation(true, 0, 200);
+      EXPECT_FALSE(Host.Cover);
+      EXPECT_FALSE(Form->NavigationDeadlineRunning());
+    }
 }
 
 TEST_F(TFormFixture, BrowserThatHoldsPagesStillEndsAnUnansweredSetUpInANewBrowser) {
