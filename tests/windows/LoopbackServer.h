@@ -66,11 +66,20 @@ class TLoopbackServer {
     }
   }
   static void Answer(SOCKET c, const std::string& status, const std::string& headers,
-                     const std::string& body) {
+                     const std::string& body, bool keepOpen = false) {
     Send(c, "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
-                "\r\nConnection: close\r\n" + headers + "\r\n" + body);
+                (keepOpen ? "\r\n" : "\r\nConnection: close\r\n") + headers + "\r\n" + body);
   }
   static void Serve(SOCKET c) {
+    // A redirect leaves the connection open: a client may ask for the new address on it or on a
+    // new one, and gets its answer either way.
+    while (ServeOne(c)) {
+    }
+    shutdown(c, SD_BOTH);
+    closesocket(c);
+  }
+  // Answers one request; true when the connection stays open for the next.
+  static bool ServeOne(SOCKET c) {
     std::string req;
     char buf[4096];
     size_t headEnd;
@@ -79,6 +88,7 @@ class TLoopbackServer {
       if (n <= 0) break;
       req.append(buf, static_cast<size_t>(n));
     }
+    if (headEnd == std::string::npos && req.empty()) return false; // the client closed
     size_t cl = req.find("Content-Length: ");
     if (headEnd != std::string::npos && cl != std::string::npos && cl < headEnd) {
       size_t want = headEnd + 4 + std::stoul(req.substr(cl + 16));
@@ -93,7 +103,8 @@ class TLoopbackServer {
     if (path == "/hello") {
       Answer(c, "200 OK", "X-Store: 门店\r\nContent-Type: text/plain\r\n", "hello");
     } else if (path == "/redirect") {
-      Answer(c, "302 Found", "Location: /hello\r\n", "");
+      Answer(c, "302 Found", "Location: /hello\r\n", "", true);
+      return true;
     } else if (path == "/slow") {
       Sleep(3000);
       Answer(c, "200 OK", "", "late");
@@ -115,8 +126,7 @@ class TLoopbackServer {
     } else {
       Answer(c, "200 OK", "", req); // /echo and anything else: the request as received
     }
-    shutdown(c, SD_BOTH);
-    closesocket(c);
+    return false;
   }
   SOCKET FListen;
   int FPort = 0;
