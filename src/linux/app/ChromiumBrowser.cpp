@@ -551,13 +551,16 @@ void TChromiumBrowser::SendFetchEnable() {
   FConn->Send("Fetch.enable", "{\"patterns\":" + list + "}", FSession);
 }
 
+void TChromiumBrowser::ContinueDocument(const std::string& id) {
+  FConn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(id) + "}", FSession);
+}
+
 void TChromiumBrowser::ReleaseDocuments() {
   if (!FHoldingDocuments) return;
   FHoldingDocuments = false;
   if (!FConn || FSession.empty()) return;
   // A document whose navigation was replaced meanwhile is gone; the browser's refusal is fine.
-  for (const auto& id : FHeldDocuments)
-    FConn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(id) + "}", FSession);
+  for (const auto& id : FHeldDocuments) ContinueDocument(id);
   FHeldDocuments.clear();
   if (!FFilterResting) SendFetchEnable();
   MaybeRestFilters();
@@ -571,7 +574,7 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
     if (FHoldingDocuments && FSetupPending > 0)
       FHeldDocuments.push_back(id);
     else
-      FConn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(id) + "}", FSession);
+      ContinueDocument(id);
     return;
   }
   const auto& request = Member(p, "request");

@@ -92,6 +92,7 @@ class TChromiumBrowser : public IBrowser {
   void SendFetchEnable();
   // Lets the documents held for the set-up go on, and stops holding new ones.
   void ReleaseDocuments();
+  void ContinueDocument(const std::string& id);
   void ResourcePaused(const rapidjson::Value& p);
   void MaybeRestFilters();
   void ArmFilterWake(uint64_t ms);
