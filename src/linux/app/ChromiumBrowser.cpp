@@ -241,6 +241,7 @@ void TChromiumBrowser::ForgetSession() {
   FHeldRequests = 0;
   FHoldingDocuments = false;
   FHeldDocuments.clear();
+  FFetchPending = false;
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -488,6 +489,8 @@ void TChromiumBrowser::CheckConfigured() {
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
   FNavigated = true;
+  // The cache's patterns are in force before the navigation's first request.
+  FlushFetchEnable();
   if (FSetupPending > 0 && !FHoldingDocuments) {
     // Commands on the session are handled in order: the filter is in place before the request.
     FHoldingDocuments = true;
@@ -523,7 +526,15 @@ bool TChromiumBrowser::AddResourceFilter(const std::string& uriPattern) {
   if (!FConn || FSession.empty()) return false;
   FPatterns.push_back(uriPattern);
   StopFilterRest();
-  SendFetchEnable();
+  // The cache adds its patterns one by one; each filter change makes the browser rebuild the
+  // page's loaders, so the browser gets one change for all of them, sent when this turn of the
+  // main loop is over or before the next navigation, whichever comes first.
+  if (!FFetchPending) {
+    FFetchPending = true;
+    Later(FIdentity, [this, generation = FSetupGeneration] {
+      if (generation == FSetupGeneration) FlushFetchEnable();
+    });
+  }
   return true;
 }
 
@@ -533,7 +544,15 @@ bool TChromiumBrowser::SetResourceRequestedHandler(TResourceRequestedProc proc) 
   return true;
 }
 
+void TChromiumBrowser::FlushFetchEnable() {
+  if (!FFetchPending) return;
+  FFetchPending = false;
+  // A rest that began meanwhile switched the filter off; its end sends the patterns.
+  if (FConn && !FSession.empty() && !FFilterResting) SendFetchEnable();
+}
+
 void TChromiumBrowser::SendFetchEnable() {
+  FFetchPending = false;
   if (FPatterns.empty() && !FHoldingDocuments) {
     FConn->Send("Fetch.disable", "{}", FSession);
     return;

@@ -90,6 +90,8 @@ class TChromiumBrowser : public IBrowser {
   // The filter for the cache's patterns, and while documents are held for the set-up, for every
   // document's response; none left switches the filter off.
   void SendFetchEnable();
+  // Sends the filter change that AddResourceFilter left for the end of the main loop's turn.
+  void FlushFetchEnable();
   // Lets the documents held for the set-up go on, and stops holding new ones.
   void ReleaseDocuments();
   void ContinueDocument(const std::string& id);
@@ -125,6 +127,7 @@ class TChromiumBrowser : public IBrowser {
   int FHeldRequests = 0;       // deferred requests of this session not yet completed
   bool FHoldingDocuments = false;           // documents' responses wait for the set-up
   std::vector<std::string> FHeldDocuments; // their request ids, in arrival order
+  bool FFetchPending = false;  // patterns added, not yet sent
   bool FFilterResting = false; // Fetch is disabled while the cache is paused
   unsigned FFilterWake = 0;
   // Set-up commands of the current session still unanswered, and who waits for them. A new
