@@ -531,9 +531,7 @@ bool TChromiumBrowser::AddResourceFilter(const std::string& uriPattern) {
   // main loop is over or before the next navigation, whichever comes first.
   if (!FFetchPending) {
     FFetchPending = true;
-    Later(FIdentity, [this, generation = FSetupGeneration] {
-      if (generation == FSetupGeneration) FlushFetchEnable();
-    });
+    Later(FIdentity, [this] { FlushFetchEnable(); });
   }
   return true;
 }
