@@ -88,7 +88,14 @@ std::string StateJson(THallBoardForm& form, TGtkHost& host, TChromiumBrowser& br
 } // namespace
 
 int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv) {
-  if (!gtk_init_check(&argc, &argv)) {
+  // Opening the display, GTK probes OpenGL to pick a visual for GL drawing. We draw with cairo
+  // only, and on a display computer without a GPU driver the probe loads Mesa's software renderer
+  // and LLVM: some 40 ms before the browser can start. A GDK_GL the user set is left as it is,
+  // and ours does not reach the browser.
+  const bool glProbeOff = !g_getenv("GDK_GL") && g_setenv("GDK_GL", "disable", FALSE);
+  const bool displayOpen = gtk_init_check(&argc, &argv);
+  if (glProbeOff) g_unsetenv("GDK_GL");
+  if (!displayOpen) {
     const char* display = g_getenv("DISPLAY");
     WriteLog(std::string("没有可用的显示，机位图无法打开 (DISPLAY=") + (display ? display : "") +
              ")");
