@@ -88,6 +88,27 @@ class FirstDisplay(KioskCase):
             self.assertIn(path, served)
         self.assertIn("STARTED 机位图 1.0.1 (2) 目录 %s/" % self.program.install, self.program.log_text())
 
+    def test_gtk_skips_its_opengl_probe_and_the_browser_keeps_the_environment(self):
+        # The probe loads Mesa and LLVM before the browser can start; the program never draws
+        # with GL. A GDK_GL the user set is theirs and reaches the browser unchanged.
+        for given in (None, "disable"):
+            with self.subTest(GDK_GL=given):
+                if given:
+                    self.program.extra_env["GDK_GL"] = given
+                self.program.start()
+                try:
+                    self.wait_page()
+                    with open("/proc/%d/maps" % self.program.proc.pid) as f:
+                        loaded = {line.rsplit("/", 1)[-1].strip() for line in f if "/" in line}
+                    self.assertEqual([name for name in sorted(loaded)
+                                      if name.startswith(("libGLX_mesa", "swrast_dri", "libLLVM"))], [])
+                    with open("/proc/%d/environ" % self.program.state()["browserPid"], "rb") as f:
+                        environ = f.read().split(b"\0")
+                    self.assertEqual([e for e in environ if e.startswith(b"GDK_GL=")],
+                                     [("GDK_GL=" + given).encode()] if given else [])
+                finally:
+                    self.program.stop()
+
     def test_second_start_wakes_the_first_and_ends_without_a_log_line(self):
         self.program.start()
         self.wait_page()
