@@ -489,13 +489,15 @@ void TChromiumBrowser::CheckConfigured() {
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
   FNavigated = true;
-  // The cache's patterns are in force before the navigation's first request.
-  FlushFetchEnable();
+  // Commands on the session are handled in order: the filter is in place before the request,
+  // with the cache's patterns and, while the set-up is unanswered, the hold on documents, in one
+  // change.
   if (FSetupPending > 0 && !FHoldingDocuments) {
-    // Commands on the session are handled in order: the filter is in place before the request.
     FHoldingDocuments = true;
     StopFilterRest();
     SendFetchEnable();
+  } else {
+    FlushFetchEnable();
   }
   FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
               [this, token = std::weak_ptr<int>(FIdentity)](const TDevToolsReply& r) {
