@@ -192,6 +192,10 @@ aside{display:flex;flex-direction:column;gap:12px;align-items:flex-start}
             map: )" +
          std::to_string(map.Id) + R"(, state: state, images: document.images.length,
             load: nav.loadEventStart || 0, drawn: performance.now(),
+            // The navigation's start on the wall clock, and its response and DOM milestones, so
+            // that a start-up benchmark can lay them against the moment it started the program.
+            origin: performance.timeOrigin, response: nav.responseStart || 0,
+            interactive: nav.domInteractive || 0,
             last: [String(last.name || "").replace(/^[a-z]+:\/\/[^\/]+/, ""),
                    Math.round(last.startTime || 0), Math.round(last.responseEnd || 0)]
           });
