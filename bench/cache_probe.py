@@ -66,15 +66,11 @@ def cpu_ms(pid):
         return 0.0
 
 
-def reports(demo):
-    return demo._call(demo.cloud + "/demo/reports")
-
-
 TIMEOUT = 45
 
 
 def next_report(demo, before, what):
-    return harness.wait_until(lambda: reports(demo)[before:], TIMEOUT, interval=0.05,
+    return harness.wait_until(lambda: demo.reports()[before:], TIMEOUT, interval=0.05,
                               what="the page's timing report (%s)" % what)[0]
 
 
@@ -87,7 +83,7 @@ def reset_stats(demo, mode):
 def one_run(x, demo, root, mode, n):
     demo.fault(gateway="down" if mode.startswith("b") else "ok", page="ok" if mode == "b0" else "light")
     reset_stats(demo, mode)
-    before = len(reports(demo))
+    before = len(demo.reports())
     program = harness.Program(x, demo, folder=os.path.join(root, "run-%s-%d" % (mode, n)))
     write_ini(program, demo, mode)
     program.start(wait=mode != "b0")
@@ -98,7 +94,7 @@ def one_run(x, demo, root, mode, n):
                 raise RuntimeError("expected the light page first: %r" % light)
             demo.fault(page="ok")
             reset_stats(demo, mode)
-            before = len(reports(demo))
+            before = len(demo.reports())
         cpu0 = cpu_ms(program.proc.pid)
         if mode != "b0":
             program.eval("setTimeout(function(){location.reload();},10);1")

@@ -146,6 +146,10 @@ class Demo:
         except OSError:
             return self._call(self.gateway + path, body)
 
+    def reports(self):
+        """The demo page's timing reports, oldest first."""
+        return self._call(self.cloud + "/demo/reports")
+
     def fault(self, **switches):
         self._either("/demo/fault", switches)
 
