@@ -239,6 +239,7 @@ void TChromiumBrowser::ForgetSession() {
   FConfiguredWaiters.clear();
   StopFilterRest();
   FHeldRequests = 0;
+  FNavigatesUnanswered = 0;
   FHoldingDocuments = false;
   FHeldDocuments.clear();
   FFetchPending = false;
@@ -411,10 +412,13 @@ void TChromiumBrowser::SessionReady() {
   FMainFrame = FTargetId; // a page target's id is its main frame's id
   ++FSetupGeneration;
   FSetupPending = 0;
-  // The page events, the network events that tell a navigation's outcome, the bridge binding and
-  // the bridge script: the first navigation waits for the browser's answer to each of them.
+  // A navigation's outcome comes from the page events and from the filter on documents' responses,
+  // first here so that no navigation can pass it. The network events would tell it too, but they
+  // cost the browser and us a message for every step of every picture the page loads.
+  SendFetchEnable();
+  // The page events, the bridge binding and the bridge script: the first navigation waits for the
+  // browser's answer to each of them.
   SendSetup("Page.enable", "{}");
-  SendSetup("Network.enable", "{}");
   SendSetup("Runtime.enable", "{}");
   SendSetup("Inspector.enable", "{}");
   SendSetup("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}");
@@ -489,28 +493,35 @@ void TChromiumBrowser::CheckConfigured() {
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
   FNavigated = true;
-  // Commands on the session are handled in order: the filter is in place before the request,
-  // with the cache's patterns and, while the set-up is unanswered, the hold on documents, in one
-  // change.
-  if (FSetupPending > 0 && !FHoldingDocuments) {
-    FHoldingDocuments = true;
-    StopFilterRest();
-    SendFetchEnable();
-  } else {
-    FlushFetchEnable();
-  }
+  // Commands on the session are handled in order: the cache's patterns are in place before the
+  // request, and while the set-up is unanswered, the document's response is held.
+  if (FSetupPending > 0) FHoldingDocuments = true;
+  FlushFetchEnable();
+  ++FNavigatesUnanswered;
   FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
-              [this, token = std::weak_ptr<int>(FIdentity)](const TDevToolsReply& r) {
-                if (token.expired() || !r.Result) return;
+              [this, token = std::weak_ptr<int>(FIdentity),
+               generation = FSetupGeneration](const TDevToolsReply& r) {
+                if (token.expired() || generation != FSetupGeneration) return;
+                if (FNavigatesUnanswered > 0) --FNavigatesUnanswered;
+                if (!r.Result) return;
                 std::string error = JsonString(*r.Result, "errorText");
                 std::string loader = JsonString(*r.Result, "loaderId");
                 if (error.empty() || error == "net::ERR_ABORTED") return;
-                // The network events may already have reported this navigation.
+                // The page events may already have reported this navigation.
                 if (FNav.Active && !loader.empty() && loader != FNav.LoaderId) return;
                 if (!FNav.Active && !loader.empty() && loader == FNav.LoaderId) return;
                 FNav.Active = true;
                 FinishNavigation(false, WebErrorStatusOf(error));
               });
+}
+
+void TChromiumBrowser::NavigationStarted(const std::string& loaderId) {
+  // The app window's start page is not one of the window's navigations.
+  if (!FNavigated || loaderId.empty()) return;
+  // Told twice, or over already with its outcome reported.
+  if (FNav.LoaderId == loaderId) return;
+  FNav = {true, loaderId, 0, false, 0};
+  FCrashReported = false;
 }
 
 void TChromiumBrowser::FinishNavigation(bool success, int32_t webError) {
@@ -553,20 +564,12 @@ void TChromiumBrowser::FlushFetchEnable() {
 
 void TChromiumBrowser::SendFetchEnable() {
   FFetchPending = false;
-  if (FPatterns.empty() && !FHoldingDocuments) {
-    FConn->Send("Fetch.disable", "{}", FSession);
-    return;
-  }
   std::string list = "[";
-  for (const auto& p : FPatterns) {
-    if (list.size() > 1) list += ",";
-    list += "{\"urlPattern\":" + JsonQuote(p) + ",\"requestStage\":\"Request\"}";
-  }
-  if (FHoldingDocuments) {
-    if (list.size() > 1) list += ",";
-    list += "{\"urlPattern\":\"*\",\"resourceType\":\"Document\",\"requestStage\":\"Response\"}";
-  }
-  list += "]";
+  if (!FFilterResting)
+    for (const auto& p : FPatterns) {
+      list += "{\"urlPattern\":" + JsonQuote(p) + ",\"requestStage\":\"Request\"},";
+    }
+  list += "{\"urlPattern\":\"*\",\"resourceType\":\"Document\",\"requestStage\":\"Response\"}]";
   FConn->Send("Fetch.enable", "{\"patterns\":" + list + "}", FSession);
 }
 
@@ -581,7 +584,6 @@ void TChromiumBrowser::ReleaseDocuments() {
   // A document whose navigation was replaced meanwhile is gone; the browser's refusal is fine.
   for (const auto& id : FHeldDocuments) ContinueDocument(id);
   FHeldDocuments.clear();
-  if (!FFilterResting) SendFetchEnable();
   MaybeRestFilters();
 }
 
@@ -589,11 +591,26 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
   std::string id = JsonString(p, "requestId");
   if (id.empty()) return;
   if (p.HasMember("responseStatusCode") || p.HasMember("responseErrorReason")) {
-    // A document's response, held for the set-up: it goes on once every answer is in.
+    // A document's response: the main frame's is that of the navigation under way, and tells how
+    // it went.
+    const std::string reason = JsonString(p, "responseErrorReason");
+    const bool ours = FNav.Active && JsonString(p, "resourceType") == "Document" &&
+                      JsonString(p, "frameId") == FMainFrame;
+    if (ours) {
+      if (!reason.empty())
+        FNav.ErrorStatus = WebErrorStatusOfReason(reason);
+      else
+        FNav.HttpStatus = IntMember(p, "responseStatusCode");
+    }
+    // Held for the set-up, it goes on once every answer is in.
     if (FHoldingDocuments && FSetupPending > 0)
       FHeldDocuments.push_back(id);
     else
       ContinueDocument(id);
+    // A failure ends the navigation here unless an answer to our Page.navigate will name its
+    // exact net error, or the browser's error page commits. An abort is a newer navigation's.
+    if (ours && !reason.empty() && reason != "Aborted" && FNavigatesUnanswered == 0)
+      FinishNavigation(false, FNav.ErrorStatus);
     return;
   }
   const auto& request = Member(p, "request");
@@ -628,8 +645,8 @@ void TChromiumBrowser::MaybeRestFilters() {
     return;
   uint64_t ms = FilterRestMs();
   if (ms == 0) return;
-  FConn->Send("Fetch.disable", "{}", FSession);
   FFilterResting = true;
+  SendFetchEnable();
   ArmFilterWake(ms);
 }
 
@@ -684,26 +701,12 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     return;
   }
   if (session != FSession) return;
-  if (method == "Network.requestWillBeSent") {
-    if (JsonString(p, "type") != "Document" || JsonString(p, "frameId") != FMainFrame) return;
-    std::string request = JsonString(p, "requestId"), loader = JsonString(p, "loaderId");
-    if (request != loader) return;
-    // The start page of the app window is not one of the window's navigations.
-    if (!FNavigated) return;
-    if (FNav.Active && FNav.LoaderId == loader) return; // a redirect of the same navigation
-    FNav = {true, loader, 0, false};
-    FCrashReported = false;
-  } else if (method == "Network.responseReceived") {
-    if (FNav.Active && JsonString(p, "requestId") == FNav.LoaderId)
-      FNav.HttpStatus = IntMember(Member(p, "response"), "status");
-  } else if (method == "Network.loadingFailed") {
-    if (!FNav.Active || JsonString(p, "requestId") != FNav.LoaderId) return;
-    const auto& canceled = Member(p, "canceled");
-    if (canceled.IsBool() && canceled.GetBool() && FNav.HttpStatus == 0) {
-      FNav.Active = false; // replaced by a newer navigation, which reports for itself
-      return;
-    }
-    FinishNavigation(false, WebErrorStatusOf(JsonString(p, "errorText")));
+  if (method == "Page.frameStartedNavigating") {
+    // A newer navigation replaces one still under way, which never reports.
+    const std::string type = JsonString(p, "navigationType");
+    if (JsonString(p, "frameId") == FMainFrame && type != "sameDocument" &&
+        type != "historySameDocument" && JsonString(p, "url") != kStartPage)
+      NavigationStarted(JsonString(p, "loaderId"));
   } else if (method == "Page.loadEventFired") {
     if (FNav.Committed) FinishNavigation(true, wsUnknown);
   } else if (method == "Page.frameNavigated") {
@@ -711,7 +714,13 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     if (JsonString(frame, "parentId").empty()) {
       std::string id = JsonString(frame, "id");
       if (!id.empty()) FMainFrame = id;
-      if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) FNav.Committed = true;
+      if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) {
+        // A failed navigation commits the browser's error page in its document's place.
+        if (!JsonString(frame, "unreachableUrl").empty())
+          FinishNavigation(false, FNav.ErrorStatus ? FNav.ErrorStatus : wsUnknown);
+        else
+          FNav.Committed = true;
+      }
     }
   } else if (method == "Fetch.requestPaused") {
     ResourcePaused(p);

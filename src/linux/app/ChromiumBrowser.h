@@ -73,6 +73,9 @@ class TChromiumBrowser : public IBrowser {
     // The main frame has committed this navigation's document: only its load event counts. The
     // start page's own load event may arrive after our navigation has begun.
     bool Committed = false;
+    // The failure the browser gave for the document's response (0: none), in the protocol's
+    // coarser reasons; the answer to Page.navigate names the exact net error.
+    int32_t ErrorStatus = 0;
   };
 
   void Restart(const TBrowserOptions& options); // forgets the old browser, starts nothing
@@ -86,9 +89,11 @@ class TChromiumBrowser : public IBrowser {
   void SendSetup(const std::string& method, const std::string& params);
   void CheckConfigured();
   void ReportCreated();
+  // The main frame began a navigation to another document.
+  void NavigationStarted(const std::string& loaderId);
   void FinishNavigation(bool success, int32_t webError);
-  // The filter for the cache's patterns, and while documents are held for the set-up, for every
-  // document's response; none left switches the filter off.
+  // The filter: every document's response (how each navigation went, and the hold during the
+  // set-up) and, unless they rest, the cache's patterns.
   void SendFetchEnable();
   // Sends the filter change that AddResourceFilter left for the end of the main loop's turn.
   void FlushFetchEnable();
@@ -125,10 +130,11 @@ class TChromiumBrowser : public IBrowser {
   std::vector<std::string> FPatterns;
   TResourceRequestedProc FResourceProc;
   int FHeldRequests = 0;       // deferred requests of this session not yet completed
+  int FNavigatesUnanswered = 0; // our Page.navigate commands of this session not yet answered
   bool FHoldingDocuments = false;           // documents' responses wait for the set-up
   std::vector<std::string> FHeldDocuments; // their request ids, in arrival order
   bool FFetchPending = false;  // patterns added, not yet sent
-  bool FFilterResting = false; // Fetch is disabled while the cache is paused
+  bool FFilterResting = false; // the cache's patterns are off while the cache is paused
   unsigned FFilterWake = 0;
   // Set-up commands of the current session still unanswered, and who waits for them. A new
   // session (generation) makes every earlier answer irrelevant.

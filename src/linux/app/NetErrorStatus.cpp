@@ -60,4 +60,20 @@ int32_t WebErrorStatusOf(const std::string& netError) {
   return wsUnknown;
 }
 
+int32_t WebErrorStatusOfReason(const std::string& reason) {
+  // The reasons are the net error names in camel case: "NameNotResolved", ERR_NAME_NOT_RESOLVED.
+  std::string name = "ERR";
+  for (char c : reason) {
+    if (c >= 'A' && c <= 'Z') {
+      name += '_';
+      name += c;
+    } else if (c >= 'a' && c <= 'z') {
+      name += static_cast<char>(c - 'a' + 'A');
+    } else {
+      return wsUnknown;
+    }
+  }
+  return name.size() > 3 ? WebErrorStatusOf(name) : wsUnknown;
+}
+
 } // namespace hb::lin

@@ -34,4 +34,9 @@ enum TWebErrorStatus : int32_t {
 // empty text) give wsUnknown.
 int32_t WebErrorStatusOf(const std::string& netError);
 
+// The status for the debugging protocol's coarser error reason of an intercepted response
+// ("ConnectionRefused" for net::ERR_CONNECTION_REFUSED; "Failed" stands for every net error the
+// protocol has no name for). Unknown reasons give wsUnknown.
+int32_t WebErrorStatusOfReason(const std::string& reason);
+
 } // namespace hb::lin

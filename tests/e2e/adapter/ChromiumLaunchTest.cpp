@@ -111,5 +111,24 @@ TEST(NetErrorStatus, ChromiumNamesMapOntoWebViewNumbers) {
     EXPECT_EQ(WebErrorStatusOf(c.Name), c.Status) << c.Name;
 }
 
+TEST(NetErrorStatus, InterceptionReasonsMapLikeTheirNetErrors) {
+  struct TCase {
+    const char* Reason;
+    int32_t Status;
+  };
+  for (auto c : {TCase{"ConnectionRefused", wsCannotConnect},
+                 {"NameNotResolved", wsHostNameNotResolved},
+                 {"TimedOut", wsTimeout},
+                 {"ConnectionReset", wsConnectionReset},
+                 {"AddressUnreachable", wsServerUnreachable},
+                 {"InternetDisconnected", wsDisconnected},
+                 {"Failed", wsUnexpectedError},
+                 {"Aborted", wsOperationCanceled},
+                 {"BlockedByClient", wsUnknown},
+                 {"connection_refused", wsUnknown},
+                 {"", wsUnknown}})
+    EXPECT_EQ(WebErrorStatusOfReason(c.Reason), c.Status) << c.Reason;
+}
+
 } // namespace
 } // namespace hb::lin
