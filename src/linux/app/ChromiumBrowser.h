@@ -51,7 +51,8 @@ class TChromiumBrowser : public IBrowser {
   // How many milliseconds the resource filters may rest (0: not now): while the gateway cache is
   // paused it lets every request alone anyway, and each request still held at the filter costs a
   // round trip through this pipe and our main loop before it may go on. So while this says so and
-  // no request is held, interception is switched off, and on again when the rest is over.
+  // no request is held, the cache's patterns leave the filter (documents' responses stay), and
+  // come back when the rest is over.
   std::function<uint64_t()> FilterRestMs;
 
   // Test hooks (enabled by the program only when asked): crash the renderer, run a script in the
