@@ -717,7 +717,7 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
       if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) {
         // A failed navigation commits the browser's error page in its document's place.
         if (!JsonString(frame, "unreachableUrl").empty())
-          FinishNavigation(false, FNav.ErrorStatus ? FNav.ErrorStatus : wsUnknown);
+          FinishNavigation(false, FNav.ErrorStatus); // wsUnknown when none was given
         else
           FNav.Committed = true;
       }

@@ -74,8 +74,8 @@ class TChromiumBrowser : public IBrowser {
     // The main frame has committed this navigation's document: only its load event counts. The
     // start page's own load event may arrive after our navigation has begun.
     bool Committed = false;
-    // The failure the browser gave for the document's response (0: none), in the protocol's
-    // coarser reasons; the answer to Page.navigate names the exact net error.
+    // The failure the browser gave for the document's response (wsUnknown: none), in the
+    // protocol's coarser reasons; the answer to Page.navigate names the exact net error.
     int32_t ErrorStatus = 0;
   };
 
