@@ -15,6 +15,16 @@ import urllib.request
 BUILD = os.environ.get("HB_E2E_BUILD", "")
 SCREENS = os.environ.get("HB_E2E_SCREENS", "")
 
+# True in every slot only when all of the program's document scripts ran in the page: the page
+# script's cursor switch, the bridge binding and its postMessage, the page script's selection
+# guard and the drag-and-reload script's drag guard (both cancel their events).
+SCRIPTS_RAN = (
+    "(function(){var d=document;function cancelled(t){var e=new Event(t,{bubbles:true,"
+    "cancelable:true});d.body.dispatchEvent(e);return e.defaultPrevented;}"
+    "return [typeof window.__hbHideCursor==='boolean',typeof window.__hbHostPost==='function',"
+    "!!(window.chrome&&window.chrome.webview&&window.chrome.webview.postMessage),"
+    "cancelled('selectstart'),cancelled('dragstart')];})()")
+
 
 def wait_until(predicate, timeout, interval=0.2, what="condition"):
     """Polls predicate until it returns something true; returns it, or raises after timeout."""

@@ -1,6 +1,7 @@
 """The kiosk as a person in the shop sees it: first display, the gateway pausing, the menu, the
 page scripts, the cloud failing, a crashed page."""
 
+import json
 import os
 import signal
 import subprocess
@@ -10,7 +11,7 @@ import unittest
 
 import urllib.request
 
-from harness import Demo, Program, Xvfb, rgb, wait_until
+from harness import SCRIPTS_RAN, Demo, Program, Xvfb, rgb, wait_until
 
 MAP_COLOURS = {"大厅": rgb("#0E4D3A"), "包间区": rgb("#4D0E3A"), "电竞区": rgb("#3A4D0E")}
 COVER = rgb("#070D18")
@@ -108,6 +109,35 @@ class FirstDisplay(KioskCase):
                                      [("GDK_GL=" + given).encode()] if given else [])
                 finally:
                     self.program.stop()
+
+    def test_the_last_map_opens_with_the_browser_and_never_shows_in_the_windows_place(self):
+        self.program.start()
+        self.wait_page()
+        url = self.program.eval("location.href")
+        self.program.stop()
+        with open(os.path.join(self.program.appdata, "hallBoard", "Chromium", "start-page")) as f:
+            self.assertEqual(f.read(), url)
+        # The gateway holds its answer: meanwhile the browser opens the last map by itself, and
+        # that page, whose scripts may not have been in place, makes way for the dark page under
+        # the cover.
+        DEMO.fault(entry="hang")
+        DEMO.reset_stats("cloud")
+        self.program.extra_env["HALLBOARD_TEST_TIME_DIVISOR"] = "10"
+        self.program.start()
+        with open("/proc/%d/cmdline" % self.program.state()["browserPid"], "rb") as f:
+            self.assertIn(("--app=%s#hallboard-start" % url).encode(), f.read().split(b"\0"))
+
+        def protocol():
+            answer = self.program.command("eval location.protocol")
+            return None if answer.startswith("error:") else json.loads(answer)
+        wait_until(lambda: DEMO.stats("cloud")["requests"].get("/seatmap/display"), 30,
+                   what="the browser to fetch the last map")
+        wait_until(lambda: protocol() == "data:", 30, what="the dark page")
+        self.assertTrue(self.program.state()["cover"])
+        DEMO.fault(entry="ok")
+        self.wait_page(timeout=60)
+        self.assertEqual(self.program.eval("location.href"), url)
+        self.assertEqual(self.program.eval(SCRIPTS_RAN), [True] * 5)
 
     def test_second_start_wakes_the_first_and_ends_without_a_log_line(self):
         self.program.start()

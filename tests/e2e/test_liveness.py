@@ -2,23 +2,14 @@
 busy, opens the page only with the program's page scripts in place."""
 
 import os
+import shutil
 import subprocess
+import tempfile
 import unittest
 
-from harness import Demo, Program, Xvfb, wait_until
+from harness import SCRIPTS_RAN, Demo, Program, Xvfb, wait_until
 
 X = DEMO = None
-
-# True in every slot only when all of the program's document scripts ran in the page: the page
-# script's cursor switch, the bridge binding and its postMessage, the page script's selection
-# guard and the drag-and-reload script's drag guard (both cancel their events).
-SCRIPTS_RAN = (
-    "(function(){var d=document;function cancelled(t){var e=new Event(t,{bubbles:true,"
-    "cancelable:true});d.body.dispatchEvent(e);return e.defaultPrevented;}"
-    "return [typeof window.__hbHideCursor==='boolean',typeof window.__hbHostPost==='function',"
-    "!!(window.chrome&&window.chrome.webview&&window.chrome.webview.postMessage),"
-    "cancelled('selectstart'),cancelled('dragstart')];})()")
-
 
 def setUpModule():
     global X, DEMO
@@ -46,19 +37,36 @@ class BusyCore:
 class StartUnderLoad(unittest.TestCase):
     STARTS = 12
 
-    def test_every_start_opens_the_page_with_its_scripts(self):
+    def check_starts(self, folder=None):
+        """Starts the program STARTS times with one core busy; with a folder, every start after
+        the first finds the profile and the map page of the one before."""
         with BusyCore():
             for i in range(self.STARTS):
                 DEMO.reset()
-                program = Program(X, DEMO)
+                program = Program(X, DEMO, folder=folder)
                 try:
                     program.start()
                     wait_until(lambda: program.page_ready("大厅"), 60,
                                what="the page, start %d" % (i + 1))
                     self.assertEqual(program.eval(SCRIPTS_RAN), [True] * 5, "start %d" % (i + 1))
+                    # The window's own navigation, never the start page it may have opened on.
+                    self.assertEqual(program.eval("location.hash"), "", "start %d" % (i + 1))
                     self.assertNotIn("[M10", program.log_text(), "start %d" % (i + 1))
                 finally:
-                    program.cleanup()
+                    if folder:
+                        program.stop()
+                    else:
+                        program.cleanup()
+
+    def test_every_start_opens_the_page_with_its_scripts(self):
+        self.check_starts()
+
+    def test_every_start_on_the_last_map_opens_the_page_with_its_scripts(self):
+        folder = tempfile.mkdtemp(prefix="hb-e2e-")
+        try:
+            self.check_starts(folder)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include <rapidjson/stringbuffer.h>
@@ -309,6 +310,11 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
   launch.Bounds = FBounds ? FBounds() : TRect{0, 0, 1280, 720};
   launch.RunningAsRoot = geteuid() == 0;
   WriteLockDownPreferences(launch.ProfileFolder, launch.Language);
+  launch.StartPage = FStartUrl = StartPageFor(launch.ProfileFolder);
+  FProfileFolder = launch.ProfileFolder;
+  FSavedStart = FStartUrl == kStartPage
+                    ? std::string()
+                    : FStartUrl.substr(0, FStartUrl.size() - std::strlen(kStartMark));
 
   int toBrowser[2], fromBrowser[2];
   if (pipe2(toBrowser, O_CLOEXEC) != 0) {
@@ -492,6 +498,7 @@ void TChromiumBrowser::CheckConfigured() {
 
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
+  RememberStartPage(url);
   FNavigated = true;
   // Commands on the session are handled in order: the cache's patterns are in place before the
   // request, and while the set-up is unanswered, the document's response is held.
@@ -515,8 +522,13 @@ void TChromiumBrowser::Navigate(const std::string& url) {
               });
 }
 
+void TChromiumBrowser::RememberStartPage(const std::string& url) {
+  if (url == FSavedStart || FProfileFolder.empty()) return;
+  if (SaveStartPage(FProfileFolder, url)) FSavedStart = url;
+}
+
 void TChromiumBrowser::NavigationStarted(const std::string& loaderId) {
-  // The app window's start page is not one of the window's navigations.
+  // Before the window asks for its first page, only a start page can be navigating.
   if (!FNavigated || loaderId.empty()) return;
   // Told twice, or over already with its outcome reported.
   if (FNav.LoaderId == loaderId) return;
@@ -702,10 +714,13 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
   }
   if (session != FSession) return;
   if (method == "Page.frameStartedNavigating") {
-    // A newer navigation replaces one still under way, which never reports.
+    // A newer navigation replaces one still under way, which never reports. The window's start
+    // pages are none of the window's navigations, even when one begins after its first Navigate
+    // (the browser reads our pipe late in its own start).
     const std::string type = JsonString(p, "navigationType");
+    const std::string url = JsonString(p, "url");
     if (JsonString(p, "frameId") == FMainFrame && type != "sameDocument" &&
-        type != "historySameDocument" && JsonString(p, "url") != kStartPage)
+        type != "historySameDocument" && url != FStartUrl && url != kStartPage)
       NavigationStarted(JsonString(p, "loaderId"));
   } else if (method == "Page.loadEventFired") {
     if (FNav.Committed) FinishNavigation(true, wsUnknown);
@@ -714,6 +729,11 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     if (JsonString(frame, "parentId").empty()) {
       std::string id = JsonString(frame, "id");
       if (!id.empty()) FMainFrame = id;
+      // The last start's map came in before the window asked for its page, perhaps before our
+      // scripts were in place: it makes way for the dark page at once, unseen under the cover.
+      if (!FNavigated && FStartUrl != kStartPage &&
+          JsonString(frame, "url") + JsonString(frame, "urlFragment") == FStartUrl)
+        FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(kStartPage) + "}", FSession);
       if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) {
         // A failed navigation commits the browser's error page in its document's place.
         if (!JsonString(frame, "unreachableUrl").empty())

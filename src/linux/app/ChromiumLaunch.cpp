@@ -10,10 +10,41 @@
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
+#include "FileUtil.h"
+
 namespace hb::lin {
 
 const char* const kStartPage =
     "data:text/html,%3Chtml%20style%3D%22background%3A%23070D18%22%3E%3C%2Fhtml%3E";
+
+const char* const kStartMark = "#hallboard-start";
+
+namespace {
+constexpr const char* kStartPageFile = "start-page";
+constexpr size_t kStartPageMax = 4096;
+} // namespace
+
+bool IsStartablePage(const std::string& url) {
+  if (url.size() > kStartPageMax) return false;
+  const size_t scheme = url.rfind("https://", 0) == 0 ? 8 : url.rfind("http://", 0) == 0 ? 7 : 0;
+  if (scheme == 0 || url.size() == scheme) return false;
+  // The command line takes it as it is (our own addresses are already encoded), and without a
+  // fragment the window's navigation to it is never one within the marked start page.
+  for (unsigned char c : url)
+    if (c <= 0x20 || c >= 0x7f || c == '#') return false;
+  return true;
+}
+
+std::string StartPageFor(const std::string& profileFolder) {
+  const auto url = ReadFileBytes(profileFolder + kStartPageFile, kStartPageMax);
+  return url && IsStartablePage(*url) ? *url + kStartMark : std::string(kStartPage);
+}
+
+bool SaveStartPage(const std::string& profileFolder, const std::string& url) {
+  if (!IsStartablePage(url) || g_mkdir_with_parents(profileFolder.c_str(), 0700) != 0) return false;
+  std::string path = profileFolder + kStartPageFile;
+  return g_file_set_contents(path.c_str(), url.data(), static_cast<gssize>(url.size()), nullptr);
+}
 
 std::string FindChromium() {
   if (const char* env = g_getenv("HALLBOARD_CHROMIUM"); env && *env)
@@ -47,9 +78,9 @@ std::vector<std::string> ChromiumArguments(const TChromiumLaunch& l) {
       "--remote-debugging-pipe",
       "--user-data-dir=" + l.ProfileFolder,
       "--lang=" + l.Language,
-      // An app window: no tabs, no address bar, no menu.
-      // Opened dark, like our backdrop, until the seat map arrives.
-      std::string("--app=") + kStartPage,
+      // An app window: no tabs, no address bar, no menu. Opened on the last start's map (see
+      // StartPageFor), or dark like our backdrop until the seat map arrives.
+      "--app=" + (l.StartPage.empty() ? std::string(kStartPage) : l.StartPage),
       "--window-position=" + std::to_string(l.Bounds.Left) + "," + std::to_string(l.Bounds.Top),
       "--window-size=" + std::to_string(l.Bounds.Width) + "," + std::to_string(l.Bounds.Height),
       // Nothing that asks the person in front of the display a question.

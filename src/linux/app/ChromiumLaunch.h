@@ -13,6 +13,7 @@ struct TChromiumLaunch {
   std::string ProfileFolder; // the user data folder, trailing '/'
   std::string Language = "zh-CN";
   std::string AdditionalArgs; // blank-separated switches, passed on as given
+  std::string StartPage;      // the app window's first page (StartPageFor); empty: kStartPage
   TRect Bounds;               // the monitor the window covers
   bool RunningAsRoot = false; // the sandbox refuses to start as root
 };
@@ -27,6 +28,20 @@ std::string ChromiumProfileFolder(const std::string& webViewFolder);
 
 // The page the app window opens with: an empty dark page.
 extern const char* const kStartPage;
+
+// The app window's first page. After a start that showed a map, it is that map's page, kept in the
+// profile folder: while the browser starts, it then opens the map site's connection and starts a
+// renderer for the site, which the window's own navigation to the map takes over; with the dark
+// page, that renderer would only start with the window's navigation. The address carries
+// kStartMark, so that this navigation is never taken for one of the window's. Without a kept page
+// (the first start, a damaged or missing file), kStartPage.
+extern const char* const kStartMark;
+std::string StartPageFor(const std::string& profileFolder);
+// Only one printable ASCII word of at most 4 KB beginning with http:// or https:// and without a
+// fragment is kept or taken back.
+bool IsStartablePage(const std::string& url);
+// Writes atomically; false when the page is not kept or the file could not be written.
+bool SaveStartPage(const std::string& profileFolder, const std::string& url);
 
 // The full argument vector, executable first.
 std::vector<std::string> ChromiumArguments(const TChromiumLaunch& launch);

@@ -90,6 +90,60 @@ TEST(ChromiumLaunch, PreferencesAreMergedIntoWhatTheBrowserKeptAndReplaceADamage
   std::filesystem::remove_all(dir);
 }
 
+TEST(ChromiumLaunch, OnlyAPlainWebAddressIsKeptAsTheNextStartPage) {
+  struct TCase {
+    std::string Url;
+    bool Kept;
+  };
+  const TCase cases[] = {
+      {"http://127.0.0.1:8080/seatmap/display?NetBarId=1001&embed=1&m=2", true},
+      {"https://cloud.example/seatmap/display?NetBarId=%E5%BA%97&embed=1", true},
+      {"http://", false},
+      {"https://", false},
+      {"", false},
+      {"ftp://cloud.example/", false},
+      {"HTTP://cloud.example/", false},
+      {"javascript:alert(1)", false},
+      {"data:text/html,x", false},
+      {"file:///etc/passwd", false},
+      {"--remote-debugging-port=9222", false},
+      {"http://cloud.example/a b", false},
+      {"http://cloud.example/a\nb", false},
+      {"http://cloud.example/\x7f", false},
+      {"http://cloud.example/\xe5\xba\x97", false},
+      // With a fragment, the window's navigation to it could stay within the start page.
+      {"http://cloud.example/#x", false},
+      {"http://cloud.example/" + std::string(4096, 'a'), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsStartablePage(c.Url), c.Kept) << c.Url;
+}
+
+TEST(ChromiumLaunch, TheNextStartOpensOnTheKeptPageMarkedOrElseOnTheDarkPage) {
+  auto dir = std::filesystem::temp_directory_path() /
+             ("hb-start-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  std::filesystem::remove_all(dir);
+  const std::string folder = dir.string() + "/";
+  const std::string page = "http://127.0.0.1:8080/seatmap/display?NetBarId=1001&embed=1&m=2";
+  EXPECT_EQ(StartPageFor(folder), kStartPage); // nothing kept yet, not even the folder
+  ASSERT_TRUE(SaveStartPage(folder, page));
+  EXPECT_EQ(StartPageFor(folder), page + kStartMark);
+  EXPECT_FALSE(SaveStartPage(folder, "javascript:alert(1)"));
+  EXPECT_EQ(StartPageFor(folder), page + kStartMark); // what was kept stays
+  TChromiumLaunch l;
+  l.StartPage = StartPageFor(folder);
+  EXPECT_TRUE(Has(ChromiumArguments(l), "--app=" + page + kStartMark));
+  l.StartPage.clear();
+  EXPECT_TRUE(Has(ChromiumArguments(l), std::string("--app=") + kStartPage));
+  // Damaged, cut short, or grown beyond reason: the dark page.
+  for (const std::string& kept :
+       {std::string("http://127.0.0.1:8080/a b"), std::string("http:/"), std::string(""),
+        page + std::string(5000, 'a'), std::string("\0\0\0", 3)}) {
+    { std::ofstream(dir / "start-page", std::ios::binary) << kept; }
+    EXPECT_EQ(StartPageFor(folder), kStartPage) << kept;
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(NetErrorStatus, ChromiumNamesMapOntoWebViewNumbers) {
   struct TCase {
     const char* Name;
