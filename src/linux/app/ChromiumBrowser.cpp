@@ -729,10 +729,11 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     if (JsonString(frame, "parentId").empty()) {
       std::string id = JsonString(frame, "id");
       if (!id.empty()) FMainFrame = id;
-      // The last start's map came in before the window asked for its page, perhaps before our
-      // scripts were in place: it makes way for the dark page at once, unseen under the cover.
-      if (!FNavigated && FStartUrl != kStartPage &&
-          JsonString(frame, "url") + JsonString(frame, "urlFragment") == FStartUrl)
+      // A web page before the window asked for its page can only be the last start's map (or
+      // where it led), and may have come in before our scripts were in place: it makes way for
+      // the dark page at once, unseen under the cover.
+      const std::string url = JsonString(frame, "url");
+      if (!FNavigated && (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0))
         FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(kStartPage) + "}", FSession);
       if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) {
         // A failed navigation commits the browser's error page in its document's place.
