@@ -139,6 +139,30 @@ class FirstDisplay(KioskCase):
         self.assertEqual(self.program.eval("location.href"), url)
         self.assertEqual(self.program.eval(SCRIPTS_RAN), [True] * 5)
 
+    def test_a_later_start_places_the_browser_where_the_last_left_it_then_on_the_monitor(self):
+        where = "[screenX,screenY,outerWidth,outerHeight]"
+        self.program.start()
+        self.wait_page()
+        on_monitor = self.program.eval(where)
+        self.program.stop()
+        kept = os.path.join(self.program.appdata, "hallBoard", "Chromium", "start-window")
+        with open(kept) as f:
+            self.assertEqual(f.read(), "0 0 %d %d" % (X.width, X.height))
+        # The monitor changed since: the browser starts where the last start placed it, ends up
+        # on the monitor, and the next start begins there.
+        with open(kept, "w") as f:
+            f.write("200 100 640 360")
+        self.program.start()
+        with open("/proc/%d/cmdline" % self.program.state()["browserPid"], "rb") as f:
+            args = f.read().split(b"\0")
+        self.assertIn(b"--window-position=200,100", args)
+        self.assertIn(b"--window-size=640,360", args)
+        self.wait_page()
+        wait_until(lambda: self.program.eval(where) == on_monitor, 10, what="the browser on the monitor")
+        self.assert_screen_shows(MAP_COLOURS["大厅"], "page")
+        with open(kept) as f:
+            self.assertEqual(f.read(), "0 0 %d %d" % (X.width, X.height))
+
     def test_second_start_wakes_the_first_and_ends_without_a_log_line(self):
         self.program.start()
         self.wait_page()

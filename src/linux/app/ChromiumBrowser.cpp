@@ -315,6 +315,9 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
   FSavedStart = FStartUrl == kStartPage
                     ? std::string()
                     : FStartUrl.substr(0, FStartUrl.size() - std::strlen(kStartMark));
+  FLaunchBounds = launch.Bounds;
+  FSavedWindow = {};
+  LoadStartWindow(launch.ProfileFolder, FSavedWindow);
 
   int toBrowser[2], fromBrowser[2];
   if (pipe2(toBrowser, O_CLOEXEC) != 0) {
@@ -438,6 +441,8 @@ void TChromiumBrowser::SessionReady() {
     if (!id.empty()) FMainFrame = id;
   });
   if (OnWindowShown) OnWindowShown();
+  // A window placed where the last start left it goes where the monitors now say.
+  if (FBounds && !(FBounds() == FLaunchBounds)) FitToBounds();
   // Commands on the session are handled in order, so the window's configuration that follows
   // the report lands after ours without waiting for the answers.
   if (FPrestarted)
@@ -498,7 +503,6 @@ void TChromiumBrowser::CheckConfigured() {
 
 void TChromiumBrowser::Navigate(const std::string& url) {
   if (!FConn || FSession.empty()) return;
-  RememberStartPage(url);
   FNavigated = true;
   // Commands on the session are handled in order: the cache's patterns are in place before the
   // request, and while the set-up is unanswered, the document's response is held.
@@ -520,11 +524,15 @@ void TChromiumBrowser::Navigate(const std::string& url) {
                 FNav.Active = true;
                 FinishNavigation(false, WebErrorStatusOf(error));
               });
+  // After the command: the files' writes may wait for the disk.
+  RememberStart(url);
 }
 
-void TChromiumBrowser::RememberStartPage(const std::string& url) {
-  if (url == FSavedStart || FProfileFolder.empty()) return;
-  if (SaveStartPage(FProfileFolder, url)) FSavedStart = url;
+void TChromiumBrowser::RememberStart(const std::string& url) {
+  if (FProfileFolder.empty()) return;
+  if (url != FSavedStart && SaveStartPage(FProfileFolder, url)) FSavedStart = url;
+  const TRect window = FBounds ? FBounds() : FLaunchBounds;
+  if (!(window == FSavedWindow) && SaveStartWindow(FProfileFolder, window)) FSavedWindow = window;
 }
 
 void TChromiumBrowser::NavigationStarted(const std::string& loaderId) {

@@ -93,8 +93,8 @@ class TChromiumBrowser : public IBrowser {
   // The main frame began a navigation to another document.
   void NavigationStarted(const std::string& loaderId);
   void FinishNavigation(bool success, int32_t webError);
-  // Keeps the window's page for the next start's app window (StartPageFor).
-  void RememberStartPage(const std::string& url);
+  // Keeps the window's page and place for the next start (StartPageFor, LoadStartWindow).
+  void RememberStart(const std::string& url);
   // The filter: every document's response (how each navigation went, and the hold during the
   // set-up) and, unless they rest, the cache's patterns.
   void SendFetchEnable();
@@ -130,6 +130,8 @@ class TChromiumBrowser : public IBrowser {
   std::string FProfileFolder;
   std::string FStartUrl;   // the app window's first page, as given on its command line
   std::string FSavedStart; // the page the profile folder keeps for the next start
+  TRect FLaunchBounds;      // where the window was placed at its start
+  TRect FSavedWindow;       // where the profile folder says it goes next time
   bool FPrestarted = false;
   bool FReadyHeld = false;
   TBrowserOptions FPrestartOptions;

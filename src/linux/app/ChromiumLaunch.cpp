@@ -21,7 +21,15 @@ const char* const kStartMark = "#hallboard-start";
 
 namespace {
 constexpr const char* kStartPageFile = "start-page";
+constexpr const char* kStartWindowFile = "start-window";
 constexpr size_t kStartPageMax = 4096;
+constexpr int kScreenMax = 100000; // beyond any desktop's coordinates
+
+bool WriteAtomically(const std::string& folder, const char* name, const std::string& text) {
+  if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) return false;
+  const std::string path = folder + name;
+  return g_file_set_contents(path.c_str(), text.data(), static_cast<gssize>(text.size()), nullptr);
+}
 } // namespace
 
 bool IsStartablePage(const std::string& url) {
@@ -41,9 +49,27 @@ std::string StartPageFor(const std::string& profileFolder) {
 }
 
 bool SaveStartPage(const std::string& profileFolder, const std::string& url) {
-  if (!IsStartablePage(url) || g_mkdir_with_parents(profileFolder.c_str(), 0700) != 0) return false;
-  std::string path = profileFolder + kStartPageFile;
-  return g_file_set_contents(path.c_str(), url.data(), static_cast<gssize>(url.size()), nullptr);
+  return IsStartablePage(url) && WriteAtomically(profileFolder, kStartPageFile, url);
+}
+
+bool LoadStartWindow(const std::string& profileFolder, TRect& bounds) {
+  const auto text = ReadFileBytes(profileFolder + kStartWindowFile, 64);
+  if (!text) return false;
+  std::istringstream in(*text);
+  TRect r;
+  std::string rest;
+  if (!(in >> r.Left >> r.Top >> r.Width >> r.Height) || (in >> rest)) return false;
+  if (r.Width < 1 || r.Height < 1 || r.Width > kScreenMax || r.Height > kScreenMax ||
+      r.Left < -kScreenMax || r.Left > kScreenMax || r.Top < -kScreenMax || r.Top > kScreenMax)
+    return false;
+  bounds = r;
+  return true;
+}
+
+bool SaveStartWindow(const std::string& profileFolder, const TRect& bounds) {
+  return WriteAtomically(profileFolder, kStartWindowFile,
+                         std::to_string(bounds.Left) + " " + std::to_string(bounds.Top) + " " +
+                             std::to_string(bounds.Width) + " " + std::to_string(bounds.Height));
 }
 
 std::string FindChromium() {

@@ -43,6 +43,13 @@ bool IsStartablePage(const std::string& url);
 // Writes atomically; false when the page is not kept or the file could not be written.
 bool SaveStartPage(const std::string& profileFolder, const std::string& url);
 
+// Where the last start placed the browser's window (the display monitor's bounds then), kept
+// beside the start page: with it the browser can start before the program opens the display,
+// and is moved if the monitors say otherwise by the time it answers. Read back only as four
+// integers of a plausible screen rectangle; false otherwise.
+bool LoadStartWindow(const std::string& profileFolder, TRect& bounds);
+bool SaveStartWindow(const std::string& profileFolder, const TRect& bounds);
+
 // The full argument vector, executable first.
 std::vector<std::string> ChromiumArguments(const TChromiumLaunch& launch);
 

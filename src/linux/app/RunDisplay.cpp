@@ -15,6 +15,7 @@
 #include "AppIdentity.h"
 #include "CairoCanvas.h"
 #include "ChromiumBrowser.h"
+#include "ChromiumLaunch.h"
 #include "CurlHttpClient.h"
 #include "Exception.h"
 #include "GLibLoop.h"
@@ -88,6 +89,21 @@ std::string StateJson(THallBoardForm& form, TGtkHost& host, TChromiumBrowser& br
 } // namespace
 
 int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv) {
+  // The browser takes longer to start than anything else here, so it starts first, on the
+  // monitor the window will cover; the window, its fonts and theme are made while it starts.
+  // Where the last start placed it is kept with its profile: then it starts even before the
+  // display is opened, and is moved should the monitors have changed since.
+  const TSettings settings = LoadSettings();
+  const TBrowserOptions browserOptions = DisplayBrowserOptions(AppDataFolder());
+  TRect startBounds{0, 0, 1280, 720};
+  TGtkHost* hostOfBrowser = nullptr;
+  TChromiumBrowser browser([&hostOfBrowser, &startBounds] {
+    return hostOfBrowser ? hostOfBrowser->Bounds() : startBounds;
+  });
+  const bool startedEarly =
+      LoadStartWindow(ChromiumProfileFolder(browserOptions.UserDataFolder), startBounds);
+  if (startedEarly) browser.Prestart(browserOptions);
+
   // Opening the display, GTK probes OpenGL to pick a visual for GL drawing. We draw with cairo
   // only, and on a display computer without a GPU driver the probe loads Mesa's software renderer
   // and LLVM: some 40 ms before the browser can start. A GDK_GL the user set is left as it is,
@@ -104,18 +120,10 @@ int RunDisplay(ISystem& system, TSingleInstance& instance, int argc, char** argv
   }
   g_set_application_name(kAppTitle);
 
-  // The browser takes longer to start than anything else here, so it starts first, on the
-  // monitor the window will cover; the window, its fonts and theme are made while it starts.
-  const TSettings settings = LoadSettings();
-  TRect startBounds{0, 0, 1280, 720};
   if (const std::vector<TMonitor> monitors = GdkMonitors();
       const TMonitor* m = ChooseMonitor(monitors, settings.Monitor))
     startBounds = m->Bounds;
-  TGtkHost* hostOfBrowser = nullptr;
-  TChromiumBrowser browser([&hostOfBrowser, &startBounds] {
-    return hostOfBrowser ? hostOfBrowser->Bounds() : startBounds;
-  });
-  browser.Prestart(DisplayBrowserOptions(AppDataFolder()));
+  if (!startedEarly) browser.Prestart(browserOptions);
 
   TGtkHost host(kAppTitle);
   hostOfBrowser = &host;

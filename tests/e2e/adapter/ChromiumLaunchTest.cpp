@@ -144,6 +144,36 @@ TEST(ChromiumLaunch, TheNextStartOpensOnTheKeptPageMarkedOrElseOnTheDarkPage) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(ChromiumLaunch, TheKeptWindowIsReadBackOnlyAsAPlausibleScreenRectangle) {
+  auto dir = std::filesystem::temp_directory_path() /
+             ("hb-window-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  std::filesystem::remove_all(dir);
+  const std::string folder = dir.string() + "/";
+  TRect r{1, 2, 3, 4};
+  EXPECT_FALSE(LoadStartWindow(folder, r)); // nothing kept yet, not even the folder
+  ASSERT_TRUE(SaveStartWindow(folder, {-1920, 0, 1920, 1080}));
+  ASSERT_TRUE(LoadStartWindow(folder, r));
+  EXPECT_EQ(r, (TRect{-1920, 0, 1920, 1080}));
+  struct TCase {
+    const char* Kept;
+    bool Read;
+  };
+  for (const TCase& c : {TCase{"0 0 1280 720", true}, TCase{" 0 0 1280 720\n", true},
+                         TCase{"0 0 1280", false}, TCase{"0 0 1280 720 5", false},
+                         TCase{"0 0 0 720", false}, TCase{"0 0 1280 -720", false},
+                         TCase{"0 0 1280 100001", false}, TCase{"-100001 0 1280 720", false},
+                         TCase{"0 0 12x0 720", false}, TCase{"0 0 99999999999 720", false},
+                         TCase{"", false}}) {
+    { std::ofstream(dir / "start-window", std::ios::binary) << c.Kept; }
+    TRect got{7, 7, 7, 7};
+    EXPECT_EQ(LoadStartWindow(folder, got), c.Read) << c.Kept;
+    if (!c.Read) {
+      EXPECT_EQ(got, (TRect{7, 7, 7, 7})) << c.Kept; // left as it was
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(NetErrorStatus, ChromiumNamesMapOntoWebViewNumbers) {
   struct TCase {
     const char* Name;
