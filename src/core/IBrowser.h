@@ -31,11 +31,21 @@ enum class TBrowserSetting {
   bsSwipeNavigation,   // sixth
 };
 
+// Whose top-level navigation a completion belongs to. Only the program's latest Navigate decides
+// what the window shows: a navigation that it replaced ends as cancelled, and one the page or the
+// person at the screen started (a link, the page's reload or redirect, history) is the page's.
+enum TNavSource : int32_t {
+  nsOwn,      // the latest navigation the program asked for
+  nsReplaced, // an earlier one of the program's, replaced before it finished
+  nsPage,     // started by the page or by a person, not by the program
+};
+
 struct TNavCompleted {
   bool Success = false;
   int32_t WebErrorStatus = 0;  // WebView2's COREWEBVIEW2_WEB_ERROR_STATUS numbers
   int32_t HttpStatus = 0;      // 0 when no status is known
   uint64_t NavigationId = 0;
+  TNavSource Source = nsOwn;   // the adapter matches completions to its Navigate calls by id
 };
 
 // WebView2's COREWEBVIEW2_PROCESS_FAILED_KIND numbers.
@@ -43,6 +53,7 @@ enum TProcessFailedKind : int32_t {
   pfBrowserProcessExited = 0,
   pfRenderProcessExited = 1,
   pfRenderProcessUnresponsive = 2,
+  pfFrameRenderProcessExited = 3, // a subframe's renderer; the top-level page lives on
 };
 
 // One intercepted resource request. Without Defer() the request continues to the network when

@@ -93,8 +93,10 @@ class TFakeBrowser : public IBrowser {
     for (auto& w : waiters)
       if (w) w();
   }
-  void FireNavigation(bool success, int32_t webErrorStatus, int32_t httpStatus) {
+  void FireNavigation(bool success, int32_t webErrorStatus, int32_t httpStatus,
+                      TNavSource source = nsOwn) {
     TNavCompleted n;
+    n.Source = source;
     n.Success = success;
     n.WebErrorStatus = webErrorStatus;
     n.HttpStatus = httpStatus;

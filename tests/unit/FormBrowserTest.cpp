@@ -74,27 +74,40 @@ TEST_F(TFormFixture, NoGatewayCacheWithoutAGatewayHost) {
 }
 
 TEST_F(TFormFixture, NavigationOutcomes) {
+  // Logged: "" for nothing, "M104" for the cover's problem report, else a fragment of the line.
   struct TCase {
+    TNavSource Source;
     bool Success;
     int32_t WebError;
     int32_t Http;
     bool Cover;
     bool Retry;
     bool RetryVisible;
-    bool Logged;
+    const char* Logged;
   };
   const TCase cases[] = {
-      {true, 0, 200, false, false, false, false},
-      {true, 0, 0, false, false, false, false},
-      {false, 3, 200, false, false, false, false}, // a server answered: counts as shown
-      {false, 3, 1, false, false, false, false},
-      {false, 3, 399, false, false, false, false},
-      {true, 0, 400, false, true, false, false}, // the first error status
-      {false, 3, 400, false, true, false, false},
-      {true, 0, 404, false, true, false, false}, // error page stays, silent reload
-      {false, 3, 500, false, true, false, false},
-      {false, 7, 0, true, true, true, true}, // no answer at all: M104 and the countdown
-      {false, 0, 0, true, true, true, true},
+      {nsOwn, true, 0, 200, false, false, false, ""},
+      {nsOwn, true, 0, 0, false, false, false, ""},
+      {nsOwn, false, 3, 200, false, false, false, ""}, // a server answered: counts as shown
+      {nsOwn, false, 3, 1, false, false, false, ""},
+      {nsOwn, false, 3, 399, false, false, false, ""},
+      {nsOwn, true, 0, 400, false, true, false, "机位图页面返回 HTTP 400"}, // first error status
+      {nsOwn, false, 3, 400, false, true, false, "机位图页面返回 HTTP 400"},
+      {nsOwn, true, 0, 404, false, true, false, "返回 HTTP 404"}, // error page stays, silent reload
+      {nsOwn, false, 3, 500, false, true, false, "返回 HTTP 500"},
+      {nsOwn, false, 7, 0, true, true, true, "M104"}, // no answer at all: M104 and the countdown
+      {nsOwn, false, 0, 0, true, true, true, "M104"},
+      // A navigation of ours that a later one replaced ends cancelled: it decides nothing, and
+      // the deadline of the one under way keeps running.
+      {nsReplaced, false, 14, 0, true, false, false, ""},
+      {nsReplaced, true, 0, 200, true, false, false, ""},
+      {nsReplaced, true, 0, 500, true, false, false, ""},
+      // The page's own navigations never raise a cover nor report M104; an error they lead to
+      // is left quietly for the map, one log line each.
+      {nsPage, true, 0, 200, true, false, false, ""},
+      {nsPage, false, 14, 0, true, false, false, ""}, // stopped on purpose
+      {nsPage, true, 0, 502, true, true, false, "页面自己打开的网页返回 HTTP 502"},
+      {nsPage, false, 12, 0, true, true, false, "没有打开 WebErrorStatus=12"},
   };
   for (const TCase& c : cases) {
     Make();
@@ -103,13 +116,17 @@ TEST_F(TFormFixture, NavigationOutcomes) {
     Deliver();
     const size_t navigations = Browser.Navigations.size();
     const size_t logSize = Log().size();
-    Browser.FireNavigation(c.Success, c.WebError, c.Http);
-    const std::string trace = std::to_string(c.Success) + "/" + std::to_string(c.Http);
+    const int focusMoves = Browser.FocusMoves;
+    Browser.FireNavigation(c.Success, c.WebError, c.Http, c.Source);
+    const std::string trace = std::to_string(c.Source) + "/" + std::to_string(c.Success) + "/" +
+                              std::to_string(c.WebError) + "/" + std::to_string(c.Http);
     EXPECT_EQ(Host.Cover, c.Cover) << trace;
     EXPECT_EQ(Form->RetryRunning(), c.Retry) << trace;
     EXPECT_EQ(Form->RetryVisible(), c.RetryVisible) << trace;
+    // Only the program's own page takes the keyboard.
+    EXPECT_EQ(Browser.FocusMoves > focusMoves, c.Source == nsOwn && !c.Cover) << trace;
     const std::string logged = Log().substr(logSize);
-    if (c.Logged) {
+    if (std::string(c.Logged) == "M104") {
       EXPECT_NE(logged.find("[M104-"), std::string::npos) << logged;
       EXPECT_NE(logged.find("打开机位图失败 WebErrorStatus=" + std::to_string(c.WebError)),
                 std::string::npos)
@@ -118,9 +135,14 @@ TEST_F(TFormFixture, NavigationOutcomes) {
       EXPECT_EQ(Form->CoverDetail(),
                 "门店网关已连上，但打不开云端的机位图。请检查这台电脑能不能上网，稍后会自动重试。");
       EXPECT_EQ(Form->CoverHint(), "30 秒后自动重试 · 右键可退出");
+    } else if (*c.Logged) {
+      EXPECT_NE(logged.find(c.Logged), std::string::npos) << trace << ": " << logged;
+      EXPECT_EQ(logged.find("[M104-"), std::string::npos) << trace;
     } else {
       EXPECT_EQ(logged, "") << trace;
     }
+    // The deadline of our own navigation is ended only by its own completion.
+    EXPECT_EQ(Form->NavigationDeadlineRunning(), c.Source != nsOwn) << trace;
     // Whatever was armed ends in one new navigation 30 seconds later, the cover unchanged.
     Clock.Advance(30000);
     EXPECT_EQ(Browser.Navigations.size(), navigations + (c.Retry ? 1 : 0)) << trace;

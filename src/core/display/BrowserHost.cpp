@@ -62,6 +62,21 @@ std::string NavigationFailedText(int32_t webErrorStatus) {
   return buf;
 }
 
+std::string HttpErrorText(int32_t httpStatus, bool pageOwn) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "%s返回 HTTP %d，稍后重新打开机位图",
+                pageOwn ? "页面自己打开的网页" : "机位图页面", httpStatus);
+  return buf;
+}
+
+std::string PageNavigationFailedText(int32_t webErrorStatus) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf,
+                "页面自己打开的网页没有打开 WebErrorStatus=%d，稍后重新打开机位图",
+                webErrorStatus);
+  return buf;
+}
+
 std::string ProcessFailedText(int32_t kind) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "页面进程异常 Kind=%d", kind);

@@ -39,6 +39,12 @@ std::string NavigationFailedText(int32_t webErrorStatus); // "打开机位图失
 constexpr const char* kCloudUnreachableTitle = "连不上云端";
 constexpr const char* kCloudUnreachableDetail =
     "门店网关已连上，但打不开云端的机位图。请检查这台电脑能不能上网，稍后会自动重试。";
+// Log lines of the quiet reloads: an HTTP error status of the map's page (or of a page the page
+// opened itself), and a page's own navigation that failed.
+std::string HttpErrorText(int32_t httpStatus, bool pageOwn);
+std::string PageNavigationFailedText(int32_t webErrorStatus);
+// WebView2's "operation cancelled": a navigation stopped on purpose, by us or by the page.
+constexpr int32_t kNavigationCancelledStatus = 14;
 std::string ProcessFailedText(int32_t kind); // "页面进程异常 Kind=%d"
 constexpr const char* kPageCrashedTitle = "机位图页面出错了";
 constexpr const char* kPageCrashedDetail = "浏览器页面意外退出，稍后会自动重新打开。";

@@ -303,6 +303,12 @@ void THallBoardForm::NavigationDeadline() {
 
 void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (FClosing) return;
+  // A navigation of ours that a later one replaced says nothing about the page now loading.
+  if (nav.Source == nsReplaced) return;
+  if (nav.Source == nsPage) {
+    PageNavigationOutcome(nav);
+    return;
+  }
   // A set-up still unanswered keeps its deadline: only a new browser ends that wait.
   if (FConfiguring)
     FEarlyNavigation = TEarlyNavigation::enEnded;
@@ -312,7 +318,10 @@ void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (nav.Success || nav.HttpStatus != 0) {
     // Hiding first may stop a running countdown; an error status then starts it again.
     HideCover();
-    if (nav.HttpStatus >= 400) StartSilentRetry();
+    if (nav.HttpStatus >= 400) {
+      WriteLog(HttpErrorText(nav.HttpStatus, false));
+      StartSilentRetry();
+    }
     // The page takes the keyboard, so F5 and its own keys work without a click first; an open
     // menu keeps it until it closes.
     if (!(FMenu && FMenu->Visible())) FBrowser.MoveFocus();
@@ -320,6 +329,18 @@ void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   }
   ReportProblem(kAppFolder, "M104", NavigationFailedText(nav.WebErrorStatus));
   ShowCover(kCloudUnreachableTitle, kCloudUnreachableDetail, true);
+}
+
+void THallBoardForm::PageNavigationOutcome(const TNavCompleted& nav) {
+  // The page's own navigations never raise a cover: the map was shown, and what the page did
+  // next is no news of the cloud. An error page it led to is left quietly for the map again,
+  // unless a countdown already leads there.
+  const bool failed = !nav.Success && nav.HttpStatus == 0;
+  if (failed && nav.WebErrorStatus == kNavigationCancelledStatus) return; // stopped on purpose
+  if (!failed && nav.HttpStatus < 400) return;
+  WriteLog(failed ? PageNavigationFailedText(nav.WebErrorStatus)
+                  : HttpErrorText(nav.HttpStatus, true));
+  if (!FRetryTimer->Enabled()) StartSilentRetry();
 }
 
 void THallBoardForm::WebMessageReceived(const std::string& json) {

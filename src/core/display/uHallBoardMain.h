@@ -121,6 +121,7 @@ class THallBoardForm {
   // ---- Browser side ----
   void BrowserCreated(int32_t result);
   void NavigationOutcome(const TNavCompleted& nav);
+  void PageNavigationOutcome(const TNavCompleted& nav); // a navigation the page started itself
   void WebMessageReceived(const std::string& json);
   void ProcessFailed(int32_t kind);
   void NavigationDeadline(); // the deadline's tick
