@@ -51,15 +51,15 @@ TEST(ProgramResources, VersionAndManifest) {
   UINT len = 0;
   ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
   // The resource carries the version set in CMakeLists.txt, the one the program reports.
-  EXPECT_EQ(fixed->dwFileVersionMS, (DWORD{HB_VERSION_MAJOR} << 16) | HB_VERSION_MINOR);
-  EXPECT_EQ(fixed->dwFileVersionLS, DWORD{HB_VERSION_PATCH} << 16);
+  EXPECT_EQ(fixed->dwFileVersionMS, (DWORD{HALLBOARD_VERSION_MAJOR} << 16) | HALLBOARD_VERSION_MINOR);
+  EXPECT_EQ(fixed->dwFileVersionLS, DWORD{HALLBOARD_VERSION_PATCH} << 16);
   EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
   EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
   for (const wchar_t* name : {L"\\StringFileInfo\\080404b0\\ProductVersion",
                               L"\\StringFileInfo\\080404b0\\FileVersion"}) {
     wchar_t* text = nullptr;
     ASSERT_TRUE(VerQueryValueW(data.data(), name, reinterpret_cast<void**>(&text), &len)) << name;
-    EXPECT_EQ(Utf8(text), HB_VERSION_TEXT) << name;
+    EXPECT_EQ(Utf8(text), HALLBOARD_VERSION_TEXT) << name;
   }
 
   TProgram p;
