@@ -58,7 +58,8 @@ class Release(unittest.TestCase):
         self.assertEqual(os.readlink(link), "/etc/hallboard/hallBoard.ini")
         os.remove(link)
         os.symlink(os.path.join(root, "etc/hallboard/hallBoard.ini"), link)
-        unit = open(os.path.join(root, "usr/lib/systemd/user/hallBoard.service"), encoding="utf-8").read()
+        with open(os.path.join(root, "usr/lib/systemd/user/hallBoard.service"), encoding="utf-8") as f:
+            unit = f.read()
         self.assertIn("\nExecStart=/usr/lib/hallboard/hallBoard\n", unit)
         self.assertTrue(os.path.exists(os.path.join(root, "etc/xdg/autostart/hallboard.desktop")))
 
