@@ -182,10 +182,12 @@ class Program:
     """The installed program: a folder holding hallBoard and its hallBoard.ini, its own per-user
     folder and runtime folder, running on the test's X server."""
 
-    def __init__(self, x, demo, hide_cursor=1, map_want="", folder=None):
+    def __init__(self, x, demo, hide_cursor=1, map_want="", folder=None, program=None, install=None):
         self.x = x
         self.root = folder or tempfile.mkdtemp(prefix="hb-e2e-")
-        self.install = os.path.join(self.root, "安装 目录")  # blanks and CJK in the path on purpose
+        # The program's folder: blanks and CJK in the path on purpose, unless a test names the
+        # folder where a package put the program.
+        self.install = install or os.path.join(self.root, "安装 目录")
         self.appdata = os.path.join(self.root, "appdata")
         self.runtime = os.path.join(self.root, "run")
         for d in (self.install, self.appdata, self.runtime):
@@ -193,7 +195,8 @@ class Program:
         os.chmod(self.runtime, 0o700)
         self.exe = os.path.join(self.install, "hallBoard")
         if not os.path.exists(self.exe):
-            shutil.copy2(os.path.join(BUILD, "src/linux/app/hallBoard"), self.exe)
+            # The build's program, or another one named (a release's, as a store installs it).
+            shutil.copy2(program or os.path.join(BUILD, "src/linux/app/hallBoard"), self.exe)
         with open(os.path.join(self.install, "hallBoard.ini"), "w", encoding="utf-8") as f:
             f.write("[Gateway]\nAddress=127.0.0.1\nPort=%d\n[Display]\nMap=%s\nMonitor=1\n"
                     "HideCursor=%d\n[Advanced]\nServerUrl=\nNetBarId=\n"

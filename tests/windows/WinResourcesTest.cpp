@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "AppVersion.h"
 #include "WinText.h"
 
 namespace hb::win {
@@ -49,12 +50,17 @@ TEST(ProgramResources, VersionAndManifest) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT len = 0;
   ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0x00010000u);
-  wchar_t* text = nullptr;
-  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\ProductVersion",
-                             reinterpret_cast<void**>(&text), &len));
-  EXPECT_STREQ(text, L"1.0.1");
+  // The resource carries the version set in CMakeLists.txt, the one the program reports.
+  EXPECT_EQ(fixed->dwFileVersionMS, (DWORD{HALLBOARD_VERSION_MAJOR} << 16) | HALLBOARD_VERSION_MINOR);
+  EXPECT_EQ(fixed->dwFileVersionLS, DWORD{HALLBOARD_VERSION_PATCH} << 16);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+  for (const wchar_t* name : {L"\\StringFileInfo\\080404b0\\ProductVersion",
+                              L"\\StringFileInfo\\080404b0\\FileVersion"}) {
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), name, reinterpret_cast<void**>(&text), &len)) << name;
+    EXPECT_EQ(Utf8(text), HALLBOARD_VERSION_TEXT) << name;
+  }
 
   TProgram p;
   HRSRC manifest = FindResourceW(p.Module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
