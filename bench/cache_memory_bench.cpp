@@ -39,7 +39,7 @@ class TBenchRequest : public hb::IResourceRequest {
   std::string Method() override { return "GET"; }
   bool HasHeader(const std::string&) override { return false; }
   bool Defer() override { return true; }
-  bool SetResponse(int, const std::string&, const std::string&, const std::string& body) override {
+  bool SetResponse(int, const std::string&, const std::string&, std::string body) override {
     std::string copy = body; // the adapter's own copy on its way to the browser
     Served += copy.size() > 0;
     return true;

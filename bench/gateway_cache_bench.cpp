@@ -21,7 +21,7 @@ class TBenchRequest : public hb::IResourceRequest {
   std::string Method() override { return FMethod; }
   bool HasHeader(const std::string&) override { return false; }
   bool Defer() override { return false; } // never reached by the early exits below
-  bool SetResponse(int, const std::string&, const std::string&, const std::string&) override {
+  bool SetResponse(int, const std::string&, const std::string&, std::string) override {
     return false;
   }
   void Complete() override {}

@@ -68,8 +68,10 @@ public:
   virtual bool HasHeader(const std::string& name) = 0;  // name compared without regard to case
   virtual bool Defer() = 0;                             // false when no deferral could be taken
   // headers: "Name: value" lines joined with CR LF, none after the last. False on failure.
+  // The body is the adapter's from here on: callers hand it over with std::move (bodies are
+  // large), and an adapter keeps no copy it does not need.
   virtual bool SetResponse(int status, const std::string& reason, const std::string& headers,
-                           const std::string& body) = 0;
+                           std::string body) = 0;
   virtual void Complete() = 0;
 };
 

@@ -1,13 +1,12 @@
 // WebView2 behind IBrowser. Depends on WebView2Loader.dll (loaded at run time; missing is a
-// reported state, not a failed start), ole32 and shlwapi (SHCreateMemStream).
+// reported state, not a failed start) and ole32.
 #include "WebView2Browser.h"
-
-#include <shlwapi.h>
 
 #include <atomic>
 #include <mutex>
 #include <vector>
 
+#include "BodyStream.h"
 #include "UiGuard.h"
 #include "WinText.h"
 
@@ -388,11 +387,11 @@ class TWebView2ResourceRequest : public IResourceRequest {
     return SUCCEEDED(FArgs->GetDeferral(FDeferral.Put())) && FDeferral;
   }
   bool SetResponse(int status, const std::string& reason, const std::string& headers,
-                   const std::string& body) override {
+                   std::string body) override {
     if (!OnUi() || !FEnv) return false;
-    // SHCreateMemStream copies the bytes: the stream owns its data from here on.
-    TComPtr<IStream> stream = TComPtr<IStream>::Attach(SHCreateMemStream(
-        reinterpret_cast<const BYTE*>(body.data()), static_cast<UINT>(body.size())));
+    // The stream takes the body over (a memory stream would copy it) and counts it against the
+    // cache's budget until WebView2 is done with it.
+    TComPtr<IStream> stream = TComPtr<IStream>::Attach(NewBodyStream(std::move(body)));
     if (!stream) return false;
     TComPtr<ICoreWebView2WebResourceResponse> response;
     if (FAILED(FEnv->CreateWebResourceResponse(stream.Get(), status, Wide(reason).c_str(),

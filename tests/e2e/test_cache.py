@@ -80,3 +80,51 @@ class PausedCache(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class HostileCache(unittest.TestCase):
+    """A gateway that answers every cacheable request with the largest body the program takes:
+    those answers (hundreds of MiB in all) go through the browser's pipe while the page loads, and
+    once the gateway behaves again nothing of them is left in the way."""
+
+    def setUp(self):
+        DEMO.reset()
+        self.program = Program(X, DEMO)
+        # A loaded machine may time a fetch out (a pause of 60 s): shortened to one second.
+        self.program.extra_env = {"HALLBOARD_TEST_TIME_DIVISOR": "60"}
+
+    def tearDown(self):
+        self.program.cleanup()
+        DEMO.reset()
+
+    def finished(self):
+        st = self.program.state()
+        if not st or st["cover"]:
+            return None
+        title = self.program.eval("document.title")
+        return title.rsplit(" - ", 1)[-1] if title.endswith(("- ready", "- failed")) else None
+
+    def test_the_page_ends_and_the_next_one_loads(self):
+        DEMO.fault(cache="maximal")
+        self.program.start()
+        # Such bodies are no pictures: the page says it failed, but it ends.
+        self.assertEqual(wait_until(self.finished, 180, interval=0.2, what="the page to end"),
+                         "failed")
+        asked = DEMO.stats("gateway").get("cache_requested", {})
+        self.assertTrue(any(p.startswith("/seatmap/") for p in asked),
+                        "the seat-map media never went to the gateway: %r" % sorted(asked))
+        # Every answer has left the program's budget: the next page loads, and the cache serves
+        # again (a new picture now and then, until one comes from the gateway).
+        DEMO.fault(cache="ok")
+        self.program.eval("document.title='reloading';setTimeout(function(){location.reload();},10);1")
+        wait_until(lambda: self.finished() == "ready", 60, interval=0.2,
+                   what="the page through a sound gateway")
+        tries = []
+
+        def served_again():
+            tries.append(len(tries))
+            self.program.eval("var i=new Image();i.src='/shop/game-icon/game-08.png?again=%d';"
+                              "document.body.appendChild(i);1" % tries[-1])
+            served = DEMO.stats("gateway").get("cache_served", {})
+            return any(p.startswith("/shop/game-icon/game-08.png?again=") for p in served)
+        wait_until(served_again, 60, interval=1, what="the cache to serve again")

@@ -41,14 +41,14 @@ class TFakeResourceRequest : public IResourceRequest {
     return true;
   }
   bool SetResponse(int status, const std::string& reason, const std::string& headers,
-                   const std::string& body) override {
+                   std::string body) override {
     if (!SetResponseResult) return false;
     std::lock_guard<std::mutex> lock(FMutex);
     ++Responses;
     Status = status;
     Reason = reason;
     Headers = headers;
-    Body = body;
+    Body = std::move(body);
     return true;
   }
   void Complete() override {

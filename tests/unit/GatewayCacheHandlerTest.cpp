@@ -285,6 +285,9 @@ TEST_F(GatewayCacheHandler, BodiesInFlightKeepToTheMemoryBudget) {
   Queue.Drain();
   EXPECT_EQ(big->Responses, 1);
   EXPECT_EQ(big->Body.size(), 70000u);
+  // The body handed over is the block the budget paid for: growing by less than double must not
+  // be rounded up to double behind the budget's back.
+  EXPECT_LE(big->Body.capacity(), 100000u);
   EXPECT_EQ(small->Responses, 1);
   EXPECT_EQ(over->Completes, 1); // released without an answer: the cloud serves it
   EXPECT_EQ(over->Responses, 0);
@@ -299,6 +302,29 @@ TEST_F(GatewayCacheHandler, BodiesInFlightKeepToTheMemoryBudget) {
   EXPECT_EQ(picture->Body.size(), 3u << 20);
   EXPECT_EQ(GatewayCacheBytesHeld(), 0);
   EXPECT_EQ(System.Trims, 1);
+}
+
+// Answers an adapter still holds on their way into the browser share the budget: while they
+// fill it, requests go to the cloud; once the browser has them, the cache serves again.
+TEST_F(GatewayCacheHandler, AnswersOnTheirWayIntoTheBrowserShareTheBudget) {
+  SetGatewayCacheBudgetForTests(100000);
+  Gateway.Answer = [](const THttpRequest&) { return Answer(200, std::string(30000, 'a')); };
+  CountGatewayCacheAnswerBytes(100000);
+  auto waiting = Run("/assets/a.png");
+  EXPECT_EQ(waiting->Defers, 0);
+  CountGatewayCacheAnswerBytes(-50000);
+  auto fits = Run("/assets/b.png");
+  EXPECT_EQ(fits->Responses, 1);
+  CountGatewayCacheAnswerBytes(30000); // only 20000 left: the next body overspends it
+  auto over = Run("/assets/c.png");
+  EXPECT_EQ(over->Defers, 1);
+  EXPECT_EQ(over->Responses, 0);
+  EXPECT_EQ(over->Completes, 1);
+  CountGatewayCacheAnswerBytes(-80000);
+  EXPECT_EQ(GatewayCacheBytesHeld(), 0);
+  auto again = Run("/assets/d.png");
+  EXPECT_EQ(again->Responses, 1);
+  EXPECT_EQ(BlockedUntil.load(), 0u);
 }
 
 // The limits are inclusive: a body of exactly the limit is served, one byte more is not, even

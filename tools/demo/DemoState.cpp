@@ -18,7 +18,7 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& TFaults::Ta
       {"cloud", {"ok", "down"}},
       {"maplist", {"ok", "fail", "object", "not-object"}},
       {"page", {"ok", "404", "light"}},
-      {"cache", {"ok", "429", "404-no-api", "404", "hang", "empty", "oversized", "500"}},
+      {"cache", {"ok", "429", "404-no-api", "404", "hang", "empty", "oversized", "maximal", "500"}},
       {"update",
        {"ok", "none", "none-no-reason", "500-html", "array", "text", "path-case", "digest-63",
         "digest-65", "size-0", "size-huge", "short", "wrong-digest", "redirect-check",

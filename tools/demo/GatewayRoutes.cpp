@@ -80,17 +80,22 @@ void TDemo::AddGatewayRoutes(httplib::Server& server) {
       res.set_content("", "image/png");
       return;
     }
-    if (fault == "oversized") {
-      // Above both the 12 MiB and the 32 MiB limits, streamed so the demo never holds it.
-      constexpr size_t kSize = (32u << 20) + 1;
-      res.set_header("Cache-Control", "public, max-age=60");
-      res.set_content_provider(kSize, "image/png",
+    if (fault == "oversized" || fault == "maximal") {
+      // oversized: above both the 12 MiB and the 32 MiB limits. maximal: exactly the largest body
+      // the program takes, 32 MiB for seat-map pictures and 12 MiB for everything else, as a
+      // hostile gateway would answer. Streamed so the demo never holds it.
+      const bool media = u.starts_with("/seatmap/") && u.find("/img/") != std::string::npos;
+      const size_t size = fault == "oversized" ? (32u << 20) + 1 : media ? 32u << 20 : 12u << 20;
+      // The maximal answer may not be kept, so every reload asks for all of it again.
+      res.set_header("Cache-Control", fault == "maximal" ? "no-store" : "public, max-age=60");
+      res.set_content_provider(size, "image/png",
                                [this](size_t offset, size_t length, httplib::DataSink& sink) {
                                  static const std::string kBlock(64 * 1024, '\x5a');
                                  if (Stopping() || GatewaySlot().Stopping()) return false;
                                  (void)offset;
                                  return sink.write(kBlock.data(), std::min(length, kBlock.size()));
                                });
+      if (fault == "maximal") GatewayStats.CacheServed(u);
       return;
     }
     if (u.empty() || u[0] != '/') {

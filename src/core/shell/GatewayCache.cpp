@@ -135,8 +135,11 @@ std::string HeaderValue(const THttpResponse& resp, std::string_view name) {
   return {};
 }
 
-// Receives the body into the record, within its size limit and the shared budget. The string
-// grows the way it would by itself, but each growth is taken from the budget first.
+// Receives the body into the record, within its size limit and the shared budget. The body
+// grows by doubling where the budget allows it, else by what each piece needs, and each growth
+// is taken from the budget before it is made (the old block, already counted, lives on only for
+// the copy). The new block is made at exactly the size taken: reserve on the string itself would
+// round a growth of less than double up to double, past what the budget gave.
 class TBodySink : public IHttpSink {
  public:
   explicit TBodySink(TCacheRequest& r) : FR(r) {}
@@ -145,8 +148,7 @@ class TBodySink : public IHttpSink {
     const int64_t need = static_cast<int64_t>(b.size()) + static_cast<int64_t>(size);
     if (need > FR.Limit) return false;
     if (need > static_cast<int64_t>(b.capacity())) {
-      // Doubling where the budget allows it, else only what this piece needs.
-      const int64_t capacity = static_cast<int64_t>(b.capacity());
+      const int64_t capacity = FR.Held;
       int64_t grown = std::min(FR.Limit, std::max(need, 2 * capacity));
       if (!TakeBudget(grown - capacity)) {
         grown = need;
@@ -155,8 +157,11 @@ class TBodySink : public IHttpSink {
           return false;
         }
       }
-      FR.Held += grown - capacity;
-      b.reserve(static_cast<size_t>(grown));
+      FR.Held = grown;
+      std::string bigger;
+      bigger.reserve(static_cast<size_t>(grown));
+      bigger.append(b);
+      b.swap(bigger);
     }
     b.append(static_cast<const char*>(data), size);
     return true;
@@ -206,7 +211,7 @@ void RespondOnUi(TCacheRequest& r, ISystem* system) {
       std::string cc = r.CC.empty() ? std::string(kDefaultCacheControl) : HeaderSafe(r.CC);
       std::string headers = "Content-Type: " + NormalizeContentType(HeaderSafe(r.CT)) +
                             "\r\nCache-Control: " + cc + "\r\nX-QV-Cache: gateway";
-      r.Request->SetResponse(200, "OK", headers, r.Bytes);
+      r.Request->SetResponse(200, "OK", headers, std::move(r.Bytes));
     } catch (...) {
       // Without a response the request continues to the cloud.
     }
@@ -301,6 +306,10 @@ std::vector<const void*>& HookedWebViews() {
 
 int64_t GatewayCacheBytesHeld() {
   return BytesHeld.load();
+}
+
+void CountGatewayCacheAnswerBytes(int64_t delta) {
+  BytesHeld += delta;
 }
 
 void SetGatewayCacheBudgetForTests(int64_t bytes) {

@@ -90,8 +90,15 @@ void InstallGatewayCache(IBrowser& browser, const std::string& server,
 // view which happens to get the same identity is hooked again.
 void ForgetHookedWebView(const void* webView);
 
-// Bytes held by bodies of fetches in flight (fetched, or fetched and not yet handed over).
+// Bytes held by bodies of fetches in flight (fetched, or fetched and not yet handed over), and
+// by answers a browser adapter holds on their way into the browser.
 int64_t GatewayCacheBytesHeld();
+// For browser adapters: an answer made from a body (encoded for the browser, waiting for its
+// pipe) counts against the budget like the body did, until the browser has taken it or it is
+// dropped (delta positive when made, the same negative when gone). A browser that takes answers
+// more slowly than the gateway gives them then makes the cache step aside instead of piling the
+// answers up in the program.
+void CountGatewayCacheAnswerBytes(int64_t delta);
 // Tests and benchmarks only: another budget (0: back to kCacheMemoryBudget).
 void SetGatewayCacheBudgetForTests(int64_t bytes);
 

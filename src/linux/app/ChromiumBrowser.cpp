@@ -14,12 +14,14 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include "ChromiumLaunch.h"
 #include "NetErrorStatus.h"
+#include "shell/GatewayCache.h"
 #include "signature/Base64.h"
 #include "UiGuard.h"
 
@@ -93,7 +95,7 @@ class TPausedRequest : public IResourceRequest {
     return true;
   }
   bool SetResponse(int status, const std::string& reason, const std::string& headers,
-                   const std::string& body) override {
+                   std::string body) override {
     if (FDone || status < 100 || status > 999) return false;
     std::string list = "[";
     size_t pos = 0;
@@ -123,13 +125,18 @@ class TPausedRequest : public IResourceRequest {
     response += list;
     response += ",\"body\":\"";
     AppendBase64(response, body);
+    std::string().swap(body); // encoded: the raw bytes need not wait for the pipe with it
     response += '"';
     if (!reason.empty()) {
       response += ",\"responsePhrase\":";
       response += JsonQuote(reason);
     }
     response += '}';
+    DropResponse();
     FResponse = std::move(response);
+    // Counted against the cache's budget until the pipe has taken it (see Finish).
+    FCounted = static_cast<int64_t>(FResponse.size());
+    CountGatewayCacheAnswerBytes(FCounted);
     return true;
   }
   void Complete() override {
@@ -139,13 +146,23 @@ class TPausedRequest : public IResourceRequest {
   bool Done() const { return FDone; }
 
  private:
+  void DropResponse() {
+    std::string().swap(FResponse);
+    if (FCounted) CountGatewayCacheAnswerBytes(-FCounted);
+    FCounted = 0;
+  }
   void Finish() {
     FDone = true;
     std::string method = FResponse.empty() ? "Fetch.continueRequest" : "Fetch.fulfillRequest";
     std::string params =
         FResponse.empty() ? "{\"requestId\":" + JsonQuote(FId) + "}" : std::move(FResponse);
+    // The answer leaves the budget once the pipe has it, or when it is dropped unsent.
+    std::function<void()> uncount;
+    if (const int64_t counted = std::exchange(FCounted, 0))
+      uncount = [counted] { CountGatewayCacheAnswerBytes(-counted); };
     if (std::this_thread::get_id() != FMainThread) {
       // Only while the window closes; nothing is counted any more then.
+      if (uncount) uncount();
       TDevToolsConnection::SendFromMainLoop(FConn, std::move(method), std::move(params), FSession);
       return;
     }
@@ -153,6 +170,7 @@ class TPausedRequest : public IResourceRequest {
     if (FDeferred) released = std::move(OnReleased);
     auto conn = FConn.lock();
     if (!conn || !conn->Open()) { // the browser has gone, and the request with it
+      if (uncount) uncount();
       if (released) released();
       return;
     }
@@ -160,7 +178,7 @@ class TPausedRequest : public IResourceRequest {
     // could strand the request.
     TReplyProc onReply;
     if (released) onReply = [released](const TDevToolsReply&) { released(); };
-    conn->Send(method, params, FSession, std::move(onReply));
+    conn->Send(method, std::move(params), FSession, std::move(onReply), std::move(uncount));
   }
 
   std::thread::id FMainThread = std::this_thread::get_id();
@@ -169,6 +187,7 @@ class TPausedRequest : public IResourceRequest {
   std::string FSession, FId, FUrl, FMethod;
   std::vector<std::string> FHeaderNames;
   std::string FResponse;
+  int64_t FCounted = 0; // FResponse's part of the cache's budget
   bool FDeferred = false;
   bool FDone = false;
 };

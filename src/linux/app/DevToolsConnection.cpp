@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <glib.h>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,12 +21,20 @@ namespace hb::lin {
 namespace {
 // HALLBOARD_DEVTOOLS_TRACE=1 writes every message (shortened) to stderr, for whoever has to find
 // out what the browser and the program told each other.
-void Trace(const char* direction, std::string_view frame) {
+bool Tracing() {
   static const bool on = g_strcmp0(g_getenv("HALLBOARD_DEVTOOLS_TRACE"), "1") == 0;
-  if (on)
+  return on;
+}
+void Trace(const char* direction, std::string_view frame) {
+  if (Tracing())
     std::fprintf(stderr, "%8.3f %s %.*s\n", g_get_monotonic_time() / 1e6, direction,
                  static_cast<int>(std::min<size_t>(frame.size(), 400)), frame.data());
 }
+
+// Params up to this size are copied into their message's one piece (and small messages share a
+// piece); larger ones are queued as pieces of their own, without a copy.
+constexpr size_t kInlinePiece = 64 * 1024;
+constexpr int kMaxIov = 64;
 } // namespace
 
 std::vector<std::string> TFrameSplitter::Feed(const char* data, size_t size) {
@@ -96,12 +105,15 @@ void TDevToolsConnection::Shutdown() {
   if (FReadFd >= 0) close(FReadFd);
   FWriteFd = FReadFd = -1;
   FOpen = false;
+  DropQueue();
 }
 
-uint64_t TDevToolsConnection::Send(const std::string& method, const std::string& paramsJson,
-                                   const std::string& sessionId, TReplyProc onReply) {
+uint64_t TDevToolsConnection::Send(const std::string& method, std::string paramsJson,
+                                   const std::string& sessionId, TReplyProc onReply,
+                                   std::function<void()> onWritten) {
   uint64_t id = FNextId++;
   if (!FOpen) {
+    if (onWritten) onWritten(); // dropped unsent
     if (onReply) {
       // Answered later, never inside the call, so callers see one order of events.
       auto* proc = new TReplyProc(std::move(onReply));
@@ -117,28 +129,50 @@ uint64_t TDevToolsConnection::Send(const std::string& method, const std::string&
     return id;
   }
   if (onReply) FPending.emplace(id, std::move(onReply));
-  if (FOutPos > 0 && FOutPos == FOut.size()) {
-    FOut.clear();
-    FOutPos = 0;
-  }
-  // Written straight into the output buffer, which keeps its size: a resource's answer carries
-  // its whole body, and copying it through temporaries costs the main loop more than sending.
-  const size_t start = FOut.size();
-  FOut += "{\"id\":";
-  FOut += std::to_string(id);
-  FOut += ",\"method\":";
-  FOut += JsonQuote(method);
+  if (paramsJson.empty()) paramsJson = "{}";
+  std::string head = "{\"id\":";
+  head += std::to_string(id);
+  head += ",\"method\":";
+  head += JsonQuote(method);
   if (!sessionId.empty()) {
-    FOut += ",\"sessionId\":";
-    FOut += JsonQuote(sessionId);
+    head += ",\"sessionId\":";
+    head += JsonQuote(sessionId);
   }
-  FOut += ",\"params\":";
-  FOut += paramsJson.empty() ? std::string_view("{}") : std::string_view(paramsJson);
-  FOut += '}';
-  Trace(">>", std::string_view(FOut).substr(start));
-  FOut.push_back('\0');
+  head += ",\"params\":";
+  if (Tracing()) Trace(">>", head + paramsJson.substr(0, 400));
+  if (paramsJson.size() <= kInlinePiece) {
+    head += paramsJson;
+    head += '}';
+    head.push_back('\0');
+    Queue(std::move(head), std::move(onWritten));
+  } else {
+    Queue(std::move(head));
+    Queue(std::move(paramsJson));
+    Queue(std::string("}\0", 2), std::move(onWritten));
+  }
   Flush();
   return id;
+}
+
+void TDevToolsConnection::Queue(std::string bytes, std::function<void()> onWritten) {
+  FQueued += bytes.size();
+  // Small messages share the last piece (it never grows past twice the inline size).
+  if (!FOut.empty() && !FOut.back().OnWritten && bytes.size() <= kInlinePiece &&
+      FOut.back().Bytes.size() <= kInlinePiece) {
+    FOut.back().Bytes += bytes;
+    FOut.back().OnWritten = std::move(onWritten);
+    return;
+  }
+  FOut.push_back(TOutPiece{std::move(bytes), std::move(onWritten)});
+}
+
+void TDevToolsConnection::DropQueue() {
+  std::deque<TOutPiece> dropped;
+  dropped.swap(FOut);
+  FOutPos = 0;
+  FQueued = 0;
+  for (auto& piece : dropped)
+    if (piece.OnWritten) piece.OnWritten();
 }
 
 void TDevToolsConnection::SendFromMainLoop(std::weak_ptr<TDevToolsConnection> conn,
@@ -165,10 +199,31 @@ void TDevToolsConnection::SendFromMainLoop(std::weak_ptr<TDevToolsConnection> co
 }
 
 void TDevToolsConnection::Flush() {
-  while (FOpen && FOutPos < FOut.size()) {
-    ssize_t n = write(FWriteFd, FOut.data() + FOutPos, FOut.size() - FOutPos);
+  std::vector<std::function<void()>> written;
+  while (FOpen && !FOut.empty()) {
+    iovec iov[kMaxIov];
+    int count = 0;
+    for (auto it = FOut.begin(); it != FOut.end() && count < kMaxIov; ++it, ++count) {
+      const size_t skip = count == 0 ? FOutPos : 0;
+      iov[count].iov_base = const_cast<char*>(it->Bytes.data()) + skip;
+      iov[count].iov_len = it->Bytes.size() - skip;
+    }
+    ssize_t n = writev(FWriteFd, iov, count);
     if (n > 0) {
-      FOutPos += static_cast<size_t>(n);
+      auto left = static_cast<size_t>(n);
+      FQueued -= left;
+      while (left > 0) {
+        const size_t rest = FOut.front().Bytes.size() - FOutPos;
+        if (left < rest) {
+          FOutPos += left;
+          break;
+        }
+        left -= rest;
+        // The piece's memory goes now: a large answer is not kept once the pipe has it.
+        if (FOut.front().OnWritten) written.push_back(std::move(FOut.front().OnWritten));
+        FOut.pop_front();
+        FOutPos = 0;
+      }
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -177,14 +232,11 @@ void TDevToolsConnection::Flush() {
         FWriteSource = g_unix_fd_add(
             FWriteFd, static_cast<GIOCondition>(G_IO_OUT | G_IO_ERR | G_IO_HUP),
             reinterpret_cast<GUnixFDSourceFunc>(&TDevToolsConnection::WriteReady), this);
-      return;
+      break;
     }
-    return; // the pipe broke: the read side reports the close
+    break; // the pipe broke: the read side reports the close
   }
-  if (FOutPos == FOut.size()) {
-    FOut.clear();
-    FOutPos = 0;
-  }
+  for (auto& proc : written) proc();
 }
 
 int TDevToolsConnection::WriteReady(int, unsigned, void* p) {

@@ -53,8 +53,14 @@ class TDevToolsConnection {
   // Sends method with params (a JSON object text, "{}" when empty) to the browser or, with a
   // session id, to an attached target. The reply, if wanted, arrives through onReply; a closed
   // connection answers at once with an error (through the main loop, never inside the call).
-  uint64_t Send(const std::string& method, const std::string& paramsJson,
-                const std::string& sessionId = {}, TReplyProc onReply = {});
+  // Large params are queued as they are, not copied: pass them with std::move. onWritten runs
+  // once the pipe has taken the whole message, or when it is dropped unsent (the connection
+  // closed); never inside the call.
+  uint64_t Send(const std::string& method, std::string paramsJson,
+                const std::string& sessionId = {}, TReplyProc onReply = {},
+                std::function<void()> onWritten = {});
+  // Bytes queued for the pipe and not yet taken by it.
+  size_t Queued() const { return FQueued; }
   // Send for a thread other than the main loop's: the command is sent from the main loop, where
   // conn is locked, so neither the write nor the release of the last reference to the
   // connection ever happens on the calling thread. A connection gone by then sends nothing.
@@ -81,8 +87,18 @@ class TDevToolsConnection {
   bool FOpen = true;
   uint64_t FNextId = 1;
   TFrameSplitter FSplitter;
-  std::string FOut; // bytes not yet taken by the pipe
-  size_t FOutPos = 0;
+  // Messages not yet taken by the pipe, each in its own pieces: a resource's answer carries its
+  // whole body, so it is queued without a copy, and its memory goes as soon as the pipe has it
+  // instead of staying behind as the capacity of one buffer that grew to the largest backlog.
+  struct TOutPiece {
+    std::string Bytes;
+    std::function<void()> OnWritten;
+  };
+  void Queue(std::string bytes, std::function<void()> onWritten = {});
+  void DropQueue();
+  std::deque<TOutPiece> FOut;
+  size_t FOutPos = 0; // bytes of FOut.front() already written
+  size_t FQueued = 0;
   std::map<uint64_t, TReplyProc> FPending;
 };
 

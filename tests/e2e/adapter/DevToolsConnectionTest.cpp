@@ -7,6 +7,7 @@
 
 #include <glib.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -145,6 +146,73 @@ TEST_F(DevToolsPipe, ABrowserThatGoesAwayFailsWhatWasPendingAndLaterSends) {
   ASSERT_EQ(errors.size(), 2u);
   EXPECT_FALSE(errors[0].empty());
   EXPECT_FALSE(errors[1].empty());
+}
+
+// A resource's answer is larger than the pipe holds: it goes out whole, between the commands
+// sent before and after it, while the browser reads at its own pace; each message reports once
+// the pipe has all of it, and nothing stays queued afterwards.
+TEST_F(DevToolsPipe, LargeAnswersGoOutWholeAndInOrderThroughAFullPipe) {
+  const std::string body(3 << 20, 'Q'); // beyond the pipe's 1 MiB
+  std::string params = "{\"requestId\":\"r1\",\"body\":\"" + body + "\"}";
+  const std::string expected = params;
+  std::vector<std::string> written;
+  FConn->Send("Page.enable", "{}", "S", {}, [&] { written.push_back("first"); });
+  FConn->Send("Fetch.fulfillRequest", std::move(params), "S", {},
+              [&] { written.push_back("answer"); });
+  FConn->Send("Page.reload", "{}", "S", {}, [&] { written.push_back("last"); });
+  EXPECT_EQ(written, std::vector<std::string>{"first"}); // the answer waits for the browser
+  EXPECT_GT(FConn->Queued(), 2u << 20);
+
+  std::vector<std::string> frames;
+  std::atomic<bool> readAll{false};
+  std::thread browser([&] {
+    std::string frame;
+    char buf[65536];
+    while (frames.size() < 3) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1)); // a browser busy elsewhere
+      ssize_t n = read(FToBrowser[0], buf, sizeof buf);
+      if (n <= 0) break;
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buf[i] != '\0') {
+          frame.push_back(buf[i]);
+          continue;
+        }
+        frames.push_back(std::move(frame));
+        frame.clear();
+      }
+    }
+    readAll = true;
+  });
+  SpinUntil([&] { return readAll && written.size() == 3; });
+  browser.join();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0], "{\"id\":1,\"method\":\"Page.enable\",\"sessionId\":\"S\",\"params\":{}}");
+  const std::string answer =
+      "{\"id\":2,\"method\":\"Fetch.fulfillRequest\",\"sessionId\":\"S\",\"params\":" + expected +
+      "}";
+  EXPECT_EQ(frames[1], answer);
+  EXPECT_EQ(frames[2], "{\"id\":3,\"method\":\"Page.reload\",\"sessionId\":\"S\",\"params\":{}}");
+  EXPECT_EQ(written, (std::vector<std::string>{"first", "answer", "last"}));
+  EXPECT_EQ(FConn->Queued(), 0u);
+}
+
+// A browser that goes away with answers still queued: they are dropped and reported as gone
+// (their owners count them no longer), and so is anything sent afterwards.
+TEST_F(DevToolsPipe, AnswersQueuedWhenTheBrowserGoesAreDroppedAndReported) {
+  bool closed = false;
+  FConn->OnClosed = [&] { closed = true; };
+  int gone = 0;
+  FConn->Send("Fetch.fulfillRequest", "{\"body\":\"" + std::string(3 << 20, 'Q') + "\"}", "S", {},
+              [&] { ++gone; });
+  EXPECT_EQ(gone, 0);
+  close(FFromBrowser[1]);
+  FFromBrowser[1] = -1;
+  SpinUntil([&] { return closed; });
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(gone, 1);
+  EXPECT_EQ(FConn->Queued(), 0u);
+  FConn->Send("Fetch.fulfillRequest", "{}", "S", {}, [&] { ++gone; });
+  EXPECT_EQ(gone, 2);
 }
 
 // A fetch thread letting go of a paused request answers it through the main loop: nothing is
