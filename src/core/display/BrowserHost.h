@@ -29,6 +29,19 @@ bool AddNavCompletedHandler(IBrowser& browser, std::function<void(const TNavComp
 
 // Problem texts and cover texts of the browser's failures.
 std::string BrowserInitFailedText(int32_t result); // "WebView2 初始化失败 HRESULT=%X"
+// Only a runtime (or browser binary) that is not installed, or a loader missing beside the
+// program, is "missing": the install advice fits it and no countdown could help. Every other
+// failure (a data folder still held by an exiting browser, a full disk, a refused folder, a
+// browser that died while starting) may pass, and is tried again on a countdown.
+constexpr int32_t kRuntimeNotFound = static_cast<int32_t>(0x80070002u); // ERROR_FILE_NOT_FOUND
+bool BrowserMissing(int32_t result, const std::string& missingFile);
+// The M103 text of a failure that is not a missing runtime: the code, then plain words.
+std::string BrowserStartFailedText(int32_t result);
+// What such a failure means, in plain words, for the cover and the log.
+std::string BrowserStartFailedWords(int32_t result);
+constexpr const char* kBrowserStartFailedTitle = "浏览器没有启动";
+// The creation deadline's own code: HRESULT_FROM_WIN32(ERROR_TIMEOUT).
+constexpr int32_t kCreationTimedOut = static_cast<int32_t>(0x800705B4u);
 constexpr const char* kMissingRuntimeTitle = "缺少 WebView2 运行库";
 constexpr const char* kMissingRuntimeAdvice =
     "这台电脑需要先安装 Microsoft Edge WebView2 运行库（与收银端相同），装好后重新打开机位图。"

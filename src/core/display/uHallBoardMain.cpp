@@ -73,6 +73,10 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FNavDeadline->SetInterval(kNavigationDeadlineMs);
   FNavDeadline->SetEnabled(false);
   FNavDeadline->OnTick = [this] { NavigationDeadline(); };
+  FRecheckTimer = FPorts.NewTimer();
+  FRecheckTimer->SetInterval(kRuntimeRecheckMs);
+  FRecheckTimer->SetEnabled(false);
+  FRecheckTimer->OnTick = [this] { RuntimeRecheck(); };
   FCover = FPorts.Host.ClientSize();
   LayoutCover();
   ShowCover(kStartingTitle, kStartingDetail, false);
@@ -92,6 +96,7 @@ THallBoardForm::~THallBoardForm() {
   FRetryTimer.reset();
   FUpdateTimer.reset();
   FNavDeadline.reset();
+  FRecheckTimer.reset();
   FAlive.reset();
 }
 
@@ -100,7 +105,7 @@ THallBoardForm::~THallBoardForm() {
 void THallBoardForm::FirstShow() {
   if (FShown) return;
   FShown = true;
-  FBrowser.Create(FBrowserOptions);
+  StartCreate();
   StartResolve();
   if (!FGateway.empty()) FUpdateTimer->SetEnabled(true);
 }
@@ -227,20 +232,73 @@ void THallBoardForm::DisplayChanged() {
 
 // ---- Browser side ----
 
+void THallBoardForm::StartCreate() {
+  // Creation has a deadline like a navigation: a runtime that never answers must not leave the
+  // starting cover up for good.
+  FCreating = true;
+  ArmNavigationDeadline();
+  FBrowser.Create(FBrowserOptions);
+}
+
 void THallBoardForm::BrowserCreated(int32_t result) {
   if (FClosing) return;
+  // An outcome after the deadline belongs to a creation already given up; the next one decides.
+  if (!FCreating) return;
+  FCreating = false;
+  FNavDeadline->SetEnabled(false);
   if (result < 0) {
-    const std::string tag = ReportProblem(kAppFolder, "M103", BrowserInitFailedText(result));
-    const std::string title =
-        FPorts.MissingBrowserTitle.empty() ? kMissingRuntimeTitle : FPorts.MissingBrowserTitle;
-    const std::string missing = FBrowser.MissingFile();
-    const std::string advice = !missing.empty()                      ? MissingFileAdvice(missing)
-                               : FPorts.MissingBrowserAdvice.empty() ? kMissingRuntimeAdvice
-                                                                     : FPorts.MissingBrowserAdvice;
-    ShowCover(title, advice + tag, false);
+    CreationFailed(result);
     return;
   }
+  const bool recovered = FRuntimeMissing || FCreateFailures > 0;
+  FRuntimeMissing = false;
+  FCreateFailures = 0;
+  FRecheckTimer->SetEnabled(false);
+  FBrowserLost = false;
+  if (recovered) ShowCover(kStartingTitle, kStartingDetail, false);
   ConfigureBrowser();
+}
+
+void THallBoardForm::CreationFailed(int32_t result) {
+  // Whatever failed, the next attempt starts from a new environment (the adapter makes one on
+  // every Create): after a folder still held by an exiting browser, the old one stays refused.
+  FBrowserLost = true;
+  FBrowserReady = false;
+  if (BrowserMissing(result, FBrowser.MissingFile())) {
+    // The quiet looks that find it still missing change nothing on screen and add no line.
+    if (!FRuntimeMissing) {
+      FRuntimeMissing = true;
+      const std::string tag = ReportProblem(kAppFolder, "M103", BrowserInitFailedText(result));
+      const std::string title =
+          FPorts.MissingBrowserTitle.empty() ? kMissingRuntimeTitle : FPorts.MissingBrowserTitle;
+      const std::string missing = FBrowser.MissingFile();
+      const std::string advice = !missing.empty() ? MissingFileAdvice(missing)
+                                 : FPorts.MissingBrowserAdvice.empty()
+                                     ? kMissingRuntimeAdvice
+                                     : FPorts.MissingBrowserAdvice;
+      ShowCover(title, advice + tag, false);
+    }
+    FRecheckTimer->SetEnabled(false);
+    FRecheckTimer->SetEnabled(true);
+    return;
+  }
+  FRuntimeMissing = false;
+  FRecheckTimer->SetEnabled(false);
+  const std::string tag = ReportProblem(kAppFolder, "M103", BrowserStartFailedText(result));
+  int seconds = kRetrySeconds;
+  for (int i = 0; i < FCreateFailures && seconds < kCreateBackoffMaxSeconds; ++i) seconds *= 2;
+  seconds = std::min(seconds, kCreateBackoffMaxSeconds);
+  ++FCreateFailures;
+  ShowCover(kBrowserStartFailedTitle,
+            BrowserStartFailedWords(result) + "，稍后会自动重试。错误码 " + tag, true);
+  FRetryLeft = seconds;
+  SetHint(CountdownHint(seconds));
+}
+
+void THallBoardForm::RuntimeRecheck() {
+  FRecheckTimer->SetEnabled(false);
+  if (FClosing || !FRuntimeMissing || FCreating) return;
+  RecreateBrowser();
 }
 
 void THallBoardForm::ConfigureBrowser() {
@@ -284,6 +342,13 @@ void THallBoardForm::ArmNavigationDeadline() {
 void THallBoardForm::NavigationDeadline() {
   FNavDeadline->SetEnabled(false);
   if (FClosing) return;
+  if (FCreating) {
+    // The runtime never said how the creation ended: give it up and try again on the countdown.
+    FCreating = false;
+    ++FBrowserGeneration;
+    CreationFailed(kCreationTimedOut);
+    return;
+  }
   if (FConfiguring) {
     // The browser never confirmed its set-up: it is of no use as it is, so the countdown ends in
     // a new one.
@@ -388,7 +453,7 @@ void THallBoardForm::RecreateBrowser() {
   FCacheHooked = false;
   ForgetHookedWebView(FHookedWebView);
   FHookedWebView = nullptr;
-  FBrowser.Create(FBrowserOptions);
+  StartCreate();
 }
 
 // ---- Resolution, map choice and navigation ----
@@ -461,6 +526,8 @@ void THallBoardForm::ResolveFinished(const TResolveResult& result) {
   FStoreName = result.StoreName;
   FMaps = result.Maps;
   FCurrentMap = ChooseInitialMap(FMaps, LoadLastMap(), FMapWant);
+  // A browser whose creation failed is tried again when its countdown ends, not at once.
+  if (FBrowserLost && FRetryTimer->Enabled()) return;
   NavigateMap();
 }
 
@@ -471,8 +538,9 @@ std::string THallBoardForm::DisplayUrl() const {
 void THallBoardForm::NavigateMap() {
   if (FServerUrl.empty() || FClosing) return;
   if (FBrowserLost) {
-    // The navigation follows once the new browser is created and configured.
-    RecreateBrowser();
+    // The navigation follows once the new browser is created and configured. A creation under
+    // way is waited for; a missing runtime is looked for by its own quiet timer.
+    if (!FCreating && !FRuntimeMissing) RecreateBrowser();
     return;
   }
   const bool early = FConfiguring && FBrowser.NavigatesWhileConfiguring();
@@ -498,6 +566,11 @@ void THallBoardForm::ChooseMap(int32_t index) {
 }
 
 void THallBoardForm::RefreshMap() {
+  // A person who asks again behind the "missing" cover gets the look at once.
+  if (FRuntimeMissing) {
+    RuntimeRecheck();
+    return;
+  }
   if (!FServerUrl.empty())
     NavigateMap();
   else

@@ -87,6 +87,12 @@ constexpr uint32_t kNavigationDeadlineMs = 60000;
 // A page counts as still hung when the browser called it unresponsive this recently before the
 // countdown of its episode ended (the browser repeats that event every few seconds).
 constexpr uint64_t kStillHungMs = 15000;
+// Behind the "missing runtime" cover the program looks again now and then, so a runtime that is
+// installed later is taken without anybody restarting the display.
+constexpr uint32_t kRuntimeRecheckMs = 300000; // 5 minutes
+// Any other failed creation is tried again on a countdown that doubles from 30 seconds up to
+// this, so a lasting fault does not start a browser every half minute for months.
+constexpr int kCreateBackoffMaxSeconds = 300;
 // The web error status a navigation that ran past the deadline is reported with (WebView2's
 // "timeout").
 constexpr int32_t kNavigationTimeoutStatus = 7;
@@ -125,6 +131,7 @@ class THallBoardForm {
   void WebMessageReceived(const std::string& json);
   void ProcessFailed(int32_t kind);
   void NavigationDeadline(); // the deadline's tick
+  void RuntimeRecheck();     // the quiet look for a runtime installed meanwhile
 
   // ---- Resolution, map choice and navigation ----
   void StartResolve();
@@ -161,6 +168,9 @@ class THallBoardForm {
   bool Resolving() const { return FResolving; }
   bool NavigationDeadlineRunning() const { return FNavDeadline && FNavDeadline->Enabled(); }
   bool HungEpisode() const { return FHung; }
+  bool RuntimeMissing() const { return FRuntimeMissing; }
+  bool RuntimeRecheckRunning() const { return FRecheckTimer && FRecheckTimer->Enabled(); }
+  int CreateFailures() const { return FCreateFailures; }
   uint32_t ShowMsg() const { return FShowMsg; }
   const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
 
@@ -168,6 +178,8 @@ class THallBoardForm {
   void ConfigureBrowser();
   void BrowserConfigured();
   void RecreateBrowser();
+  void StartCreate();
+  void CreationFailed(int32_t result);
   void ArmNavigationDeadline();
   std::function<void()> Guarded(std::function<void(THallBoardForm&)> action);
   void SetHint(const std::string& text);
@@ -230,6 +242,13 @@ class THallBoardForm {
   // repeats the event; the time of its latest repeat decides at the countdown's end.
   bool FHung = false;
   uint64_t FLastHungTick = 0;
+  // Browser creation: one under way (its outcome still to come, under the deadline), the
+  // failures in a row that set the countdown's length, and whether the runtime is missing (its
+  // cover shows, and the quiet look follows every kRuntimeRecheckMs).
+  bool FCreating = false;
+  int FCreateFailures = 0;
+  bool FRuntimeMissing = false;
+  std::unique_ptr<ITimer> FRecheckTimer;
 };
 
 } // namespace hb
