@@ -428,6 +428,24 @@ TEST_F(TFormFixture, BrowserGoneBeforeAnyCloudAddressWaitsForTheResolution) {
   EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
 }
 
+// A crashed frame inside the page: the map is opened again at once and quietly; while a countdown
+// runs it is left to the countdown.
+TEST_F(TFormFixture, FrameRendererGoneReloadsThePage) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfFrameRenderProcessExited);
+  EXPECT_NE(Log().find("页面进程异常 Kind=3"), std::string::npos);
+  EXPECT_EQ(Browser.Navigations, (std::vector<std::string>{kFirstUrl, kFirstUrl}));
+  EXPECT_FALSE(Host.Cover);
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfRenderProcessExited);
+  Browser.FireProcessFailed(pfFrameRenderProcessExited);
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+  EXPECT_EQ(Form->CoverTitle(), "机位图页面出错了");
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Navigations.size(), 3u);
+}
+
 TEST_F(TFormFixture, HelperProcessFailureIsOnlyLogged) {
   Start();
   Browser.FireNavigation(true, 0, 200);

@@ -183,6 +183,20 @@ TEST_F(TFormFixture, HungPageIsOneEpisodeAndEndsInANewBrowserWhenStillHung) {
   EXPECT_EQ(Count(Log(), "[M105-"), 2u);
 }
 
+// The runtime repeats "unresponsive" about every 15 seconds; a repeat that comes a moment late
+// still marks the page hung when the countdown ends.
+TEST_F(TFormFixture, HungPageWithALateRepeatIsStillHung) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  Sys.Tick += 14000;
+  Clock.Advance(14000);
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  Sys.Tick += 16000; // the next repeat is due about now, a little late
+  Clock.Advance(16000);
+  EXPECT_EQ(Browser.Creates, 2);
+}
+
 TEST_F(TFormFixture, HungPageThatRecoversIsNavigatedAgainWithoutANewBrowser) {
   Start();
   Browser.FireNavigation(true, 0, 200);

@@ -425,6 +425,13 @@ void THallBoardForm::ProcessFailed(int32_t kind) {
     FHung = false; // the hung page is gone; what follows is this failure's own recovery
   }
   ReportProblem(kAppFolder, "M105", ProcessFailedText(kind));
+  if (kind == pfFrameRenderProcessExited) {
+    // A frame inside the page lost its renderer: the page runs on with that part blank until
+    // something loads it again, so the map is opened again now, without a cover. A countdown or
+    // a set-up under way already leads to a fresh page.
+    if (FBrowserReady && !FConfiguring && !FRetryTimer->Enabled()) NavigateMap();
+    return;
+  }
   // The page itself is gone only with these kinds; a crashed GPU or utility process is
   // restarted by the browser and the page keeps running.
   if (kind != pfBrowserProcessExited && kind != pfRenderProcessExited &&

@@ -85,8 +85,12 @@ constexpr uint32_t kUpdateIntervalMs = 10800000; // 3 hours
 // cover up for good.
 constexpr uint32_t kNavigationDeadlineMs = 60000;
 // A page counts as still hung when the browser called it unresponsive this recently before the
-// countdown of its episode ended (the browser repeats that event every few seconds).
-constexpr uint64_t kStillHungMs = 15000;
+// countdown of its episode ended. The browser repeats that event every few seconds while the page
+// hangs, about every 15 seconds; a page still hung has had a repeat within that period, so the
+// threshold is the period plus a margin for a busy machine's late events. Equal to the period, a
+// repeat that came a moment late would let a hung page pass as recovered.
+constexpr uint64_t kHungRepeatMs = 15000;
+constexpr uint64_t kStillHungMs = kHungRepeatMs + 10000;
 // Behind the "missing runtime" cover the program looks again now and then, so a runtime that is
 // installed later is taken without anybody restarting the display.
 constexpr uint32_t kRuntimeRecheckMs = 300000; // 5 minutes
