@@ -17,6 +17,9 @@
 
 namespace hb {
 
+static_assert(kCacheLongestHoldMs == kCacheConnectTimeoutMs + kSeatMapResponseTimeoutMs,
+              "the deadline's extension follows the cache's longest hold");
+
 namespace {
 
 std::string GatewayBase(const std::string& host, int32_t port) {
@@ -336,6 +339,8 @@ void THallBoardForm::BrowserConfigured() {
 void THallBoardForm::ArmNavigationDeadline() {
   // Re-enabling restarts the count from now.
   FNavDeadline->SetEnabled(false);
+  FNavDeadline->SetInterval(kNavigationDeadlineMs);
+  FDeadlineExtendedMs = 0;
   FNavDeadline->SetEnabled(true);
 }
 
@@ -358,6 +363,15 @@ void THallBoardForm::NavigationDeadline() {
     FBrowserLost = true;
     FBrowserReady = false;
     ShowCover(kPageCrashedTitle, kPageCrashedDetail, true);
+    return;
+  }
+  // The page may still be waiting for resources the gateway cache holds, each within its own
+  // bounded time: put the deadline off while it does, up to the longest such hold.
+  if (GatewayFetchesInFlight() > 0 && FDeadlineExtendedMs < kCacheLongestHoldMs) {
+    const uint32_t step = std::min(kDeadlineRecheckMs, kCacheLongestHoldMs - FDeadlineExtendedMs);
+    FDeadlineExtendedMs += step;
+    FNavDeadline->SetInterval(step);
+    FNavDeadline->SetEnabled(true);
     return;
   }
   // A navigation the browser never reported as finished is one that got no answer.

@@ -84,6 +84,15 @@ constexpr uint32_t kUpdateIntervalMs = 10800000; // 3 hours
 // as one that got no answer: a load event the browser never reported must not leave the starting
 // cover up for good.
 constexpr uint32_t kNavigationDeadlineMs = 60000;
+// The browser reports a navigation finished only once the page's resources have loaded, and the
+// gateway cache may legitimately hold one of them for up to its longest bounded wait (seat-map
+// media: connect plus response time-out). A deadline that runs out while the cache still holds
+// requests is therefore put off, in short steps, by at most that longest hold: a page that is
+// only waiting for the cache is not declared unanswered, and one that hangs for other reasons
+// still is, after a bounded time. A fixed longer deadline would slow down every real failure;
+// re-arming without a cap would let a page that keeps asking for resources never time out.
+constexpr uint32_t kCacheLongestHoldMs = 1500 + 90000;
+constexpr uint32_t kDeadlineRecheckMs = 5000;
 // A page counts as still hung when the browser called it unresponsive this recently before the
 // countdown of its episode ended. The browser repeats that event every few seconds while the page
 // hangs, about every 15 seconds; a page still hung has had a repeat within that period, so the
@@ -253,6 +262,8 @@ class THallBoardForm {
   int FCreateFailures = 0;
   bool FRuntimeMissing = false;
   std::unique_ptr<ITimer> FRecheckTimer;
+  // How far the navigation deadline has been put off for requests the gateway cache holds.
+  uint32_t FDeadlineExtendedMs = 0;
 };
 
 } // namespace hb
