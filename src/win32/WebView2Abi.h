@@ -18,6 +18,8 @@ struct EventRegistrationToken {
 
 enum COREWEBVIEW2_WEB_RESOURCE_CONTEXT : int { COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL = 0 };
 using COREWEBVIEW2_WEB_ERROR_STATUS = int;
+// A navigation stopped on purpose: replaced by another, or cancelled at its start.
+inline constexpr COREWEBVIEW2_WEB_ERROR_STATUS COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED = 14;
 using COREWEBVIEW2_PROCESS_FAILED_KIND = int;
 
 // {b96d755e-0319-4e92-a296-23436f46a1fc} ...: the interface ids, in the order declared below.
@@ -272,6 +274,24 @@ struct ICoreWebView2ProcessFailedEventArgs : IUnknown {
 };
 struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
   HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) = 0;
+};
+
+// Navigation starting: the program tells its own navigations from the page's by their ids.
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventHandler = {
+    0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventArgs = {
+    0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
+struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(get_IsUserInitiated)(BOOL* isUserInitiated) = 0;
+  HB_WV2_METHOD(get_IsRedirected)(BOOL* isRedirected) = 0;
+  HB_WV2_METHOD(get_RequestHeaders)(ICoreWebView2HttpRequestHeaders** requestHeaders) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* cancel) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
+  HB_WV2_METHOD(get_NavigationId)(UINT64* navigationId) = 0;
+};
+struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
 
 struct ICoreWebView2 : IUnknown {

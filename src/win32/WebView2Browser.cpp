@@ -4,6 +4,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -171,7 +172,7 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
                                    ICoreWebView2NavigationCompletedEventArgs* args) override {
     CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
-      if (!b || !args || !b->OnNavigationCompleted) return;
+      if (!b || !args) return;
       TNavCompleted nav;
       BOOL ok = FALSE;
       if (SUCCEEDED(args->get_IsSuccess(&ok))) nav.Success = ok != FALSE;
@@ -185,8 +186,30 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
                            IID_ICoreWebView2NavigationCompletedEventArgs2);
       int http = 0;
       if (args2 && SUCCEEDED(args2->get_HttpStatusCode(&http))) nav.HttpStatus = http;
+      nav.Source = b->NavigationSource(
+          nav.NavigationId,
+          !nav.Success && nav.WebErrorStatus == COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED);
+      if (!b->OnNavigationCompleted) return;
       auto proc = b->OnNavigationCompleted;
       proc(nav);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+};
+
+// Every top-level navigation starts here with its id, before it completes: the program's own
+// are told apart from the page's here. The event allows several handlers; this is one of them.
+class TNavStartingHandler : public TComObject<ICoreWebView2NavigationStartingEventHandler> {
+ public:
+  explicit TNavStartingHandler(TAlive alive)
+      : TComObject(IID_ICoreWebView2NavigationStartingEventHandler), FAlive(std::move(alive)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2NavigationStartingEventArgs* args) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive; b && args) b->NavigationStarting(args);
     });
     return S_OK;
   }
@@ -448,6 +471,10 @@ void TWebView2Browser::ReleaseBrowser() {
   FResourceHooked = false;
   FScriptsPending = 0;
   FConfiguredWaiters.clear();
+  FOwnPending.clear();
+  FOwnIds.clear();
+  FLatestOwn = 0;
+  FLatestOwnLive = false;
 }
 
 void TWebView2Browser::Fail(HRESULT hr) {
@@ -528,7 +555,10 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
       TComPtr<ICoreWebView2WebMessageReceivedEventHandler>::Attach(new TWebMessageHandler(FAlive));
   auto failed =
       TComPtr<ICoreWebView2ProcessFailedEventHandler>::Attach(new TProcessFailedHandler(FAlive));
+  auto starting =
+      TComPtr<ICoreWebView2NavigationStartingEventHandler>::Attach(new TNavStartingHandler(FAlive));
   HRESULT step = FController->put_IsVisible(TRUE);
+  if (SUCCEEDED(step)) step = FWebView->add_NavigationStarting(starting.Get(), &token);
   if (SUCCEEDED(step)) step = FWebView->add_NavigationCompleted(nav.Get(), &token);
   if (SUCCEEDED(step)) step = FWebView->add_WebMessageReceived(msg.Get(), &token);
   if (SUCCEEDED(step)) step = FWebView->add_ProcessFailed(failed.Get(), &token);
@@ -544,7 +574,14 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
 }
 
 void TWebView2Browser::MoveFocus() {
-  if (FController) FController->MoveFocus(0 /* COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC */);
+  // Only while our window is the one the person works in: on a computer the display shares, the
+  // keyboard stays with the program that has it.
+  if (!FController || GetForegroundWindow() != GetAncestor(FParent, GA_ROOT)) return;
+  FController->MoveFocus(0 /* COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC */);
+}
+
+void TWebView2Browser::ParentMoved() {
+  if (FController) FController->NotifyParentWindowPositionChanged();
 }
 
 void TWebView2Browser::FitToParent() {
@@ -630,17 +667,77 @@ void TWebView2Browser::CheckConfigured() {
 
 void TWebView2Browser::Navigate(const std::string& url) {
   if (!FWebView) return;
-  HRESULT hr = FWebView->Navigate(Wide(url).c_str());
+  // From this call on, the navigation under way (if any) is a replaced one.
+  const unsigned call = ++FNavigateCalls;
+  FLatestOwn = 0;
+  FLatestOwnLive = false;
+  const std::wstring uri = Wide(url);
+  // Waiting before the call: a runtime may raise NavigationStarting before Navigate returns.
+  FOwnPending.push_back(uri);
+  HRESULT hr = FWebView->Navigate(uri.c_str());
   if (SUCCEEDED(hr)) return;
+  if (!FOwnPending.empty()) FOwnPending.pop_back();
   // A refused navigation never completes by itself; report it as one that got no answer, so the
-  // window shows its cover and tries again instead of waiting for good.
+  // window shows its cover and tries again instead of waiting for good (unless a later call
+  // replaced it meanwhile).
   std::weak_ptr<TWebView2Browser*> alive = FAlive;
-  FQueue.Post([alive] {
+  FQueue.Post([alive, call] {
     auto a = alive.lock();
     if (!a || !*a || !(*a)->OnNavigationCompleted) return;
+    TNavCompleted nav;
+    nav.Source = call == (*a)->FNavigateCalls ? nsOwn : nsReplaced;
     auto proc = (*a)->OnNavigationCompleted;
-    proc(TNavCompleted{});
+    proc(nav);
   });
+}
+
+void TWebView2Browser::NavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
+  UINT64 id = 0;
+  if (FAILED(args->get_NavigationId(&id))) return;
+  // A redirect keeps its navigation's id: nothing new.
+  if (FOwnIds.count(id)) return;
+  LPWSTR raw = nullptr;
+  std::wstring uri;
+  if (SUCCEEDED(args->get_Uri(&raw)) && raw) {
+    uri = raw;
+    CoTaskMemFree(raw);
+  }
+  // A runtime that remembered nothing of a thousand ids would not complete them either.
+  if (FOwnIds.size() > 1000) FOwnIds.clear();
+  if (!FOwnPending.empty()) {
+    // One of our calls. Matched by address; a runtime that spells the address its own way
+    // (escaping, a trailing slash) is taken to start the oldest call still waiting.
+    auto it = std::find(FOwnPending.begin(), FOwnPending.end(), uri);
+    if (it == FOwnPending.end()) it = FOwnPending.begin();
+    FOwnPending.erase(FOwnPending.begin(), it + 1);
+    FOwnIds.insert(id);
+    if (FOwnPending.empty()) {
+      FLatestOwn = id;
+      FLatestOwnLive = true;
+    }
+    return;
+  }
+  // The page navigates while our latest is still loading (its own redirect or reload): the
+  // runtime cancels ours, and the page's navigation is now what the window will show. It
+  // takes our navigation's place, so its outcome decides the cover and ends the deadline.
+  if (FLatestOwnLive) {
+    FOwnIds.insert(id);
+    FLatestOwn = id;
+  }
+}
+
+TNavSource TWebView2Browser::NavigationSource(uint64_t id, bool cancelled) {
+  if (id != 0 && id == FLatestOwn) {
+    // Cancelled: something replaced it (the runtime may raise this before the replacing
+    // navigation's start). It stays open for a page's navigation to take its place, and says
+    // nothing itself: the window's deadline still runs if nothing follows.
+    if (cancelled) return nsReplaced;
+    FLatestOwnLive = false;
+    FOwnIds.erase(id);
+    return nsOwn;
+  }
+  if (FOwnIds.erase(id)) return nsReplaced;
+  return nsPage;
 }
 
 bool TWebView2Browser::AddResourceFilter(const std::string& uriPattern) {

@@ -3,8 +3,10 @@
 // fills its parent window's client area.
 #include <windows.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,9 @@ class TWebView2Browser : public IBrowser {
 
   // The parent's client area changed: the browser follows it.
   void FitToParent();
+  // The parent moved on the screen: the browser places its pop-ups (lists, tooltips, the input
+  // method) from there on.
+  void ParentMoved();
   // The browser's window now exists in the parent (the cover must be raised above it again).
   std::function<void()> OnWindowCreated;
 
@@ -47,6 +52,8 @@ class TWebView2Browser : public IBrowser {
   void ControllerCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Controller* controller);
   void ResourceRequested(wv2::ICoreWebView2WebResourceRequestedEventArgs* args);
   void ScriptAdded(unsigned generation);
+  void NavigationStarting(wv2::ICoreWebView2NavigationStartingEventArgs* args);
+  TNavSource NavigationSource(uint64_t id, bool cancelled);
 
  private:
   void Fail(HRESULT hr);
@@ -70,6 +77,14 @@ class TWebView2Browser : public IBrowser {
   // Document scripts whose addition the runtime has not completed yet, and who waits for them.
   int FScriptsPending = 0;
   std::vector<std::function<void()>> FConfiguredWaiters;
+  // Which navigations are the program's own. Navigate gives no id, so each call waits here (by
+  // its address) for the NavigationStarting that carries it; the id of the latest call that has
+  // started is FLatestOwn, and every own id not yet completed is in FOwnIds.
+  std::deque<std::wstring> FOwnPending;
+  std::set<uint64_t> FOwnIds;
+  uint64_t FLatestOwn = 0;
+  bool FLatestOwnLive = false; // started and not finished (a cancelled end may be taken over)
+  unsigned FNavigateCalls = 0;
 };
 
 // For tests that run Microsoft's loader: each call the loader makes on the program's environment

@@ -24,6 +24,7 @@ struct TFake {
   void (*WebMessage)(const char*) = nullptr;
   void (*Resource)(const char*) = nullptr;
   void (*ProcessFailed)(int) = nullptr;
+  void (*PageNavigation)(const char*) = nullptr;
   template <class T> void Get(T& fn, const char* name) {
     fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
   }
@@ -36,6 +37,7 @@ struct TFake {
     Get(WebMessage, "HbFakeWebMessage");
     Get(Resource, "HbFakeResourceRequest");
     Get(ProcessFailed, "HbFakeProcessFailed");
+    Get(PageNavigation, "HbFakePageNavigation");
   }
   std::string Log() {
     std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
@@ -133,7 +135,8 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
   FFake->Navigation(FALSE, 0, 404);
   EXPECT_FALSE(nav.Success);
   EXPECT_EQ(nav.HttpStatus, 404);
-  EXPECT_EQ(nav.NavigationId, 77u);
+  EXPECT_NE(nav.NavigationId, 0u);
+  EXPECT_EQ(nav.Source, nsOwn);
   FFake->Navigation(FALSE, 7, 0);
   EXPECT_EQ(nav.WebErrorStatus, 7);
   EXPECT_EQ(nav.HttpStatus, 0);
@@ -162,7 +165,14 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
 
   FFake->ProcessFailed(1);
   EXPECT_EQ(failed, std::vector<int32_t>{1});
+  // The keyboard is taken only while the window is the foreground one.
   b->MoveFocus();
+  ShowWindow(FWindow, SW_SHOW);
+  SetForegroundWindow(FWindow);
+  PumpMessages();
+  if (GetForegroundWindow() == FWindow) b->MoveFocus();
+  else ADD_FAILURE() << "the test window could not be brought to the foreground";
+  b->ParentMoved();
 
   std::string log = FFake->Log();
   const char* expected[] = {
@@ -173,6 +183,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "put_Bounds 640x480",
       "put_DefaultBackgroundColor FF070D18", // the window's colour until the page paints
       "put_IsVisible=1",
+      "add_NavigationStarting",
       "add_NavigationCompleted",
       "add_WebMessageReceived",
       "add_ProcessFailed",
@@ -189,6 +200,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "put_IsWebMessageEnabled=1",
       "AddScript window.__hbHideCursor=true;",
       "Navigate https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3",
+      "NavigationStarting 1001 https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3",
       "AddFilter */assets/* 0",
       "add_WebResourceRequested",
       "Contains range",
@@ -198,7 +210,8 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "put_Response",
       "Deferral.Complete",
       "Deferral released",
-      "MoveFocus 0", // programmatic
+      "MoveFocus 0", // programmatic, once: the first call came while another window had the focus
+      "NotifyParentWindowPositionChanged",
   };
   std::string want;
   for (auto e : expected) want += std::string(e) + "\n";
@@ -287,6 +300,75 @@ TEST_F(WebView2Abi, ARefusedNavigationIsReportedAsUnanswered) {
   EXPECT_EQ(completions, 1);
   EXPECT_FALSE(nav.Success);
   EXPECT_EQ(nav.HttpStatus, 0);
+}
+
+// Navigate gives no id: the adapter learns each of its own from NavigationStarting and tells the
+// window whose completion it is. The stand-in ends a navigation that another replaces with
+// OPERATION_CANCELED, as the runtime does.
+TEST_F(WebView2Abi, NavigationsAreMatchedToTheProgramsOwnById) {
+  auto b = MakeBrowser(FLoader);
+  std::vector<TNavCompleted> navs;
+  b->OnNavigationCompleted = [&](const TNavCompleted& n) { navs.push_back(n); };
+  b->Create(Options());
+  FFake->Pump();
+  auto ends = [&] {
+    std::string out;
+    for (const auto& n : navs)
+      out += (n.Source == nsOwn ? "own " : n.Source == nsReplaced ? "replaced " : "page ") +
+             std::to_string(n.Success ? 0 : n.HttpStatus ? n.HttpStatus : n.WebErrorStatus) + ";";
+    navs.clear();
+    return out;
+  };
+  const std::string a = "https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3";
+  const std::string c = "https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=4";
+
+  // One of ours, on its own.
+  b->Navigate(a);
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "own 0;");
+  // Another map chosen while the first loads: the first ends cancelled, and says nothing.
+  b->Navigate(a);
+  FFake->Pump();
+  b->Navigate(c);
+  FFake->Pump();
+  EXPECT_EQ(ends(), "replaced 14;");
+  FFake->Navigation(FALSE, 0, 0);
+  EXPECT_EQ(ends(), "own 0;"); // the latest's own failure decides
+  // Two calls before either has started.
+  b->Navigate(a);
+  b->Navigate(c);
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "replaced 14;own 0;");
+  // The page's own navigation after ours has finished: the page's, whatever its outcome.
+  FFake->PageNavigation("https://cloud.test/elsewhere");
+  FFake->Pump();
+  FFake->Navigation(FALSE, 0, 500);
+  EXPECT_EQ(ends(), "page 500;");
+  // The page redirects itself while ours still loads: ours ends cancelled, and the page's
+  // navigation takes its place, so its outcome decides.
+  b->Navigate(a);
+  FFake->Pump();
+  FFake->PageNavigation("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3&v=2");
+  FFake->Pump();
+  EXPECT_EQ(ends(), "replaced 14;");
+  FFake->Navigation(FALSE, 0, 502);
+  EXPECT_EQ(ends(), "own 502;");
+  // A refused call that a later one replaced before its report ran.
+  b->Navigate("https://cloud.test/refused");
+  b->Navigate(a);
+  PumpMessages();
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "replaced 0;own 0;");
+  // A new web view starts with nothing of the old one's ids.
+  b->Create(Options());
+  FFake->Pump();
+  FFake->PageNavigation("https://cloud.test/x");
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "page 0;");
 }
 
 TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {

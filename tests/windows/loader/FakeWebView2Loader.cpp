@@ -192,10 +192,10 @@ class TSettings : public TObject<ICoreWebView2Settings6> {
 
 class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
  public:
-  TNavArgs(bool ok, int status, int http)
+  TNavArgs(bool ok, int status, int http, UINT64 id)
       : TObject("NavigationCompletedEventArgs", {&IID_ICoreWebView2NavigationCompletedEventArgs,
                                                  &IID_ICoreWebView2NavigationCompletedEventArgs2}),
-        FOk(ok), FStatus(status), FHttp(http) {
+        FOk(ok), FStatus(status), FHttp(http), FId(id) {
     if (gFlags & kNoHttpStatus) FIids.resize(1);
   }
   HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* v) override {
@@ -210,7 +210,7 @@ class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
   }
   HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* v) override {
     OnUiThread("get_NavigationId");
-    *v = 77;
+    *v = FId;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_HttpStatusCode(int* v) override {
@@ -222,6 +222,7 @@ class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
  private:
   BOOL FOk;
   int FStatus, FHttp;
+  UINT64 FId;
 };
 
 class TMessageArgs : public TObject<ICoreWebView2WebMessageReceivedEventArgs> {
@@ -367,9 +368,96 @@ struct TEvents {
   TRef<ICoreWebView2WebMessageReceivedEventHandler> Message;
   TRef<ICoreWebView2WebResourceRequestedEventHandler> Resource;
   TRef<ICoreWebView2ProcessFailedEventHandler> Failed;
+  std::vector<TRef<ICoreWebView2NavigationStartingEventHandler>> Starting; // several allowed
 } gEvents;
 
 ICoreWebView2* gWebView = nullptr;
+
+// ---- Navigations: ids, starting, and the end of a replaced navigation ----
+//
+// Each top-level navigation gets a new id, which its NavigationStarting and NavigationCompleted
+// carry (a redirect keeps it); see Microsoft's "Navigation events for WebView2 apps". Every
+// NavigationStarting handler registered is called, in order, and any of them may cancel.
+// A navigation that begins while another is still under way ends the earlier one: its
+// NavigationCompleted reports IsSuccess FALSE with COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED,
+// as the reference of ICoreWebView2NavigationCompletedEventArgs::get_IsSuccess describes for
+// "navigating away before the original navigation completed". Here the new navigation's start
+// comes first, then the old one's end. Starting events are raised later, from the pump, as the
+// runtime raises them after Navigate has returned.
+
+class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs> {
+ public:
+  TNavStartingArgs(std::string uri, UINT64 id, bool user)
+      : TObject("NavigationStartingEventArgs", {&IID_ICoreWebView2NavigationStartingEventArgs}),
+        FUri(std::move(uri)), FId(id), FUser(user) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
+    OnUiThread("NavigationStarting.get_Uri");
+    *v = CoCopy(FUri);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* v) override {
+    *v = FUser;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL* v) override {
+    *v = FALSE;
+    return S_OK;
+  }
+  STUB(get_RequestHeaders, ICoreWebView2HttpRequestHeaders**)
+  HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* v) override {
+    *v = FCancel;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("NavigationStarting.put_Cancel");
+    FCancel = v;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* v) override {
+    OnUiThread("NavigationStarting.get_NavigationId");
+    *v = FId;
+    return S_OK;
+  }
+  BOOL Cancelled() const { return FCancel; }
+
+ private:
+  std::string FUri;
+  UINT64 FId;
+  BOOL FUser;
+  BOOL FCancel = FALSE;
+};
+
+UINT64 gLastNavigationId = 1000;
+UINT64 gNavigationUnderWay = 0; // 0: none
+
+void CompleteNavigation(UINT64 id, BOOL ok, int webErrorStatus, int http) {
+  auto args = Adopt<ICoreWebView2NavigationCompletedEventArgs>(
+      new TNavArgs(ok, webErrorStatus, http, id));
+  INVOKE(gEvents.Nav, ICoreWebView2NavigationCompletedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+}
+
+// A navigation begins (the program's Navigate, or the page's own): its start is raised from the
+// pump; then, unless a handler cancelled it, it replaces the one under way.
+void BeginNavigation(const std::string& uri, bool user) {
+  const UINT64 id = ++gLastNavigationId;
+  gPending.push_back([uri, id, user] {
+    Log("NavigationStarting " + std::to_string(id) + " " + uri);
+    TRef<ICoreWebView2NavigationStartingEventArgs> args(
+        Adopt<ICoreWebView2NavigationStartingEventArgs>(new TNavStartingArgs(uri, id, user)));
+    auto handlers = gEvents.Starting; // a handler may register another meanwhile
+    for (const auto& h : handlers)
+      INVOKE(h, ICoreWebView2NavigationStartingEventHandler,
+             [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+    if (static_cast<TNavStartingArgs*>(args.Get())->Cancelled()) {
+      CompleteNavigation(id, FALSE, 14, 0); // COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED
+      return;
+    }
+    const UINT64 replaced = gNavigationUnderWay;
+    gNavigationUnderWay = id;
+    if (replaced) CompleteNavigation(replaced, FALSE, 14, 0);
+  });
+}
 
 class TWebView : public TObject<ICoreWebView2> {
  public:
@@ -384,11 +472,19 @@ class TWebView : public TObject<ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
     OnUiThread("Navigate");
     Log("Navigate " + W(uri));
-    return wcsstr(uri, L"refused") ? E_INVALIDARG : S_OK;
+    if (wcsstr(uri, L"refused")) return E_INVALIDARG;
+    BeginNavigation(W(uri), false);
+    return S_OK;
   }
   STUB(NavigateToString, LPCWSTR)
-  STUB(add_NavigationStarting, ICoreWebView2NavigationStartingEventHandler*,
-       EventRegistrationToken*)
+  HRESULT STDMETHODCALLTYPE add_NavigationStarting(ICoreWebView2NavigationStartingEventHandler* h,
+                                                   EventRegistrationToken* t) override {
+    OnUiThread("add_NavigationStarting");
+    Log("add_NavigationStarting");
+    gEvents.Starting.push_back(TRef<ICoreWebView2NavigationStartingEventHandler>(h));
+    t->value = 10 + static_cast<__int64>(gEvents.Starting.size());
+    return S_OK;
+  }
   STUB(remove_NavigationStarting, EventRegistrationToken)
   STUB(add_ContentLoading, ICoreWebView2ContentLoadingEventHandler*, EventRegistrationToken*)
   STUB(remove_ContentLoading, EventRegistrationToken)
@@ -543,7 +639,11 @@ class TController : public TObject<ICoreWebView2Controller2> {
   STUB(remove_AcceleratorKeyPressed, EventRegistrationToken)
   STUB(get_ParentWindow, HWND*)
   STUB(put_ParentWindow, HWND)
-  STUB(NotifyParentWindowPositionChanged)
+  HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override {
+    OnUiThread("NotifyParentWindowPositionChanged");
+    Log("NotifyParentWindowPositionChanged");
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Close() override {
     OnUiThread("Close");
     Log("Close");
@@ -647,6 +747,7 @@ extern "C" {
 
 __declspec(dllexport) void HbFakeConfigure(unsigned flags) {
   gFlags = flags;
+  gNavigationUnderWay = 0;
   std::lock_guard<std::mutex> lock(gLogLock);
   gLog.clear();
   gPending.clear();
@@ -676,11 +777,16 @@ __declspec(dllexport) int HbFakeLog(char* buf, int size) {
   return static_cast<int>(all.size()) + 1;
 }
 
+// The navigation under way ends (one with a fresh id when none is).
 __declspec(dllexport) void HbFakeNavigation(BOOL ok, int webErrorStatus, int http) {
-  auto args =
-      Adopt<ICoreWebView2NavigationCompletedEventArgs>(new TNavArgs(ok, webErrorStatus, http));
-  INVOKE(gEvents.Nav, ICoreWebView2NavigationCompletedEventHandler,
-         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  UINT64 id = gNavigationUnderWay ? gNavigationUnderWay : ++gLastNavigationId;
+  gNavigationUnderWay = 0;
+  CompleteNavigation(id, ok, webErrorStatus, http);
+}
+
+// The page navigates by itself (a script's redirect or reload); started from the pump.
+__declspec(dllexport) void HbFakePageNavigation(const char* uri) {
+  BeginNavigation(uri, false);
 }
 
 __declspec(dllexport) void HbFakeWebMessage(const char* json) {
