@@ -446,6 +446,41 @@ TEST_F(TFormFixture, FrameRendererGoneReloadsThePage) {
   EXPECT_EQ(Browser.Navigations.size(), 3u);
 }
 
+// A newer runtime is taken at the first quiet moment: the map shown for a minute, no menu open.
+TEST_F(TFormFixture, NewRuntimeVersionIsTakenAtAQuietMoment) {
+  Browser.Version = "120.0.2210.91";
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireNewBrowserVersion();
+  EXPECT_TRUE(Form->NewVersionPending());
+  // The map has not been on screen for a minute yet.
+  Sys.Tick += 30000;
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Creates, 1);
+  // A menu open is no quiet moment.
+  Browser.FireWebMessage("\"menu\"");
+  Sys.Tick += 60000;
+  Clock.Advance(60000);
+  EXPECT_EQ(Browser.Creates, 1);
+  Form->Menu()->Hide();
+  Sys.Tick += 60000;
+  Clock.Advance(60000);
+  EXPECT_EQ(Browser.Creates, 2);
+  EXPECT_FALSE(Form->NewVersionPending());
+  EXPECT_TRUE(Host.Cover);
+  EXPECT_EQ(Form->CoverTitle(), "正在打开机位图");
+  Browser.Version = "121.0.2277.83";
+  Browser.FireCreated(0);
+  EXPECT_NE(Log().find("浏览器运行库已更新 120.0.2210.91 → 121.0.2277.83"), std::string::npos)
+      << Log();
+  ASSERT_EQ(Browser.Navigations.size(), 2u);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  Sys.Tick += 600000;
+  Clock.Advance(600000);
+  EXPECT_EQ(Browser.Creates, 2);
+}
+
 TEST_F(TFormFixture, HelperProcessFailureIsOnlyLogged) {
   Start();
   Browser.FireNavigation(true, 0, 200);

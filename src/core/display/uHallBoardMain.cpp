@@ -80,6 +80,11 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FRecheckTimer->SetInterval(kRuntimeRecheckMs);
   FRecheckTimer->SetEnabled(false);
   FRecheckTimer->OnTick = [this] { RuntimeRecheck(); };
+  FVersionTimer = FPorts.NewTimer();
+  FVersionTimer->SetInterval(kQuietMomentMs);
+  FVersionTimer->SetEnabled(false);
+  FVersionTimer->OnTick = [this] { QuietMomentTick(); };
+  FBrowser.OnNewBrowserVersion = [this] { NewBrowserVersion(); };
   FCover = FPorts.Host.ClientSize();
   LayoutCover();
   ShowCover(kStartingTitle, kStartingDetail, false);
@@ -93,6 +98,7 @@ THallBoardForm::~THallBoardForm() {
   FBrowser.OnNavigationCompleted = nullptr;
   FBrowser.OnWebMessage = nullptr;
   FBrowser.OnProcessFailed = nullptr;
+  FBrowser.OnNewBrowserVersion = nullptr;
   // The web view goes with the window; its identity may be reused by a later one.
   ForgetHookedWebView(FHookedWebView);
   FMenu.reset();
@@ -100,6 +106,7 @@ THallBoardForm::~THallBoardForm() {
   FUpdateTimer.reset();
   FNavDeadline.reset();
   FRecheckTimer.reset();
+  FVersionTimer.reset();
   FAlive.reset();
 }
 
@@ -140,6 +147,7 @@ void THallBoardForm::Close() {
 
 void THallBoardForm::ShowCover(const std::string& title, const std::string& detail, bool retry) {
   if (FClosing) return;
+  FMapShownTick = 0;
   FCoverTitle.Text = title;
   FCoverDetail.Text = detail;
   FRetryVisible = retry;
@@ -253,6 +261,10 @@ void THallBoardForm::BrowserCreated(int32_t result) {
     CreationFailed(result);
     return;
   }
+  if (!FOldBrowserVersion.empty()) {
+    WriteLog("浏览器运行库已更新 " + FOldBrowserVersion + " → " + FBrowser.BrowserVersion());
+    FOldBrowserVersion.clear();
+  }
   const bool recovered = FRuntimeMissing || FCreateFailures > 0;
   FRuntimeMissing = false;
   FCreateFailures = 0;
@@ -296,6 +308,30 @@ void THallBoardForm::CreationFailed(int32_t result) {
             BrowserStartFailedWords(result) + "，稍后会自动重试。错误码 " + tag, true);
   FRetryLeft = seconds;
   SetHint(CountdownHint(seconds));
+}
+
+void THallBoardForm::NewBrowserVersion() {
+  if (FClosing) return;
+  // The running browser keeps the version it started with (and its security holes) until it is
+  // made anew; a display that runs for months must take the new one by itself.
+  if (!FVersionTimer->Enabled()) FVersionTimer->SetEnabled(true);
+}
+
+void THallBoardForm::QuietMomentTick() {
+  if (FClosing) return;
+  // Quiet: the map has been on screen for a minute, nobody has the menu open, nothing counts
+  // down or loads.
+  const uint64_t now = FPorts.System.TickCount64();
+  const bool quiet = FBrowserReady && !FCreating && !FConfiguring && FMapShownTick != 0 &&
+                     now - FMapShownTick >= kQuietMomentMs && !(FMenu && FMenu->Visible()) &&
+                     !FRetryTimer->Enabled() && !FNavDeadline->Enabled();
+  if (!quiet) return;
+  FVersionTimer->SetEnabled(false);
+  FOldBrowserVersion = FBrowser.BrowserVersion();
+  if (FOldBrowserVersion.empty()) FOldBrowserVersion = "?";
+  // The map comes back under the starting cover once the new browser has it.
+  ShowCover(kStartingTitle, kStartingDetail, false);
+  RecreateBrowser();
 }
 
 void THallBoardForm::RuntimeRecheck() {
@@ -397,6 +433,7 @@ void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (nav.Success || nav.HttpStatus != 0) {
     // Hiding first may stop a running countdown; an error status then starts it again.
     HideCover();
+    if (FMapShownTick == 0) FMapShownTick = std::max<uint64_t>(FPorts.System.TickCount64(), 1);
     if (nav.HttpStatus >= 400) {
       WriteLog(HttpErrorText(nav.HttpStatus, false));
       StartSilentRetry();

@@ -93,6 +93,9 @@ constexpr uint32_t kNavigationDeadlineMs = 60000;
 // re-arming without a cap would let a page that keeps asking for resources never time out.
 constexpr uint32_t kCacheLongestHoldMs = 1500 + 90000;
 constexpr uint32_t kDeadlineRecheckMs = 5000;
+// A newer browser runtime is taken at a quiet moment: the map shown for at least this long and
+// no menu open. The check repeats at this period until then.
+constexpr uint32_t kQuietMomentMs = 60000;
 // A page counts as still hung when the browser called it unresponsive this recently before the
 // countdown of its episode ended. The browser repeats that event every few seconds while the page
 // hangs, about every 15 seconds; a page still hung has had a repeat within that period, so the
@@ -145,6 +148,8 @@ class THallBoardForm {
   void ProcessFailed(int32_t kind);
   void NavigationDeadline(); // the deadline's tick
   void RuntimeRecheck();     // the quiet look for a runtime installed meanwhile
+  void NewBrowserVersion();  // a newer runtime is installed
+  void QuietMomentTick();    // takes the newer runtime when the moment is quiet
 
   // ---- Resolution, map choice and navigation ----
   void StartResolve();
@@ -184,6 +189,7 @@ class THallBoardForm {
   bool RuntimeMissing() const { return FRuntimeMissing; }
   bool RuntimeRecheckRunning() const { return FRecheckTimer && FRecheckTimer->Enabled(); }
   int CreateFailures() const { return FCreateFailures; }
+  bool NewVersionPending() const { return FVersionTimer && FVersionTimer->Enabled(); }
   uint32_t ShowMsg() const { return FShowMsg; }
   const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
 
@@ -264,6 +270,11 @@ class THallBoardForm {
   std::unique_ptr<ITimer> FRecheckTimer;
   // How far the navigation deadline has been put off for requests the gateway cache holds.
   uint32_t FDeadlineExtendedMs = 0;
+  // A newer runtime waiting for a quiet moment; when the map was last shown (0: not shown now);
+  // the version in use before the browser was made anew for it.
+  std::unique_ptr<ITimer> FVersionTimer;
+  uint64_t FMapShownTick = 0;
+  std::string FOldBrowserVersion;
 };
 
 } // namespace hb
