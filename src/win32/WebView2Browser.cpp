@@ -200,6 +200,44 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
   TAlive FAlive;
 };
 
+// The environment's browser process has exited: a re-creation waiting for it goes on.
+class TBrowserExitedHandler : public TComObject<ICoreWebView2BrowserProcessExitedEventHandler> {
+ public:
+  TBrowserExitedHandler(TAlive alive, unsigned environment)
+      : TComObject(IID_ICoreWebView2BrowserProcessExitedEventHandler), FAlive(std::move(alive)),
+        FEnvironment(environment) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment*,
+                                   ICoreWebView2BrowserProcessExitedEventArgs*) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->BrowserExited(FEnvironment);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FEnvironment;
+};
+
+// A newer runtime has been installed: the window takes it at a quiet moment.
+class TNewVersionHandler
+    : public TComObject<ICoreWebView2NewBrowserVersionAvailableEventHandler> {
+ public:
+  TNewVersionHandler(TAlive alive, unsigned environment)
+      : TComObject(IID_ICoreWebView2NewBrowserVersionAvailableEventHandler),
+        FAlive(std::move(alive)), FEnvironment(environment) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment*, IUnknown*) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->NewVersionAvailable(FEnvironment);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FEnvironment;
+};
+
 // Every top-level navigation starts here with its id, before it completes: the program's own
 // are told apart from the page's here. The event allows several handlers; this is one of them.
 class TNavStartingHandler : public TComObject<ICoreWebView2NavigationStartingEventHandler> {
@@ -455,7 +493,15 @@ TWebView2Browser::TWebView2Browser(HWND parent, IUiQueue& queue, std::wstring lo
       FAlive(std::make_shared<TWebView2Browser*>(this)),
       FUiBox(std::make_shared<TUiThreadBox>(queue)) {}
 
+namespace {
+// The browsers waiting for an old browser process, by parent window (their timers' key).
+std::vector<std::pair<HWND, TWebView2Browser*>> gExitWaits;
+constexpr UINT_PTR kExitWaitTimer = 0x4842;
+} // namespace
+
 TWebView2Browser::~TWebView2Browser() {
+  if (FWaitingExit) KillTimer(FParent, kExitWaitTimer);
+  std::erase_if(gExitWaits, [this](const auto& w) { return w.second == this; });
   *FAlive = nullptr;
   ReleaseBrowser();
   FUiBox->Close();
@@ -493,7 +539,64 @@ void TWebView2Browser::Fail(HRESULT hr) {
 
 void TWebView2Browser::Create(const TBrowserOptions& options) {
   ++FGeneration;
+  FOptions = options;
+  // The old browser process may still run on the same folder (after a hung page, a set-up
+  // deadline or a failed creation). Microsoft's reference of ICoreWebView2Environment5 has the
+  // app close its controllers and wait for BrowserProcessExited before it makes a new
+  // environment on that folder; a runtime without that event is not waited for.
+  TComPtr<ICoreWebView2Environment5> old;
+  if (FBrowserAlive && FEnv) old = FEnv.As<ICoreWebView2Environment5>(IID_ICoreWebView2Environment5);
   ReleaseBrowser();
+  if (FWaitingExit) return; // already waiting: the new options are taken when it ends
+  if (old) {
+    FRetiring = std::move(old);
+    FWaitingExit = true;
+    std::erase_if(gExitWaits, [this](const auto& w) { return w.second == this; });
+    gExitWaits.emplace_back(FParent, this);
+    SetTimer(FParent, kExitWaitTimer, kBrowserExitWaitMs, &TWebView2Browser::ExitWaitElapsed);
+    return;
+  }
+  StartEnvironment();
+}
+
+void CALLBACK TWebView2Browser::ExitWaitElapsed(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  KillTimer(hwnd, id);
+  for (const auto& w : gExitWaits)
+    if (w.first == hwnd) {
+      CallbackGuarded([&] { w.second->ExitWaitOver(); });
+      return;
+    }
+}
+
+void TWebView2Browser::BrowserExited(unsigned environment) {
+  if (environment != FEnvSerial) return;
+  FBrowserAlive = false;
+  if (FWaitingExit) ExitWaitOver();
+}
+
+void TWebView2Browser::NewVersionAvailable(unsigned environment) {
+  if (environment != FEnvSerial || !OnNewBrowserVersion) return;
+  auto proc = OnNewBrowserVersion;
+  proc();
+}
+
+std::string TWebView2Browser::BrowserVersion() const {
+  LPWSTR v = nullptr;
+  return FEnv && SUCCEEDED(FEnv->get_BrowserVersionString(&v)) ? TakeCoString(v) : std::string();
+}
+
+void TWebView2Browser::ExitWaitOver() {
+  if (!FWaitingExit) return;
+  FWaitingExit = false;
+  KillTimer(FParent, kExitWaitTimer);
+  std::erase_if(gExitWaits, [this](const auto& w) { return w.second == this; });
+  FRetiring.Reset();
+  FBrowserAlive = false;
+  StartEnvironment();
+}
+
+void TWebView2Browser::StartEnvironment() {
+  const TBrowserOptions& options = FOptions;
   FMissingFile.clear();
   if (!FLoader) FLoader = LoadLibraryW(FLoaderPath.c_str());
   if (!FLoader) {
@@ -525,6 +628,20 @@ void TWebView2Browser::EnvironmentCreated(unsigned generation, HRESULT hr,
   if (generation != FGeneration) return;
   if (FAILED(hr) || !env) return Fail(hr);
   FEnv = TComPtr<ICoreWebView2Environment>::Share(env);
+  ++FEnvSerial;
+  FBrowserAlive = false;
+  if (auto env5 = FEnv.As<ICoreWebView2Environment5>(IID_ICoreWebView2Environment5)) {
+    EventRegistrationToken token{};
+    auto exited = TComPtr<ICoreWebView2BrowserProcessExitedEventHandler>::Attach(
+        new TBrowserExitedHandler(FAlive, FEnvSerial));
+    FBrowserAlive = SUCCEEDED(env5->add_BrowserProcessExited(exited.Get(), &token));
+  }
+  {
+    EventRegistrationToken token{};
+    auto newer = TComPtr<ICoreWebView2NewBrowserVersionAvailableEventHandler>::Attach(
+        new TNewVersionHandler(FAlive, FEnvSerial));
+    FEnv->add_NewBrowserVersionAvailable(newer.Get(), &token); // without it: no update taken
+  }
   auto handler = TComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>::Attach(
       new TControllerCompletedHandler(FAlive, FGeneration));
   HRESULT created = FEnv->CreateCoreWebView2Controller(FParent, handler.Get());

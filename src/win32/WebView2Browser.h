@@ -38,6 +38,7 @@ class TWebView2Browser : public IBrowser {
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
   void MoveFocus() override;
   std::string MissingFile() const override { return FMissingFile; }
+  std::string BrowserVersion() const override;
 
   // The parent's client area changed: the browser follows it.
   void FitToParent();
@@ -53,11 +54,16 @@ class TWebView2Browser : public IBrowser {
   void ResourceRequested(wv2::ICoreWebView2WebResourceRequestedEventArgs* args);
   void ScriptAdded(unsigned generation);
   void NavigationStarting(wv2::ICoreWebView2NavigationStartingEventArgs* args);
+  void BrowserExited(unsigned environment);
+  void NewVersionAvailable(unsigned environment);
   TNavSource NavigationSource(uint64_t id, bool cancelled);
 
  private:
   void Fail(HRESULT hr);
   void ReleaseBrowser();
+  void StartEnvironment();
+  void ExitWaitOver();
+  static void CALLBACK ExitWaitElapsed(HWND hwnd, UINT, UINT_PTR id, DWORD);
   void CheckConfigured();
 
   HWND FParent;
@@ -85,7 +91,17 @@ class TWebView2Browser : public IBrowser {
   uint64_t FLatestOwn = 0;
   bool FLatestOwnLive = false; // started and not finished (a cancelled end may be taken over)
   unsigned FNavigateCalls = 0;
+  // Re-creation waits for the old browser process to exit (where the runtime says when), at
+  // most kBrowserExitWaitMs: a new environment on the same folder while it still runs may be
+  // refused, or join the old process.
+  TBrowserOptions FOptions;
+  unsigned FEnvSerial = 0;       // numbers the environments, for their exit events
+  bool FBrowserAlive = false;    // the current environment's browser has not said it exited
+  bool FWaitingExit = false;
+  TComPtr<wv2::ICoreWebView2Environment5> FRetiring; // kept so that its exit event arrives
 };
+
+constexpr UINT kBrowserExitWaitMs = 3000;
 
 // For tests that run Microsoft's loader: each call the loader makes on the program's environment
 // options object (QueryInterface with the id asked for) is reported, one line a call. Null stops.

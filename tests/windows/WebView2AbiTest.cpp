@@ -25,6 +25,10 @@ struct TFake {
   void (*Resource)(const char*) = nullptr;
   void (*ProcessFailed)(int) = nullptr;
   void (*PageNavigation)(const char*) = nullptr;
+  void (*ForeignBrowser)(const char*, const char*) = nullptr;
+  void (*EndForeignBrowsers)() = nullptr;
+  void (*BrowserCrash)() = nullptr;
+  void (*NewBrowserVersion)(const char*) = nullptr;
   template <class T> void Get(T& fn, const char* name) {
     fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
   }
@@ -38,6 +42,10 @@ struct TFake {
     Get(Resource, "HbFakeResourceRequest");
     Get(ProcessFailed, "HbFakeProcessFailed");
     Get(PageNavigation, "HbFakePageNavigation");
+    Get(ForeignBrowser, "HbFakeForeignBrowser");
+    Get(EndForeignBrowsers, "HbFakeEndForeignBrowsers");
+    Get(BrowserCrash, "HbFakeBrowserCrash");
+    Get(NewBrowserVersion, "HbFakeNewBrowserVersion");
   }
   std::string Log() {
     std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
@@ -178,6 +186,8 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
   const char* expected[] = {
       "CreateEnvironment browser=(null) data=C:\\data\\hallBoard\\WebView2 lang=zh-CN "
       "args=--disable-background-timer-throttling --autoplay-policy=no-user-gesture-required",
+      "add_BrowserProcessExited",
+      "add_NewBrowserVersionAvailable",
       "CreateController window",
       "get_CoreWebView2",
       "put_Bounds 640x480",
@@ -369,6 +379,107 @@ TEST_F(WebView2Abi, NavigationsAreMatchedToTheProgramsOwnById) {
   FFake->Pump();
   FFake->Navigation(TRUE, 0, 200);
   EXPECT_EQ(ends(), "page 0;");
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The folder is still used by another copy's browser started with other options (the old copy
+// during an update): ERROR_INVALID_STATE until that process has exited, then a new try works.
+TEST_F(WebView2Abi, AFolderHeldByABrowserWithOtherOptionsIsRefusedUntilItExits) {
+  FFake->ForeignBrowser("C:\\data\\hallBoard\\WebView2", "en-US|--old-switch");
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  PumpMessages();
+  ASSERT_EQ(FCreated.size(), 1u);
+  EXPECT_EQ(static_cast<uint32_t>(FCreated[0]), 0x8007139Fu);
+  EXPECT_FALSE(b->HasWebView());
+  FFake->EndForeignBrowsers();
+  b->Create(Options());
+  FFake->Pump();
+  PumpMessages();
+  ASSERT_EQ(FCreated.size(), 2u);
+  EXPECT_EQ(FCreated[1], 0);
+  EXPECT_TRUE(b->HasWebView());
+}
+
+// Re-creating while the old browser process runs: the controller is closed, the new environment
+// is made only once the old process has said it exited.
+TEST_F(WebView2Abi, RecreationWaitsForTheOldBrowserProcessToExit) {
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  ASSERT_EQ(FCreated, std::vector<int32_t>{0});
+  b->Create(Options());
+  std::string log = FFake->Log();
+  EXPECT_EQ(Count(log, "CreateEnvironment"), 1u) << log;
+  EXPECT_NE(log.find("Close"), std::string::npos);
+  FFake->Pump(); // the old process exits, then the new environment and controller follow
+  PumpMessages();
+  FFake->Pump();
+  log = FFake->Log();
+  const size_t exited = log.find("BrowserProcessExited 0");
+  ASSERT_NE(exited, std::string::npos) << log;
+  EXPECT_NE(log.find("CreateEnvironment", exited), std::string::npos) << log;
+  EXPECT_EQ(FCreated, (std::vector<int32_t>{0, 0}));
+  EXPECT_TRUE(b->HasWebView());
+}
+
+// An exit event that never comes holds re-creation up for a bounded time only.
+TEST_F(WebView2Abi, RecreationWaitsForTheOldBrowserOnlySoLong) {
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  b->Create(Options()); // the old process's exit stays queued: never pumped
+  const DWORD start = GetTickCount();
+  while (Count(FFake->Log(), "CreateEnvironment") < 2 && GetTickCount() - start < 20000) {
+    PumpMessages();
+    Sleep(20);
+  }
+  EXPECT_EQ(Count(FFake->Log(), "CreateEnvironment"), 2u);
+  EXPECT_GE(GetTickCount() - start, kBrowserExitWaitMs - 100);
+}
+
+// The browser process crashes: the window hears of it, the environment refuses new controllers
+// (ERROR_INVALID_STATE), and the next Create makes a new environment at once.
+TEST_F(WebView2Abi, AfterTheBrowserProcessExitedANewEnvironmentIsMade) {
+  auto b = MakeBrowser(FLoader);
+  std::vector<int32_t> failed;
+  b->OnProcessFailed = [&](int32_t kind) { failed.push_back(kind); };
+  b->Create(Options());
+  FFake->Pump();
+  FFake->BrowserCrash();
+  EXPECT_EQ(failed, std::vector<int32_t>{pfBrowserProcessExited});
+  b->Create(Options());
+  EXPECT_EQ(Count(FFake->Log(), "CreateEnvironment"), 2u); // no wait for a process that is gone
+  FFake->Pump();
+  PumpMessages();
+  EXPECT_EQ(FCreated, (std::vector<int32_t>{0, 0}));
+  EXPECT_TRUE(b->HasWebView());
+}
+
+// A newer runtime installed while the program runs: the window hears of it, and the browser made
+// anew (after the old process has exited) runs the new version.
+TEST_F(WebView2Abi, ANewRuntimeVersionIsReportedAndTakenByTheNextCreation) {
+  auto b = MakeBrowser(FLoader);
+  int told = 0;
+  b->OnNewBrowserVersion = [&] { ++told; };
+  b->Create(Options());
+  FFake->Pump();
+  EXPECT_EQ(b->BrowserVersion(), "120.0.2210.91");
+  FFake->NewBrowserVersion("121.0.2277.83");
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(b->BrowserVersion(), "120.0.2210.91"); // the running browser keeps its version
+  b->Create(Options());
+  FFake->Pump();
+  PumpMessages();
+  FFake->Pump();
+  EXPECT_EQ(FCreated, (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(b->BrowserVersion(), "121.0.2277.83");
 }
 
 TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {
