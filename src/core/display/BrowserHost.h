@@ -10,6 +10,19 @@
 namespace hb {
 
 constexpr const char* kBrowserLanguage = "zh-CN";
+// Browser switches. Microsoft's "WebView2 browser flags" page warns that production programs
+// should not depend on them (Chromium may drop or change any switch), so each one here is kept
+// only because neither runtime offers a setting or call for what it does; a switch the browser
+// no longer knows is ignored, and the display then merely loses that help:
+// - --disable-background-timer-throttling and --disable-renderer-backgrounding: the cover is a
+//   window above the browser's, and while it shows (start-up, countdowns, a new runtime being
+//   taken) the browser may count the page as hidden and slow its timers and renderer, so the
+//   map would load late behind it. The only related call, the controller's IsVisible, is
+//   already kept TRUE and says nothing about windows laid over the browser.
+// - --autoplay-policy=no-user-gesture-required: seat-map media must play on a display nobody
+//   clicks; WebView2 has no autoplay setting (only muting), and Chromium none but this switch.
+// Everything that has a setting (context menus, developer tools, zoom, accelerator keys,
+// autofill, pinch and swipe) is switched off through the settings, never through switches.
 constexpr const char* kBrowserArgs = "--disable-background-timer-throttling "
                                      "--disable-renderer-backgrounding "
                                      "--autoplay-policy=no-user-gesture-required";
