@@ -19,7 +19,8 @@ struct EventRegistrationToken {
 enum COREWEBVIEW2_WEB_RESOURCE_CONTEXT : int { COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL = 0 };
 using COREWEBVIEW2_WEB_ERROR_STATUS = int;
 // A navigation stopped on purpose: replaced by another, or cancelled at its start.
-inline constexpr COREWEBVIEW2_WEB_ERROR_STATUS COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED = 14;
+inline constexpr COREWEBVIEW2_WEB_ERROR_STATUS COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED =
+    14;
 using COREWEBVIEW2_PROCESS_FAILED_KIND = int;
 
 // {b96d755e-0319-4e92-a296-23436f46a1fc} ...: the interface ids, in the order declared below.

@@ -220,8 +220,7 @@ class TBrowserExitedHandler : public TComObject<ICoreWebView2BrowserProcessExite
 };
 
 // A newer runtime has been installed: the window takes it at a quiet moment.
-class TNewVersionHandler
-    : public TComObject<ICoreWebView2NewBrowserVersionAvailableEventHandler> {
+class TNewVersionHandler : public TComObject<ICoreWebView2NewBrowserVersionAvailableEventHandler> {
  public:
   TNewVersionHandler(TAlive alive, unsigned environment)
       : TComObject(IID_ICoreWebView2NewBrowserVersionAvailableEventHandler),
@@ -545,7 +544,8 @@ void TWebView2Browser::Create(const TBrowserOptions& options) {
   // app close its controllers and wait for BrowserProcessExited before it makes a new
   // environment on that folder; a runtime without that event is not waited for.
   TComPtr<ICoreWebView2Environment5> old;
-  if (FBrowserAlive && FEnv) old = FEnv.As<ICoreWebView2Environment5>(IID_ICoreWebView2Environment5);
+  if (FBrowserAlive && FEnv)
+    old = FEnv.As<ICoreWebView2Environment5>(IID_ICoreWebView2Environment5);
   ReleaseBrowser();
   if (FWaitingExit) return; // already waiting: the new options are taken when it ends
   if (old) {

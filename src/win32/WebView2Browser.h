@@ -95,8 +95,8 @@ class TWebView2Browser : public IBrowser {
   // most kBrowserExitWaitMs: a new environment on the same folder while it still runs may be
   // refused, or join the old process.
   TBrowserOptions FOptions;
-  unsigned FEnvSerial = 0;       // numbers the environments, for their exit events
-  bool FBrowserAlive = false;    // the current environment's browser has not said it exited
+  unsigned FEnvSerial = 0;    // numbers the environments, for their exit events
+  bool FBrowserAlive = false; // the current environment's browser has not said it exited
   bool FWaitingExit = false;
   TComPtr<wv2::ICoreWebView2Environment5> FRetiring; // kept so that its exit event arrives
 };

@@ -94,7 +94,8 @@ std::string TWin32System::LocalAppData() {
   // resolved against the program's folder by the browser and against the working folder by the
   // program, two different places. The shell's own answer for this user is absolute.
   wchar_t path[MAX_PATH] = {};
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) &&
+  if (SUCCEEDED(
+          SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) &&
       path[0] && !PathIsRelativeW(path))
     return Utf8(path);
   // Last resort, still absolute and still this user's.

@@ -178,8 +178,10 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
   ShowWindow(FWindow, SW_SHOW);
   SetForegroundWindow(FWindow);
   PumpMessages();
-  if (GetForegroundWindow() == FWindow) b->MoveFocus();
-  else ADD_FAILURE() << "the test window could not be brought to the foreground";
+  if (GetForegroundWindow() == FWindow)
+    b->MoveFocus();
+  else
+    ADD_FAILURE() << "the test window could not be brought to the foreground";
   b->ParentMoved();
 
   std::string log = FFake->Log();
@@ -324,8 +326,13 @@ TEST_F(WebView2Abi, NavigationsAreMatchedToTheProgramsOwnById) {
   auto ends = [&] {
     std::string out;
     for (const auto& n : navs)
-      out += (n.Source == nsOwn ? "own " : n.Source == nsReplaced ? "replaced " : "page ") +
-             std::to_string(n.Success ? 0 : n.HttpStatus ? n.HttpStatus : n.WebErrorStatus) + ";";
+      out += (n.Source == nsOwn        ? "own "
+              : n.Source == nsReplaced ? "replaced "
+                                       : "page ") +
+             std::to_string(n.Success      ? 0
+                            : n.HttpStatus ? n.HttpStatus
+                                           : n.WebErrorStatus) +
+             ";";
     navs.clear();
     return out;
   };

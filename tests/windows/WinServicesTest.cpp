@@ -134,8 +134,8 @@ TEST(Win32System, TempAndAppDataFoldersKeepBlanksAndChinese) {
   wchar_t shell[MAX_PATH] = {};
   ASSERT_TRUE(SUCCEEDED(
       SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shell)));
-  for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L"", L"hallBoard-data",
-                               L".\\Local"}) {
+  for (const wchar_t* value :
+       {static_cast<const wchar_t*>(nullptr), L"", L"hallBoard-data", L".\\Local"}) {
     SetEnvironmentVariableW(L"LOCALAPPDATA", value);
     const std::string got = sys.LocalAppData();
     EXPECT_EQ(got, Utf8(shell)) << (value ? Utf8(value) : "(unset)");

@@ -380,11 +380,12 @@ ICoreWebView2* gWebView = nullptr;
 // carry (a redirect keeps it); see Microsoft's "Navigation events for WebView2 apps". Every
 // NavigationStarting handler registered is called, in order, and any of them may cancel.
 // A navigation that begins while another is still under way ends the earlier one: its
-// NavigationCompleted reports IsSuccess FALSE with COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED,
-// as the reference of ICoreWebView2NavigationCompletedEventArgs::get_IsSuccess describes for
-// "navigating away before the original navigation completed". Here the new navigation's start
-// comes first, then the old one's end. Starting events are raised later, from the pump, as the
-// runtime raises them after Navigate has returned.
+// NavigationCompleted reports IsSuccess FALSE with
+// COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED, as the reference of
+// ICoreWebView2NavigationCompletedEventArgs::get_IsSuccess describes for "navigating away before
+// the original navigation completed". Here the new navigation's start comes first, then the old
+// one's end. Starting events are raised later, from the pump, as the runtime raises them after
+// Navigate has returned.
 
 class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs> {
  public:
@@ -432,8 +433,8 @@ UINT64 gLastNavigationId = 1000;
 UINT64 gNavigationUnderWay = 0; // 0: none
 
 void CompleteNavigation(UINT64 id, BOOL ok, int webErrorStatus, int http) {
-  auto args = Adopt<ICoreWebView2NavigationCompletedEventArgs>(
-      new TNavArgs(ok, webErrorStatus, http, id));
+  auto args =
+      Adopt<ICoreWebView2NavigationCompletedEventArgs>(new TNavArgs(ok, webErrorStatus, http, id));
   INVOKE(gEvents.Nav, ICoreWebView2NavigationCompletedEventHandler,
          [&](auto* a) { a->Invoke(gWebView, args.Get()); });
 }
@@ -609,10 +610,10 @@ class TWebView : public TObject<ICoreWebView2> {
 class TExitArgs : public TObject<ICoreWebView2BrowserProcessExitedEventArgs> {
  public:
   explicit TExitArgs(int kind)
-      : TObject("BrowserProcessExitedEventArgs",
-                {&IID_ICoreWebView2BrowserProcessExitedEventArgs}),
+      : TObject("BrowserProcessExitedEventArgs", {&IID_ICoreWebView2BrowserProcessExitedEventArgs}),
         FKind(kind) {}
-  HRESULT STDMETHODCALLTYPE get_BrowserProcessExitKind(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND* v) override {
+  HRESULT STDMETHODCALLTYPE
+  get_BrowserProcessExitKind(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND* v) override {
     *v = static_cast<COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND>(FKind);
     return S_OK;
   }
