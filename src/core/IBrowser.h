@@ -111,12 +111,17 @@ public:
   // After a failed creation: the file of the browser's own parts that was not there (the
   // WebView2 loader beside the program), so the cover can name it; empty for any other cause.
   virtual std::string MissingFile() const { return {}; }
+  // The version of the browser runtime in use; empty when not known.
+  virtual std::string BrowserVersion() const { return {}; }
 
   // Events, set by the window before Create.
   std::function<void(int32_t result)> OnCreated;
   std::function<void(const TNavCompleted&)> OnNavigationCompleted;
   std::function<void(const std::string& json)> OnWebMessage;  // the message in its JSON form
   std::function<void(int32_t kind)> OnProcessFailed;          // a TProcessFailedKind
+  // A newer runtime has been installed (an update of the system's runtime); the browser uses it
+  // only once it is created anew.
+  std::function<void()> OnNewBrowserVersion;
 };
 
 } // namespace hb

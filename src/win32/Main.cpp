@@ -83,6 +83,7 @@ void RunDisplay(ISystem& system) {
   window.Events.CloseRequested = [f] { f->Close(); };
   TWebView2Browser* b = browser.get();
   window.Events.ClientResized = [b] { b->FitToParent(); };
+  window.Events.Moved = [b] { b->ParentMoved(); };
   window.Events.DisplayChanged = [f] { f->DisplayChanged(); };
   // The browser's window appears above the cover's unless the cover is raised again.
   b->OnWindowCreated = [&window] { window.RaiseCover(); };

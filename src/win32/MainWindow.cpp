@@ -137,6 +137,11 @@ LRESULT TMainWindow::HandleMain(UINT m, WPARAM wp, LPARAM lp, bool& handled) {
   case WM_SIZE:
     FitChildren();
     return 0;
+  case WM_MOVE:
+    // The browser draws its lists, tooltips and input-method windows at screen places it keeps
+    // itself; it must be told that ours moved (to another monitor, after a display change).
+    if (Events.Moved) Events.Moved();
+    return 0;
   case WM_DPICHANGED: {
     // The suggested rectangle is the old one rescaled, not the monitor: place on the monitor's
     // bounds again. Layout and fonts follow the new DPI on the next paint.

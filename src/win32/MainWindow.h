@@ -19,6 +19,7 @@ struct TMainWindowEvents {
   std::function<void(int x, int y)> CoverRightUp; // right button released on the cover
   std::function<void()> WakeUp;                   // a second start asked for the window
   std::function<void()> ClientResized;            // the browser follows the client area
+  std::function<void()> Moved;                    // the window's place on the screen changed
   std::function<void()> CloseRequested;           // the close command, once
   // Monitors came or went, or the window's monitor changed its resolution or scale.
   std::function<void()> DisplayChanged;

@@ -18,6 +18,9 @@ struct EventRegistrationToken {
 
 enum COREWEBVIEW2_WEB_RESOURCE_CONTEXT : int { COREWEBVIEW2_WEB_RESOURCE_CONTEXT_ALL = 0 };
 using COREWEBVIEW2_WEB_ERROR_STATUS = int;
+// A navigation stopped on purpose: replaced by another, or cancelled at its start.
+inline constexpr COREWEBVIEW2_WEB_ERROR_STATUS COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED =
+    14;
 using COREWEBVIEW2_PROCESS_FAILED_KIND = int;
 
 // {b96d755e-0319-4e92-a296-23436f46a1fc} ...: the interface ids, in the order declared below.
@@ -113,6 +116,51 @@ struct ICoreWebView2Environment : IUnknown {
   HB_WV2_METHOD(add_NewBrowserVersionAvailable)
   (IUnknown* handler, EventRegistrationToken* token) = 0;
   HB_WV2_METHOD(remove_NewBrowserVersionAvailable)(EventRegistrationToken token) = 0;
+};
+
+// The environment's later generations, up to the event that tells when its browser process has
+// exited (re-creation waits for it).
+inline constexpr GUID IID_ICoreWebView2Environment2 = {
+    0x41f3632b, 0x5ef4, 0x404f, {0xad, 0x82, 0x2d, 0x60, 0x6c, 0x5a, 0x9a, 0x21}};
+inline constexpr GUID IID_ICoreWebView2Environment3 = {
+    0x80a22ae3, 0xbe7c, 0x4ce2, {0xaf, 0xe1, 0x5a, 0x50, 0x05, 0x6c, 0xde, 0xeb}};
+inline constexpr GUID IID_ICoreWebView2Environment4 = {
+    0x20944379, 0x6dcf, 0x41d6, {0xa0, 0xa0, 0xab, 0xc0, 0xfc, 0x50, 0xde, 0x0d}};
+inline constexpr GUID IID_ICoreWebView2Environment5 = {
+    0x319e423d, 0xe0d7, 0x4b8d, {0x92, 0x54, 0xae, 0x94, 0x75, 0xde, 0x9b, 0x17}};
+inline constexpr GUID IID_ICoreWebView2BrowserProcessExitedEventHandler = {
+    0xfa504257, 0xa216, 0x4911, {0xa8, 0x60, 0xfe, 0x88, 0x25, 0x71, 0x28, 0x61}};
+inline constexpr GUID IID_ICoreWebView2BrowserProcessExitedEventArgs = {
+    0x1f00663f, 0xaf8c, 0x4782, {0x9c, 0xdd, 0xdd, 0x01, 0xc5, 0x2e, 0x34, 0xcb}};
+struct ICoreWebView2BrowserProcessExitedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_BrowserProcessExitKind)(int* browserProcessExitKind) = 0;
+  HB_WV2_METHOD(get_BrowserProcessId)(UINT32* value) = 0;
+};
+struct ICoreWebView2BrowserProcessExitedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2Environment* sender, ICoreWebView2BrowserProcessExitedEventArgs* args) = 0;
+};
+// A newer runtime has been installed; the arguments carry nothing.
+inline constexpr GUID IID_ICoreWebView2NewBrowserVersionAvailableEventHandler = {
+    0xf9a2976e, 0xd34e, 0x44fc, {0xad, 0xee, 0x81, 0xb6, 0xb5, 0x7c, 0xa9, 0x14}};
+struct ICoreWebView2NewBrowserVersionAvailableEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2Environment* sender, IUnknown* args) = 0;
+};
+struct ICoreWebView2Environment2 : ICoreWebView2Environment {
+  HB_WV2_METHOD(CreateWebResourceRequest)
+  (LPCWSTR uri, LPCWSTR method, IStream* postData, LPCWSTR headers, IUnknown** value) = 0;
+};
+struct ICoreWebView2Environment3 : ICoreWebView2Environment2 {
+  HB_WV2_METHOD(CreateCoreWebView2CompositionController)(HWND parentWindow, IUnknown* handler) = 0;
+  HB_WV2_METHOD(CreateCoreWebView2PointerInfo)(IUnknown** value) = 0;
+};
+struct ICoreWebView2Environment4 : ICoreWebView2Environment3 {
+  HB_WV2_METHOD(GetAutomationProviderForWindow)(HWND hwnd, IUnknown** value) = 0;
+};
+struct ICoreWebView2Environment5 : ICoreWebView2Environment4 {
+  HB_WV2_METHOD(add_BrowserProcessExited)
+  (ICoreWebView2BrowserProcessExitedEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_BrowserProcessExited)(EventRegistrationToken token) = 0;
 };
 
 struct ICoreWebView2Controller : IUnknown {
@@ -272,6 +320,24 @@ struct ICoreWebView2ProcessFailedEventArgs : IUnknown {
 };
 struct ICoreWebView2ProcessFailedEventHandler : IUnknown {
   HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) = 0;
+};
+
+// Navigation starting: the program tells its own navigations from the page's by their ids.
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventHandler = {
+    0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventArgs = {
+    0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
+struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(get_IsUserInitiated)(BOOL* isUserInitiated) = 0;
+  HB_WV2_METHOD(get_IsRedirected)(BOOL* isRedirected) = 0;
+  HB_WV2_METHOD(get_RequestHeaders)(ICoreWebView2HttpRequestHeaders** requestHeaders) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* cancel) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
+  HB_WV2_METHOD(get_NavigationId)(UINT64* navigationId) = 0;
+};
+struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
 
 struct ICoreWebView2 : IUnknown {

@@ -2,6 +2,7 @@
 // reported state, not a failed start) and ole32.
 #include "WebView2Browser.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -170,7 +171,7 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
                                    ICoreWebView2NavigationCompletedEventArgs* args) override {
     CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
-      if (!b || !args || !b->OnNavigationCompleted) return;
+      if (!b || !args) return;
       TNavCompleted nav;
       BOOL ok = FALSE;
       if (SUCCEEDED(args->get_IsSuccess(&ok))) nav.Success = ok != FALSE;
@@ -184,8 +185,67 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
                            IID_ICoreWebView2NavigationCompletedEventArgs2);
       int http = 0;
       if (args2 && SUCCEEDED(args2->get_HttpStatusCode(&http))) nav.HttpStatus = http;
+      nav.Source = b->NavigationSource(
+          nav.NavigationId,
+          !nav.Success && nav.WebErrorStatus == COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED);
+      if (!b->OnNavigationCompleted) return;
       auto proc = b->OnNavigationCompleted;
       proc(nav);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+};
+
+// The environment's browser process has exited: a re-creation waiting for it goes on.
+class TBrowserExitedHandler : public TComObject<ICoreWebView2BrowserProcessExitedEventHandler> {
+ public:
+  TBrowserExitedHandler(TAlive alive, unsigned environment)
+      : TComObject(IID_ICoreWebView2BrowserProcessExitedEventHandler), FAlive(std::move(alive)),
+        FEnvironment(environment) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment*,
+                                   ICoreWebView2BrowserProcessExitedEventArgs*) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->BrowserExited(FEnvironment);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FEnvironment;
+};
+
+// A newer runtime has been installed: the window takes it at a quiet moment.
+class TNewVersionHandler : public TComObject<ICoreWebView2NewBrowserVersionAvailableEventHandler> {
+ public:
+  TNewVersionHandler(TAlive alive, unsigned environment)
+      : TComObject(IID_ICoreWebView2NewBrowserVersionAvailableEventHandler),
+        FAlive(std::move(alive)), FEnvironment(environment) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment*, IUnknown*) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive) b->NewVersionAvailable(FEnvironment);
+    });
+    return S_OK;
+  }
+
+ private:
+  TAlive FAlive;
+  unsigned FEnvironment;
+};
+
+// Every top-level navigation starts here with its id, before it completes: the program's own
+// are told apart from the page's here. The event allows several handlers; this is one of them.
+class TNavStartingHandler : public TComObject<ICoreWebView2NavigationStartingEventHandler> {
+ public:
+  explicit TNavStartingHandler(TAlive alive)
+      : TComObject(IID_ICoreWebView2NavigationStartingEventHandler), FAlive(std::move(alive)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2NavigationStartingEventArgs* args) override {
+    CallbackGuarded([&] {
+      if (TWebView2Browser* b = *FAlive; b && args) b->NavigationStarting(args);
     });
     return S_OK;
   }
@@ -431,7 +491,15 @@ TWebView2Browser::TWebView2Browser(HWND parent, IUiQueue& queue, std::wstring lo
       FAlive(std::make_shared<TWebView2Browser*>(this)),
       FUiBox(std::make_shared<TUiThreadBox>(queue)) {}
 
+namespace {
+// The browsers waiting for an old browser process, by parent window (their timers' key).
+std::vector<std::pair<HWND, TWebView2Browser*>> gExitWaits;
+constexpr UINT_PTR kExitWaitTimer = 0x4842;
+} // namespace
+
 TWebView2Browser::~TWebView2Browser() {
+  if (FWaitingExit) KillTimer(FParent, kExitWaitTimer);
+  std::erase_if(gExitWaits, [this](const auto& w) { return w.second == this; });
   *FAlive = nullptr;
   ReleaseBrowser();
   FUiBox->Close();
@@ -447,6 +515,10 @@ void TWebView2Browser::ReleaseBrowser() {
   FResourceHooked = false;
   FScriptsPending = 0;
   FConfiguredWaiters.clear();
+  FOwnPending.clear();
+  FOwnIds.clear();
+  FLatestOwn = 0;
+  FLatestOwnLive = false;
 }
 
 void TWebView2Browser::Fail(HRESULT hr) {
@@ -465,7 +537,65 @@ void TWebView2Browser::Fail(HRESULT hr) {
 
 void TWebView2Browser::Create(const TBrowserOptions& options) {
   ++FGeneration;
+  FOptions = options;
+  // The old browser process may still run on the same folder (after a hung page, a set-up
+  // deadline or a failed creation). Microsoft's reference of ICoreWebView2Environment5 has the
+  // app close its controllers and wait for BrowserProcessExited before it makes a new
+  // environment on that folder; a runtime without that event is not waited for.
+  TComPtr<ICoreWebView2Environment5> old;
+  if (FBrowserAlive && FEnv)
+    old = FEnv.As<ICoreWebView2Environment5>(IID_ICoreWebView2Environment5);
   ReleaseBrowser();
+  if (FWaitingExit) return; // already waiting: the new options are taken when it ends
+  if (old) {
+    FRetiring = std::move(old);
+    FWaitingExit = true;
+    std::erase_if(gExitWaits, [this](const auto& w) { return w.second == this; });
+    gExitWaits.emplace_back(FParent, this);
+    SetTimer(FParent, kExitWaitTimer, kBrowserExitWaitMs, &TWebView2Browser::ExitWaitElapsed);
+    return;
+  }
+  StartEnvironment();
+}
+
+void CALLBACK TWebView2Browser::ExitWaitElapsed(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  KillTimer(hwnd, id);
+  for (const auto& w : gExitWaits)
+    if (w.first == hwnd) {
+      CallbackGuarded([&] { w.second->ExitWaitOver(); });
+      return;
+    }
+}
+
+void TWebView2Browser::BrowserExited(unsigned environment) {
+  if (environment != FEnvSerial) return;
+  FBrowserAlive = false;
+  if (FWaitingExit) ExitWaitOver();
+}
+
+void TWebView2Browser::NewVersionAvailable(unsigned environment) {
+  if (environment != FEnvSerial || !OnNewBrowserVersion) return;
+  auto proc = OnNewBrowserVersion;
+  proc();
+}
+
+std::string TWebView2Browser::BrowserVersion() const {
+  LPWSTR v = nullptr;
+  return FEnv && SUCCEEDED(FEnv->get_BrowserVersionString(&v)) ? TakeCoString(v) : std::string();
+}
+
+void TWebView2Browser::ExitWaitOver() {
+  if (!FWaitingExit) return;
+  FWaitingExit = false;
+  KillTimer(FParent, kExitWaitTimer);
+  std::erase_if(gExitWaits, [this](const auto& w) { return w.second == this; });
+  FRetiring.Reset();
+  FBrowserAlive = false;
+  StartEnvironment();
+}
+
+void TWebView2Browser::StartEnvironment() {
+  const TBrowserOptions& options = FOptions;
   FMissingFile.clear();
   if (!FLoader) FLoader = LoadLibraryW(FLoaderPath.c_str());
   if (!FLoader) {
@@ -497,6 +627,20 @@ void TWebView2Browser::EnvironmentCreated(unsigned generation, HRESULT hr,
   if (generation != FGeneration) return;
   if (FAILED(hr) || !env) return Fail(hr);
   FEnv = TComPtr<ICoreWebView2Environment>::Share(env);
+  ++FEnvSerial;
+  FBrowserAlive = false;
+  if (auto env5 = FEnv.As<ICoreWebView2Environment5>(IID_ICoreWebView2Environment5)) {
+    EventRegistrationToken token{};
+    auto exited = TComPtr<ICoreWebView2BrowserProcessExitedEventHandler>::Attach(
+        new TBrowserExitedHandler(FAlive, FEnvSerial));
+    FBrowserAlive = SUCCEEDED(env5->add_BrowserProcessExited(exited.Get(), &token));
+  }
+  {
+    EventRegistrationToken token{};
+    auto newer = TComPtr<ICoreWebView2NewBrowserVersionAvailableEventHandler>::Attach(
+        new TNewVersionHandler(FAlive, FEnvSerial));
+    FEnv->add_NewBrowserVersionAvailable(newer.Get(), &token); // without it: no update taken
+  }
   auto handler = TComPtr<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>::Attach(
       new TControllerCompletedHandler(FAlive, FGeneration));
   HRESULT created = FEnv->CreateCoreWebView2Controller(FParent, handler.Get());
@@ -527,7 +671,10 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
       TComPtr<ICoreWebView2WebMessageReceivedEventHandler>::Attach(new TWebMessageHandler(FAlive));
   auto failed =
       TComPtr<ICoreWebView2ProcessFailedEventHandler>::Attach(new TProcessFailedHandler(FAlive));
+  auto starting =
+      TComPtr<ICoreWebView2NavigationStartingEventHandler>::Attach(new TNavStartingHandler(FAlive));
   HRESULT step = FController->put_IsVisible(TRUE);
+  if (SUCCEEDED(step)) step = FWebView->add_NavigationStarting(starting.Get(), &token);
   if (SUCCEEDED(step)) step = FWebView->add_NavigationCompleted(nav.Get(), &token);
   if (SUCCEEDED(step)) step = FWebView->add_WebMessageReceived(msg.Get(), &token);
   if (SUCCEEDED(step)) step = FWebView->add_ProcessFailed(failed.Get(), &token);
@@ -543,7 +690,14 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
 }
 
 void TWebView2Browser::MoveFocus() {
-  if (FController) FController->MoveFocus(0 /* COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC */);
+  // Only while our window is the one the person works in: on a computer the display shares, the
+  // keyboard stays with the program that has it.
+  if (!FController || GetForegroundWindow() != GetAncestor(FParent, GA_ROOT)) return;
+  FController->MoveFocus(0 /* COREWEBVIEW2_MOVE_FOCUS_REASON_PROGRAMMATIC */);
+}
+
+void TWebView2Browser::ParentMoved() {
+  if (FController) FController->NotifyParentWindowPositionChanged();
 }
 
 void TWebView2Browser::FitToParent() {
@@ -629,17 +783,77 @@ void TWebView2Browser::CheckConfigured() {
 
 void TWebView2Browser::Navigate(const std::string& url) {
   if (!FWebView) return;
-  HRESULT hr = FWebView->Navigate(Wide(url).c_str());
+  // From this call on, the navigation under way (if any) is a replaced one.
+  const unsigned call = ++FNavigateCalls;
+  FLatestOwn = 0;
+  FLatestOwnLive = false;
+  const std::wstring uri = Wide(url);
+  // Waiting before the call: a runtime may raise NavigationStarting before Navigate returns.
+  FOwnPending.push_back(uri);
+  HRESULT hr = FWebView->Navigate(uri.c_str());
   if (SUCCEEDED(hr)) return;
+  if (!FOwnPending.empty()) FOwnPending.pop_back();
   // A refused navigation never completes by itself; report it as one that got no answer, so the
-  // window shows its cover and tries again instead of waiting for good.
+  // window shows its cover and tries again instead of waiting for good (unless a later call
+  // replaced it meanwhile).
   std::weak_ptr<TWebView2Browser*> alive = FAlive;
-  FQueue.Post([alive] {
+  FQueue.Post([alive, call] {
     auto a = alive.lock();
     if (!a || !*a || !(*a)->OnNavigationCompleted) return;
+    TNavCompleted nav;
+    nav.Source = call == (*a)->FNavigateCalls ? nsOwn : nsReplaced;
     auto proc = (*a)->OnNavigationCompleted;
-    proc(TNavCompleted{});
+    proc(nav);
   });
+}
+
+void TWebView2Browser::NavigationStarting(ICoreWebView2NavigationStartingEventArgs* args) {
+  UINT64 id = 0;
+  if (FAILED(args->get_NavigationId(&id))) return;
+  // A redirect keeps its navigation's id: nothing new.
+  if (FOwnIds.count(id)) return;
+  LPWSTR raw = nullptr;
+  std::wstring uri;
+  if (SUCCEEDED(args->get_Uri(&raw)) && raw) {
+    uri = raw;
+    CoTaskMemFree(raw);
+  }
+  // A runtime that remembered nothing of a thousand ids would not complete them either.
+  if (FOwnIds.size() > 1000) FOwnIds.clear();
+  if (!FOwnPending.empty()) {
+    // One of our calls. Matched by address; a runtime that spells the address its own way
+    // (escaping, a trailing slash) is taken to start the oldest call still waiting.
+    auto it = std::find(FOwnPending.begin(), FOwnPending.end(), uri);
+    if (it == FOwnPending.end()) it = FOwnPending.begin();
+    FOwnPending.erase(FOwnPending.begin(), it + 1);
+    FOwnIds.insert(id);
+    if (FOwnPending.empty()) {
+      FLatestOwn = id;
+      FLatestOwnLive = true;
+    }
+    return;
+  }
+  // The page navigates while our latest is still loading (its own redirect or reload): the
+  // runtime cancels ours, and the page's navigation is now what the window will show. It
+  // takes our navigation's place, so its outcome decides the cover and ends the deadline.
+  if (FLatestOwnLive) {
+    FOwnIds.insert(id);
+    FLatestOwn = id;
+  }
+}
+
+TNavSource TWebView2Browser::NavigationSource(uint64_t id, bool cancelled) {
+  if (id != 0 && id == FLatestOwn) {
+    // Cancelled: something replaced it (the runtime may raise this before the replacing
+    // navigation's start). It stays open for a page's navigation to take its place, and says
+    // nothing itself: the window's deadline still runs if nothing follows.
+    if (cancelled) return nsReplaced;
+    FLatestOwnLive = false;
+    FOwnIds.erase(id);
+    return nsOwn;
+  }
+  if (FOwnIds.erase(id)) return nsReplaced;
+  return nsPage;
 }
 
 bool TWebView2Browser::AddResourceFilter(const std::string& uriPattern) {

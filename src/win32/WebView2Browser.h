@@ -3,8 +3,10 @@
 // fills its parent window's client area.
 #include <windows.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,13 @@ class TWebView2Browser : public IBrowser {
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
   void MoveFocus() override;
   std::string MissingFile() const override { return FMissingFile; }
+  std::string BrowserVersion() const override;
 
   // The parent's client area changed: the browser follows it.
   void FitToParent();
+  // The parent moved on the screen: the browser places its pop-ups (lists, tooltips, the input
+  // method) from there on.
+  void ParentMoved();
   // The browser's window now exists in the parent (the cover must be raised above it again).
   std::function<void()> OnWindowCreated;
 
@@ -47,10 +53,17 @@ class TWebView2Browser : public IBrowser {
   void ControllerCreated(unsigned generation, HRESULT hr, wv2::ICoreWebView2Controller* controller);
   void ResourceRequested(wv2::ICoreWebView2WebResourceRequestedEventArgs* args);
   void ScriptAdded(unsigned generation);
+  void NavigationStarting(wv2::ICoreWebView2NavigationStartingEventArgs* args);
+  void BrowserExited(unsigned environment);
+  void NewVersionAvailable(unsigned environment);
+  TNavSource NavigationSource(uint64_t id, bool cancelled);
 
  private:
   void Fail(HRESULT hr);
   void ReleaseBrowser();
+  void StartEnvironment();
+  void ExitWaitOver();
+  static void CALLBACK ExitWaitElapsed(HWND hwnd, UINT, UINT_PTR id, DWORD);
   void CheckConfigured();
 
   HWND FParent;
@@ -70,7 +83,25 @@ class TWebView2Browser : public IBrowser {
   // Document scripts whose addition the runtime has not completed yet, and who waits for them.
   int FScriptsPending = 0;
   std::vector<std::function<void()>> FConfiguredWaiters;
+  // Which navigations are the program's own. Navigate gives no id, so each call waits here (by
+  // its address) for the NavigationStarting that carries it; the id of the latest call that has
+  // started is FLatestOwn, and every own id not yet completed is in FOwnIds.
+  std::deque<std::wstring> FOwnPending;
+  std::set<uint64_t> FOwnIds;
+  uint64_t FLatestOwn = 0;
+  bool FLatestOwnLive = false; // started and not finished (a cancelled end may be taken over)
+  unsigned FNavigateCalls = 0;
+  // Re-creation waits for the old browser process to exit (where the runtime says when), at
+  // most kBrowserExitWaitMs: a new environment on the same folder while it still runs may be
+  // refused, or join the old process.
+  TBrowserOptions FOptions;
+  unsigned FEnvSerial = 0;    // numbers the environments, for their exit events
+  bool FBrowserAlive = false; // the current environment's browser has not said it exited
+  bool FWaitingExit = false;
+  TComPtr<wv2::ICoreWebView2Environment5> FRetiring; // kept so that its exit event arrives
 };
+
+constexpr UINT kBrowserExitWaitMs = 3000;
 
 // For tests that run Microsoft's loader: each call the loader makes on the program's environment
 // options object (QueryInterface with the id asked for) is reported, one line a call. Null stops.

@@ -5,6 +5,8 @@
 // after windows.h
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 
@@ -80,12 +82,26 @@ std::string TWin32System::TempFolder() {
 
 std::string TWin32System::LocalAppData() {
   DWORD need = GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
-  if (need == 0) return {};
-  std::wstring value(need, L'\0');
-  DWORD got = GetEnvironmentVariableW(L"LOCALAPPDATA", value.data(), need);
-  if (got == 0 || got >= need) return {};
-  value.resize(got);
-  return Utf8(value);
+  if (need != 0) {
+    std::wstring value(need, L'\0');
+    DWORD got = GetEnvironmentVariableW(L"LOCALAPPDATA", value.data(), need);
+    if (got != 0 && got < need) {
+      value.resize(got);
+      if (!PathIsRelativeW(value.c_str())) return Utf8(value);
+    }
+  }
+  // Missing or relative (a service account, a stripped environment): a relative folder would be
+  // resolved against the program's folder by the browser and against the working folder by the
+  // program, two different places. The shell's own answer for this user is absolute.
+  wchar_t path[MAX_PATH] = {};
+  if (SUCCEEDED(
+          SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) &&
+      path[0] && !PathIsRelativeW(path))
+    return Utf8(path);
+  // Last resort, still absolute and still this user's.
+  std::string temp = TempFolder();
+  if (!temp.empty() && (temp.back() == '\\' || temp.back() == '/')) temp.pop_back();
+  return temp;
 }
 
 uint32_t TWin32System::ProcessId() {

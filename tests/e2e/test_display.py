@@ -3,8 +3,10 @@ page scripts, the cloud failing, a crashed page."""
 
 import json
 import os
+import shutil
 import signal
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
@@ -386,6 +388,36 @@ class ExceptionDialog(KioskCase):
         worker.join(15)
         self.assertFalse(worker.is_alive())
         self.assertTrue(self.program.page_ready())
+
+
+class BrowserDiesWhileStarting(KioskCase):
+    def test_chromium_killed_in_its_first_moments_is_started_again(self):
+        # The first start runs the real browser and kills it 0.1 s later, before it could answer;
+        # every later start is the real browser as it is.
+        real = next(p for p in ("/usr/lib/chromium/chromium", shutil.which("chromium") or "")
+                    if p and os.access(p, os.X_OK))
+        folder = tempfile.mkdtemp(prefix="hb-dying-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        wrapper = os.path.join(folder, "chromium")
+        with open(wrapper, "w") as f:
+            f.write("#!/bin/sh\n"
+                    'if [ ! -e "$0.first" ]; then\n'
+                    '  : > "$0.first"\n'
+                    f'  "{real}" "$@" & pid=$!\n'
+                    "  sleep 0.1\n"
+                    "  kill -9 $pid\n"
+                    "  exit 1\n"
+                    "fi\n"
+                    f'exec "{real}" "$@"\n')
+        os.chmod(wrapper, 0o755)
+        self.program.extra_env = {"HALLBOARD_CHROMIUM": wrapper}
+        self.program.start()
+        st = wait_until(lambda: (self.program.state() or {}).get("title") == "浏览器没有启动"
+                        and self.program.state(), 20, what="the countdown cover")
+        self.assertTrue(st["retryRunning"])
+        self.assertIn("HRESULT=80004005 浏览器启动失败", self.program.log_text())
+        self.assertNotIn("缺少 Chromium", self.program.log_text() + st["detail"])
+        self.wait_page(timeout=60)
 
 
 class MissingBrowser(KioskCase):

@@ -27,6 +27,7 @@ class TFakeBrowser : public IBrowser {
   std::set<TBrowserSetting> Unsupported;
   int WebViews = 0;    // successful creations so far
   std::string Missing; // what MissingFile answers
+  std::string Version; // what BrowserVersion answers
   bool ReuseIdentity = false;
   // The browser confirms its set-up right after the creation event has been handled, as a fast
   // browser would. Off: the test confirms with FireConfigured.
@@ -60,6 +61,7 @@ class TFakeBrowser : public IBrowser {
   void Navigate(const std::string& url) override { Navigations.push_back(url); }
   void MoveFocus() override { ++FocusMoves; }
   std::string MissingFile() const override { return Missing; }
+  std::string BrowserVersion() const override { return Version; }
   bool AddResourceFilter(const std::string& uriPattern) override {
     if (!FWebView) return false;
     Filters.push_back(uriPattern);
@@ -102,6 +104,9 @@ class TFakeBrowser : public IBrowser {
     n.HttpStatus = httpStatus;
     n.NavigationId = ++FNavIds;
     if (OnNavigationCompleted) OnNavigationCompleted(n);
+  }
+  void FireNewBrowserVersion() {
+    if (OnNewBrowserVersion) OnNewBrowserVersion();
   }
   void FireWebMessage(const std::string& json) {
     if (OnWebMessage) OnWebMessage(json);

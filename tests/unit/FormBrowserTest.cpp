@@ -160,7 +160,7 @@ TEST_F(TFormFixture, HttpErrorReloadsAgainAndAgain) {
   EXPECT_FALSE(Host.Cover);
 }
 
-TEST_F(TFormFixture, CreationFailureShowsMissingRuntimeWithoutRetry) {
+TEST_F(TFormFixture, MissingRuntimeCoverStaysWhileTheProgramLooksAgainQuietly) {
   Make();
   Form->FirstShow();
   Browser.FireCreated(static_cast<int32_t>(0x80070002u));
@@ -169,18 +169,142 @@ TEST_F(TFormFixture, CreationFailureShowsMissingRuntimeWithoutRetry) {
   ASSERT_NE(at, std::string::npos) << log;
   const std::string tag = log.substr(at + 1, log.find(']', at) - at - 1);
   EXPECT_NE(log.find("WebView2 初始化失败 HRESULT=80070002"), std::string::npos) << log;
+  EXPECT_EQ(log.find("HRESULT=80070002 "), std::string::npos) << log; // the code ends the line
   EXPECT_EQ(Form->CoverTitle(), "缺少 WebView2 运行库");
-  EXPECT_EQ(Form->CoverDetail(), "这台电脑需要先安装 Microsoft Edge WebView2 "
-                                 "运行库（与收银端相同），装好后重新打开机位图。错误码 " +
-                                     tag);
+  const std::string detail = "这台电脑需要先安装 Microsoft Edge WebView2 "
+                             "运行库（与收银端相同），装好后重新打开机位图。错误码 " +
+                             tag;
+  EXPECT_EQ(Form->CoverDetail(), detail);
   EXPECT_EQ(Form->CoverHint(), "右键可退出");
   EXPECT_FALSE(Form->RetryRunning());
-  // The resolution still completes, but nothing navigates and nothing retries.
+  EXPECT_TRUE(Form->RuntimeRecheckRunning());
+  // The resolution still completes, but nothing navigates and nothing counts down.
   Deliver();
   Clock.Advance(120000);
   EXPECT_TRUE(Browser.Navigations.empty());
   EXPECT_EQ(Browser.Creates, 1);
-  EXPECT_EQ(Form->CoverTitle(), "缺少 WebView2 运行库");
+  // Every five minutes a quiet look: still missing changes nothing on screen or in the log.
+  Clock.Advance(180000);
+  EXPECT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(static_cast<int32_t>(0x80070002u));
+  EXPECT_EQ(Log(), log);
+  EXPECT_EQ(Form->CoverDetail(), detail);
+  EXPECT_FALSE(Form->RetryRunning());
+  // Installed meanwhile: the next look takes it and the map follows.
+  Clock.Advance(300000);
+  EXPECT_EQ(Browser.Creates, 3);
+  Browser.FireCreated(0);
+  EXPECT_EQ(Form->CoverTitle(), "正在打开机位图");
+  EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  EXPECT_FALSE(Form->RuntimeRecheckRunning());
+  Clock.Advance(600000);
+  EXPECT_EQ(Browser.Creates, 3);
+}
+
+// "刷新" behind the missing cover looks at once instead of waiting for the next quiet look.
+TEST_F(TFormFixture, RefreshBehindTheMissingCoverLooksAtOnce) {
+  Make();
+  Form->FirstShow();
+  Browser.FireCreated(static_cast<int32_t>(0x80070002u));
+  Deliver();
+  Form->RefreshMap();
+  EXPECT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Navigations.size(), 1u);
+}
+
+// Everything but a missing runtime may pass: its own words and code in the M103 line and on the
+// cover, and the countdown that creates the browser again.
+TEST_F(TFormFixture, OtherCreationFailuresAreWordedAndTriedAgain) {
+  const struct {
+    uint32_t Code;
+    const char* Words;
+  } cases[] = {
+      {0x8007139Fu, "浏览器的数据文件夹还被上一个浏览器进程占用"},
+      {0x800700AAu, "浏览器的数据文件夹正被占用"},
+      {0x80070070u, "磁盘已满"},
+      {0x80070005u, "没有权限"},
+      {0x80004004u, "启动被中止"},
+      {0x8000FFFFu, "出了意外"},
+      {0x80004005u, "浏览器启动失败"},
+      {0xFFFFFFFFu, "浏览器启动失败"},
+  };
+  for (const auto& c : cases) {
+    Make();
+    const int creates = Browser.Creates;
+    const size_t navigations = Browser.Navigations.size();
+    Form->FirstShow();
+    Deliver();
+    Browser.FireCreated(static_cast<int32_t>(c.Code));
+    char code[16];
+    std::snprintf(code, sizeof code, "%X", c.Code);
+    const std::string log = Log();
+    const size_t line = log.rfind(std::string("WebView2 初始化失败 HRESULT=") + code + " ");
+    ASSERT_NE(line, std::string::npos) << log;
+    EXPECT_NE(log.find(c.Words, line), std::string::npos) << log;
+    EXPECT_EQ(Form->CoverTitle(), "浏览器没有启动") << code;
+    EXPECT_NE(Form->CoverDetail().find(c.Words), std::string::npos) << Form->CoverDetail();
+    EXPECT_NE(Form->CoverDetail().find("稍后会自动重试。错误码 M103-"), std::string::npos);
+    EXPECT_EQ(Form->CoverHint(), "30 秒后自动重试 · 右键可退出");
+    EXPECT_FALSE(Form->RuntimeRecheckRunning());
+    // The resolution arrived meanwhile; the browser still waits for its countdown.
+    EXPECT_EQ(Browser.Creates, creates + 1);
+    Clock.Advance(30000);
+    EXPECT_EQ(Browser.Creates, creates + 2) << code;
+    Browser.FireCreated(0);
+    EXPECT_EQ(Browser.Navigations.size(), navigations + 1) << code;
+    Browser.FireNavigation(true, 0, 200);
+    EXPECT_FALSE(Host.Cover) << code;
+  }
+}
+
+TEST_F(TFormFixture, CreationRetriesBackOffToFiveMinutesAndASuccessStartsAgainAt30) {
+  Make();
+  Form->FirstShow();
+  Deliver();
+  for (int seconds : {30, 60, 120, 240, 300, 300}) {
+    const int creates = Browser.Creates;
+    Browser.FireCreated(static_cast<int32_t>(0x8007139Fu));
+    EXPECT_EQ(Form->RetryLeft(), seconds);
+    EXPECT_EQ(Form->CoverHint(), std::to_string(seconds) + " 秒后自动重试 · 右键可退出");
+    Clock.Advance(static_cast<uint64_t>(seconds) * 1000 - 1000);
+    EXPECT_EQ(Browser.Creates, creates) << seconds;
+    Clock.Advance(1000);
+    EXPECT_EQ(Browser.Creates, creates + 1) << seconds;
+  }
+  Browser.FireCreated(0);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  EXPECT_EQ(Form->CreateFailures(), 0);
+  // The browser process goes later and its first re-creation fails: 30 seconds again.
+  Browser.FireProcessFailed(pfBrowserProcessExited);
+  Clock.Advance(30000);
+  Browser.FireCreated(static_cast<int32_t>(0x8007139Fu));
+  EXPECT_EQ(Form->RetryLeft(), 30);
+}
+
+// A creation the runtime never answers is given up at the deadline and tried again; its late
+// answer changes nothing.
+TEST_F(TFormFixture, CreationHasADeadline) {
+  Make();
+  Form->FirstShow();
+  Deliver();
+  EXPECT_TRUE(Form->NavigationDeadlineRunning());
+  Clock.Advance(kNavigationDeadlineMs);
+  EXPECT_NE(Log().find("WebView2 初始化失败 HRESULT=800705B4 浏览器没有在 60 秒内启动"),
+            std::string::npos)
+      << Log();
+  EXPECT_EQ(Form->CoverTitle(), "浏览器没有启动");
+  EXPECT_TRUE(Form->RetryRunning());
+  Browser.FireCreated(0); // the late answer of the creation given up
+  EXPECT_TRUE(Browser.Navigations.empty());
+  EXPECT_EQ(Form->CoverTitle(), "浏览器没有启动");
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(0);
+  EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
 }
 
 // A loader missing beside the program: the title stays, the detail names the file instead of
@@ -210,10 +334,10 @@ TEST_F(TFormFixture, ShellNamesItsOwnBrowserOnTheCover) {
   p.MissingBrowserAdvice = "请安装 Chromium。错误码 ";
   Form = std::make_unique<THallBoardForm>(std::move(p));
   Form->FirstShow();
-  Browser.FireCreated(-1);
+  Browser.FireCreated(static_cast<int32_t>(0x80070002u));
   EXPECT_EQ(Form->CoverTitle(), "缺少 Chromium 浏览器");
   EXPECT_EQ(Form->CoverDetail().rfind("请安装 Chromium。错误码 M103-", 0), 0u);
-  EXPECT_NE(Log().find("HRESULT=FFFFFFFF"), std::string::npos);
+  EXPECT_NE(Log().find("HRESULT=80070002"), std::string::npos);
   Deliver();
 }
 
@@ -302,6 +426,59 @@ TEST_F(TFormFixture, BrowserGoneBeforeAnyCloudAddressWaitsForTheResolution) {
   EXPECT_EQ(Browser.Creates, 2);
   Browser.FireCreated(0);
   EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
+}
+
+// A crashed frame inside the page: the map is opened again at once and quietly; while a countdown
+// runs it is left to the countdown.
+TEST_F(TFormFixture, FrameRendererGoneReloadsThePage) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfFrameRenderProcessExited);
+  EXPECT_NE(Log().find("页面进程异常 Kind=3"), std::string::npos);
+  EXPECT_EQ(Browser.Navigations, (std::vector<std::string>{kFirstUrl, kFirstUrl}));
+  EXPECT_FALSE(Host.Cover);
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfRenderProcessExited);
+  Browser.FireProcessFailed(pfFrameRenderProcessExited);
+  EXPECT_EQ(Browser.Navigations.size(), 2u);
+  EXPECT_EQ(Form->CoverTitle(), "机位图页面出错了");
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Navigations.size(), 3u);
+}
+
+// A newer runtime is taken at the first quiet moment: the map shown for a minute, no menu open.
+TEST_F(TFormFixture, NewRuntimeVersionIsTakenAtAQuietMoment) {
+  Browser.Version = "120.0.2210.91";
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireNewBrowserVersion();
+  EXPECT_TRUE(Form->NewVersionPending());
+  // The map has not been on screen for a minute yet.
+  Sys.Tick += 30000;
+  Clock.Advance(30000);
+  EXPECT_EQ(Browser.Creates, 1);
+  // A menu open is no quiet moment.
+  Browser.FireWebMessage("\"menu\"");
+  Sys.Tick += 60000;
+  Clock.Advance(60000);
+  EXPECT_EQ(Browser.Creates, 1);
+  Form->Menu()->Hide();
+  Sys.Tick += 60000;
+  Clock.Advance(60000);
+  EXPECT_EQ(Browser.Creates, 2);
+  EXPECT_FALSE(Form->NewVersionPending());
+  EXPECT_TRUE(Host.Cover);
+  EXPECT_EQ(Form->CoverTitle(), "正在打开机位图");
+  Browser.Version = "121.0.2277.83";
+  Browser.FireCreated(0);
+  EXPECT_NE(Log().find("浏览器运行库已更新 120.0.2210.91 → 121.0.2277.83"), std::string::npos)
+      << Log();
+  ASSERT_EQ(Browser.Navigations.size(), 2u);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  Sys.Tick += 600000;
+  Clock.Advance(600000);
+  EXPECT_EQ(Browser.Creates, 2);
 }
 
 TEST_F(TFormFixture, HelperProcessFailureIsOnlyLogged) {

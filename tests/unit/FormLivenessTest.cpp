@@ -3,7 +3,9 @@
 // makes one episode that ends in a new browser when the page stays hung.
 #include <algorithm>
 
+#include "FakeResourceRequest.h"
 #include "FormFixture.h"
+#include "shell/GatewayCache.h"
 
 namespace hb {
 namespace {
@@ -153,6 +155,85 @@ TEST_F(TFormFixture, NavigationWithoutAnOutcomeRunsIntoTheDeadline) {
   EXPECT_EQ(Browser.Navigations.size(), 2u);
 }
 
+// A slow gateway: the page waits for a resource the cache holds (a real fetch thread blocked in
+// the gateway's answer). The deadline is put off while the cache holds it, by at most the cache's
+// longest hold; once the gateway answers the page finishes, and a page that still does not is
+// declared unanswered when the extension runs out.
+TEST_F(TFormFixture, DeadlineWaitsForRequestsTheGatewayCacheHolds) {
+  std::mutex gateMutex;
+  std::condition_variable gate;
+  bool open = false;
+  std::atomic<int> asked{0};
+  auto release = [&] {
+    {
+      std::lock_guard<std::mutex> lock(gateMutex);
+      open = true;
+    }
+    gate.notify_all();
+  };
+  Settings.Gateway = "192.168.1.10";
+  TFormPorts p = Ports();
+  p.NewHttp = [&] {
+    auto client = std::make_unique<test::TFakeHttpClient>();
+    client->SetHandler([&](const THttpRequest&) {
+      ++asked;
+      std::unique_lock<std::mutex> lock(gateMutex);
+      gate.wait(lock, [&] { return open; });
+      // An answer the cache does not take (the page then asks the cloud), without a pause.
+      return test::TFakeHttpClient::Answer(500, "");
+    });
+    return std::unique_ptr<IHttpClient>(std::move(client));
+  };
+  Settle();
+  Form = std::make_unique<THallBoardForm>(std::move(p));
+  Form->FirstShow();
+  Browser.FireCreated(0);
+  Deliver();
+  ASSERT_EQ(Browser.Navigations.size(), 1u);
+  ASSERT_TRUE(Browser.ResourceHandler);
+  auto request = std::make_shared<test::TFakeResourceRequest>(
+      "https://cloud.example.cn/shop/catalog-version?NetBarId=1001");
+  Browser.ResourceHandler(request);
+  for (int i = 0; i < 10000 && asked == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(asked, 1);
+  ASSERT_EQ(GatewayFetchesInFlight(), 1);
+  // Past the plain deadline, and up to just before the longest hold has also passed: still the
+  // starting cover, no M104.
+  Clock.Advance(kNavigationDeadlineMs + kCacheLongestHoldMs - kDeadlineRecheckMs);
+  EXPECT_EQ(Log().find("[M104-"), std::string::npos) << Log();
+  EXPECT_EQ(Form->CoverTitle(), "正在打开机位图");
+  EXPECT_TRUE(Form->NavigationDeadlineRunning());
+  // The extension is bounded even while the gateway keeps holding.
+  Clock.Advance(kDeadlineRecheckMs);
+  EXPECT_EQ(Count(Log(), "[M104-"), 1u) << Log();
+  EXPECT_NE(Log().find("WebErrorStatus=7"), std::string::npos);
+  release();
+  for (int i = 0; i < 10000 && GatewayFetchesInFlight() > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  Queue.Drain();
+  // A navigation whose resource the gateway answers in time finishes before the extension ends.
+  {
+    std::lock_guard<std::mutex> lock(gateMutex);
+    open = false;
+  }
+  Clock.Advance(30000);
+  ASSERT_EQ(Browser.Navigations.size(), 2u);
+  Browser.ResourceHandler(std::make_shared<test::TFakeResourceRequest>(
+      "https://cloud.example.cn/shop/catalog-version?NetBarId=1001"));
+  for (int i = 0; i < 10000 && asked < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(asked, 2);
+  Clock.Advance(kNavigationDeadlineMs + 40000);
+  release();
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_FALSE(Host.Cover);
+  EXPECT_EQ(Count(Log(), "[M104-"), 1u);
+  for (int i = 0; i < 10000 && GatewayFetchesInFlight() > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  Queue.Drain();
+}
+
 TEST_F(TFormFixture, HungPageIsOneEpisodeAndEndsInANewBrowserWhenStillHung) {
   Start();
   Browser.FireNavigation(true, 0, 200);
@@ -181,6 +262,20 @@ TEST_F(TFormFixture, HungPageIsOneEpisodeAndEndsInANewBrowserWhenStillHung) {
   // A later hang is a new episode with its own line.
   Browser.FireProcessFailed(pfRenderProcessUnresponsive);
   EXPECT_EQ(Count(Log(), "[M105-"), 2u);
+}
+
+// The runtime repeats "unresponsive" about every 15 seconds; a repeat that comes a moment late
+// still marks the page hung when the countdown ends.
+TEST_F(TFormFixture, HungPageWithALateRepeatIsStillHung) {
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  Sys.Tick += 14000;
+  Clock.Advance(14000);
+  Browser.FireProcessFailed(pfRenderProcessUnresponsive);
+  Sys.Tick += 16000; // the next repeat is due about now, a little late
+  Clock.Advance(16000);
+  EXPECT_EQ(Browser.Creates, 2);
 }
 
 TEST_F(TFormFixture, HungPageThatRecoversIsNavigatedAgainWithoutANewBrowser) {

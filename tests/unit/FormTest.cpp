@@ -87,6 +87,7 @@ TEST_F(TFormFixture, MissingGatewayAddressShowsAdviceWithoutCountdown) {
   Settings.NetBarOverride = ""; // one hand-given value is not enough without a gateway host
   Make();
   Form->FirstShow();
+  Browser.FireCreated(0);
   EXPECT_EQ(Resolves, 0);
   EXPECT_FALSE(Form->Resolving());
   EXPECT_EQ(Form->CoverTitle(), "还没有填写网关地址");

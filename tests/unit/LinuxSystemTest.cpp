@@ -150,6 +150,11 @@ TEST(LinuxSystemTest, LocalAppDataPrefersLocalAppDataThenXdgThenHome) {
     ScopedEnv x("XDG_DATA_HOME", "relative/ignored");
     EXPECT_EQ(sys.LocalAppData(), "/home/shop/.local/share");
   }
+  {
+    ScopedEnv a("LOCALAPPDATA", "relative/appdata"); // never a relative folder
+    ScopedEnv x("XDG_DATA_HOME", nullptr);
+    EXPECT_EQ(sys.LocalAppData(), "/home/shop/.local/share");
+  }
 }
 
 TEST(LinuxSystemTest, ClocksMoveForward) {

@@ -24,6 +24,11 @@ struct TFake {
   void (*WebMessage)(const char*) = nullptr;
   void (*Resource)(const char*) = nullptr;
   void (*ProcessFailed)(int) = nullptr;
+  void (*PageNavigation)(const char*) = nullptr;
+  void (*ForeignBrowser)(const char*, const char*) = nullptr;
+  void (*EndForeignBrowsers)() = nullptr;
+  void (*BrowserCrash)() = nullptr;
+  void (*NewBrowserVersion)(const char*) = nullptr;
   template <class T> void Get(T& fn, const char* name) {
     fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
   }
@@ -36,6 +41,11 @@ struct TFake {
     Get(WebMessage, "HbFakeWebMessage");
     Get(Resource, "HbFakeResourceRequest");
     Get(ProcessFailed, "HbFakeProcessFailed");
+    Get(PageNavigation, "HbFakePageNavigation");
+    Get(ForeignBrowser, "HbFakeForeignBrowser");
+    Get(EndForeignBrowsers, "HbFakeEndForeignBrowsers");
+    Get(BrowserCrash, "HbFakeBrowserCrash");
+    Get(NewBrowserVersion, "HbFakeNewBrowserVersion");
   }
   std::string Log() {
     std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
@@ -133,7 +143,8 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
   FFake->Navigation(FALSE, 0, 404);
   EXPECT_FALSE(nav.Success);
   EXPECT_EQ(nav.HttpStatus, 404);
-  EXPECT_EQ(nav.NavigationId, 77u);
+  EXPECT_NE(nav.NavigationId, 0u);
+  EXPECT_EQ(nav.Source, nsOwn);
   FFake->Navigation(FALSE, 7, 0);
   EXPECT_EQ(nav.WebErrorStatus, 7);
   EXPECT_EQ(nav.HttpStatus, 0);
@@ -162,17 +173,29 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
 
   FFake->ProcessFailed(1);
   EXPECT_EQ(failed, std::vector<int32_t>{1});
+  // The keyboard is taken only while the window is the foreground one.
   b->MoveFocus();
+  ShowWindow(FWindow, SW_SHOW);
+  SetForegroundWindow(FWindow);
+  PumpMessages();
+  if (GetForegroundWindow() == FWindow)
+    b->MoveFocus();
+  else
+    ADD_FAILURE() << "the test window could not be brought to the foreground";
+  b->ParentMoved();
 
   std::string log = FFake->Log();
   const char* expected[] = {
       "CreateEnvironment browser=(null) data=C:\\data\\hallBoard\\WebView2 lang=zh-CN "
       "args=--disable-background-timer-throttling --autoplay-policy=no-user-gesture-required",
+      "add_BrowserProcessExited",
+      "add_NewBrowserVersionAvailable",
       "CreateController window",
       "get_CoreWebView2",
       "put_Bounds 640x480",
       "put_DefaultBackgroundColor FF070D18", // the window's colour until the page paints
       "put_IsVisible=1",
+      "add_NavigationStarting",
       "add_NavigationCompleted",
       "add_WebMessageReceived",
       "add_ProcessFailed",
@@ -189,6 +212,7 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "put_IsWebMessageEnabled=1",
       "AddScript window.__hbHideCursor=true;",
       "Navigate https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3",
+      "NavigationStarting 1001 https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3",
       "AddFilter */assets/* 0",
       "add_WebResourceRequested",
       "Contains range",
@@ -198,7 +222,8 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "put_Response",
       "Deferral.Complete",
       "Deferral released",
-      "MoveFocus 0", // programmatic
+      "MoveFocus 0", // programmatic, once: the first call came while another window had the focus
+      "NotifyParentWindowPositionChanged",
   };
   std::string want;
   for (auto e : expected) want += std::string(e) + "\n";
@@ -287,6 +312,181 @@ TEST_F(WebView2Abi, ARefusedNavigationIsReportedAsUnanswered) {
   EXPECT_EQ(completions, 1);
   EXPECT_FALSE(nav.Success);
   EXPECT_EQ(nav.HttpStatus, 0);
+}
+
+// Navigate gives no id: the adapter learns each of its own from NavigationStarting and tells the
+// window whose completion it is. The stand-in ends a navigation that another replaces with
+// OPERATION_CANCELED, as the runtime does.
+TEST_F(WebView2Abi, NavigationsAreMatchedToTheProgramsOwnById) {
+  auto b = MakeBrowser(FLoader);
+  std::vector<TNavCompleted> navs;
+  b->OnNavigationCompleted = [&](const TNavCompleted& n) { navs.push_back(n); };
+  b->Create(Options());
+  FFake->Pump();
+  auto ends = [&] {
+    std::string out;
+    for (const auto& n : navs)
+      out += (n.Source == nsOwn        ? "own "
+              : n.Source == nsReplaced ? "replaced "
+                                       : "page ") +
+             std::to_string(n.Success      ? 0
+                            : n.HttpStatus ? n.HttpStatus
+                                           : n.WebErrorStatus) +
+             ";";
+    navs.clear();
+    return out;
+  };
+  const std::string a = "https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3";
+  const std::string c = "https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=4";
+
+  // One of ours, on its own.
+  b->Navigate(a);
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "own 0;");
+  // Another map chosen while the first loads: the first ends cancelled, and says nothing.
+  b->Navigate(a);
+  FFake->Pump();
+  b->Navigate(c);
+  FFake->Pump();
+  EXPECT_EQ(ends(), "replaced 14;");
+  FFake->Navigation(FALSE, 0, 0);
+  EXPECT_EQ(ends(), "own 0;"); // the latest's own failure decides
+  // Two calls before either has started.
+  b->Navigate(a);
+  b->Navigate(c);
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "replaced 14;own 0;");
+  // The page's own navigation after ours has finished: the page's, whatever its outcome.
+  FFake->PageNavigation("https://cloud.test/elsewhere");
+  FFake->Pump();
+  FFake->Navigation(FALSE, 0, 500);
+  EXPECT_EQ(ends(), "page 500;");
+  // The page redirects itself while ours still loads: ours ends cancelled, and the page's
+  // navigation takes its place, so its outcome decides.
+  b->Navigate(a);
+  FFake->Pump();
+  FFake->PageNavigation("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3&v=2");
+  FFake->Pump();
+  EXPECT_EQ(ends(), "replaced 14;");
+  FFake->Navigation(FALSE, 0, 502);
+  EXPECT_EQ(ends(), "own 502;");
+  // A refused call that a later one replaced before its report ran.
+  b->Navigate("https://cloud.test/refused");
+  b->Navigate(a);
+  PumpMessages();
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "replaced 0;own 0;");
+  // A new web view starts with nothing of the old one's ids.
+  b->Create(Options());
+  FFake->Pump();
+  FFake->PageNavigation("https://cloud.test/x");
+  FFake->Pump();
+  FFake->Navigation(TRUE, 0, 200);
+  EXPECT_EQ(ends(), "page 0;");
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The folder is still used by another copy's browser started with other options (the old copy
+// during an update): ERROR_INVALID_STATE until that process has exited, then a new try works.
+TEST_F(WebView2Abi, AFolderHeldByABrowserWithOtherOptionsIsRefusedUntilItExits) {
+  FFake->ForeignBrowser("C:\\data\\hallBoard\\WebView2", "en-US|--old-switch");
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  PumpMessages();
+  ASSERT_EQ(FCreated.size(), 1u);
+  EXPECT_EQ(static_cast<uint32_t>(FCreated[0]), 0x8007139Fu);
+  EXPECT_FALSE(b->HasWebView());
+  FFake->EndForeignBrowsers();
+  b->Create(Options());
+  FFake->Pump();
+  PumpMessages();
+  ASSERT_EQ(FCreated.size(), 2u);
+  EXPECT_EQ(FCreated[1], 0);
+  EXPECT_TRUE(b->HasWebView());
+}
+
+// Re-creating while the old browser process runs: the controller is closed, the new environment
+// is made only once the old process has said it exited.
+TEST_F(WebView2Abi, RecreationWaitsForTheOldBrowserProcessToExit) {
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  ASSERT_EQ(FCreated, std::vector<int32_t>{0});
+  b->Create(Options());
+  std::string log = FFake->Log();
+  EXPECT_EQ(Count(log, "CreateEnvironment"), 1u) << log;
+  EXPECT_NE(log.find("Close"), std::string::npos);
+  FFake->Pump(); // the old process exits, then the new environment and controller follow
+  PumpMessages();
+  FFake->Pump();
+  log = FFake->Log();
+  const size_t exited = log.find("BrowserProcessExited 0");
+  ASSERT_NE(exited, std::string::npos) << log;
+  EXPECT_NE(log.find("CreateEnvironment", exited), std::string::npos) << log;
+  EXPECT_EQ(FCreated, (std::vector<int32_t>{0, 0}));
+  EXPECT_TRUE(b->HasWebView());
+}
+
+// An exit event that never comes holds re-creation up for a bounded time only.
+TEST_F(WebView2Abi, RecreationWaitsForTheOldBrowserOnlySoLong) {
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  b->Create(Options()); // the old process's exit stays queued: never pumped
+  const DWORD start = GetTickCount();
+  while (Count(FFake->Log(), "CreateEnvironment") < 2 && GetTickCount() - start < 20000) {
+    PumpMessages();
+    Sleep(20);
+  }
+  EXPECT_EQ(Count(FFake->Log(), "CreateEnvironment"), 2u);
+  EXPECT_GE(GetTickCount() - start, kBrowserExitWaitMs - 100);
+}
+
+// The browser process crashes: the window hears of it, the environment refuses new controllers
+// (ERROR_INVALID_STATE), and the next Create makes a new environment at once.
+TEST_F(WebView2Abi, AfterTheBrowserProcessExitedANewEnvironmentIsMade) {
+  auto b = MakeBrowser(FLoader);
+  std::vector<int32_t> failed;
+  b->OnProcessFailed = [&](int32_t kind) { failed.push_back(kind); };
+  b->Create(Options());
+  FFake->Pump();
+  FFake->BrowserCrash();
+  EXPECT_EQ(failed, std::vector<int32_t>{pfBrowserProcessExited});
+  b->Create(Options());
+  EXPECT_EQ(Count(FFake->Log(), "CreateEnvironment"), 2u); // no wait for a process that is gone
+  FFake->Pump();
+  PumpMessages();
+  EXPECT_EQ(FCreated, (std::vector<int32_t>{0, 0}));
+  EXPECT_TRUE(b->HasWebView());
+}
+
+// A newer runtime installed while the program runs: the window hears of it, and the browser made
+// anew (after the old process has exited) runs the new version.
+TEST_F(WebView2Abi, ANewRuntimeVersionIsReportedAndTakenByTheNextCreation) {
+  auto b = MakeBrowser(FLoader);
+  int told = 0;
+  b->OnNewBrowserVersion = [&] { ++told; };
+  b->Create(Options());
+  FFake->Pump();
+  EXPECT_EQ(b->BrowserVersion(), "120.0.2210.91");
+  FFake->NewBrowserVersion("121.0.2277.83");
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(b->BrowserVersion(), "120.0.2210.91"); // the running browser keeps its version
+  b->Create(Options());
+  FFake->Pump();
+  PumpMessages();
+  FFake->Pump();
+  EXPECT_EQ(FCreated, (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(b->BrowserVersion(), "121.0.2277.83");
 }
 
 TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// after windows.h
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -126,8 +129,19 @@ TEST(Win32System, TempAndAppDataFoldersKeepBlanksAndChinese) {
 
   SetEnvironmentVariableW(L"LOCALAPPDATA", L"C:\\用户 数据\\Local");
   EXPECT_EQ(sys.LocalAppData(), "C:\\用户 数据\\Local");
+  // Missing or relative: the shell's folder for this user, absolute, never a relative path that
+  // the browser and the program would resolve against different folders.
+  wchar_t shell[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(
+      SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, shell)));
+  for (const wchar_t* value :
+       {static_cast<const wchar_t*>(nullptr), L"", L"hallBoard-data", L".\\Local"}) {
+    SetEnvironmentVariableW(L"LOCALAPPDATA", value);
+    const std::string got = sys.LocalAppData();
+    EXPECT_EQ(got, Utf8(shell)) << (value ? Utf8(value) : "(unset)");
+    EXPECT_FALSE(PathIsRelativeW(Wide(got).c_str())) << got;
+  }
   SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
-  EXPECT_EQ(sys.LocalAppData(), "");
 }
 
 // Run by ExeFolderOfACopyInAChineseFolder in a copy of this program: writes ExeFolder() to the

@@ -51,6 +51,36 @@ std::string BrowserInitFailedText(int32_t result) {
   return buf;
 }
 
+bool BrowserMissing(int32_t result, const std::string& missingFile) {
+  return result == kRuntimeNotFound || !missingFile.empty();
+}
+
+std::string BrowserStartFailedWords(int32_t result) {
+  // The codes the runtime's reference names for a creation that may succeed when tried again.
+  switch (static_cast<uint32_t>(result)) {
+  case 0x8007139Fu: // ERROR_INVALID_STATE
+    return "浏览器的数据文件夹还被上一个浏览器进程占用，或者浏览器进程刚刚退出";
+  case 0x800700AAu: // ERROR_BUSY
+    return "浏览器的数据文件夹正被占用";
+  case 0x80070070u: // ERROR_DISK_FULL
+    return "磁盘已满，浏览器写不了它的数据文件夹";
+  case 0x80070005u: // E_ACCESSDENIED
+    return "浏览器没有权限使用它的数据文件夹";
+  case 0x80004004u: // E_ABORT
+    return "浏览器的启动被中止了";
+  case 0x8000FFFFu: // E_UNEXPECTED
+    return "浏览器启动时出了意外";
+  case 0x800705B4u: // ERROR_TIMEOUT, our own creation deadline
+    return "浏览器没有在 60 秒内启动";
+  default:
+    return "浏览器启动失败";
+  }
+}
+
+std::string BrowserStartFailedText(int32_t result) {
+  return BrowserInitFailedText(result) + " " + BrowserStartFailedWords(result);
+}
+
 std::string MissingFileAdvice(const std::string& file) {
   return "机位图程序的文件夹里缺少 " + file +
          "，请重新安装机位图（这个文件要和机位图程序放在同一个文件夹里），装好后重新打开。错误码 ";

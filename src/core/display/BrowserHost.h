@@ -10,6 +10,19 @@
 namespace hb {
 
 constexpr const char* kBrowserLanguage = "zh-CN";
+// Browser switches. Microsoft's "WebView2 browser flags" page warns that production programs
+// should not depend on them (Chromium may drop or change any switch), so each one here is kept
+// only because neither runtime offers a setting or call for what it does; a switch the browser
+// no longer knows is ignored, and the display then merely loses that help:
+// - --disable-background-timer-throttling and --disable-renderer-backgrounding: the cover is a
+//   window above the browser's, and while it shows (start-up, countdowns, a new runtime being
+//   taken) the browser may count the page as hidden and slow its timers and renderer, so the
+//   map would load late behind it. The only related call, the controller's IsVisible, is
+//   already kept TRUE and says nothing about windows laid over the browser.
+// - --autoplay-policy=no-user-gesture-required: seat-map media must play on a display nobody
+//   clicks; WebView2 has no autoplay setting (only muting), and Chromium none but this switch.
+// Everything that has a setting (context menus, developer tools, zoom, accelerator keys,
+// autofill, pinch and swipe) is switched off through the settings, never through switches.
 constexpr const char* kBrowserArgs = "--disable-background-timer-throttling "
                                      "--disable-renderer-backgrounding "
                                      "--autoplay-policy=no-user-gesture-required";
@@ -29,6 +42,19 @@ bool AddNavCompletedHandler(IBrowser& browser, std::function<void(const TNavComp
 
 // Problem texts and cover texts of the browser's failures.
 std::string BrowserInitFailedText(int32_t result); // "WebView2 初始化失败 HRESULT=%X"
+// Only a runtime (or browser binary) that is not installed, or a loader missing beside the
+// program, is "missing": the install advice fits it and no countdown could help. Every other
+// failure (a data folder still held by an exiting browser, a full disk, a refused folder, a
+// browser that died while starting) may pass, and is tried again on a countdown.
+constexpr int32_t kRuntimeNotFound = static_cast<int32_t>(0x80070002u); // ERROR_FILE_NOT_FOUND
+bool BrowserMissing(int32_t result, const std::string& missingFile);
+// The M103 text of a failure that is not a missing runtime: the code, then plain words.
+std::string BrowserStartFailedText(int32_t result);
+// What such a failure means, in plain words, for the cover and the log.
+std::string BrowserStartFailedWords(int32_t result);
+constexpr const char* kBrowserStartFailedTitle = "浏览器没有启动";
+// The creation deadline's own code: HRESULT_FROM_WIN32(ERROR_TIMEOUT).
+constexpr int32_t kCreationTimedOut = static_cast<int32_t>(0x800705B4u);
 constexpr const char* kMissingRuntimeTitle = "缺少 WebView2 运行库";
 constexpr const char* kMissingRuntimeAdvice =
     "这台电脑需要先安装 Microsoft Edge WebView2 运行库（与收银端相同），装好后重新打开机位图。"

@@ -17,6 +17,9 @@
 
 namespace hb {
 
+static_assert(kCacheLongestHoldMs == kCacheConnectTimeoutMs + kSeatMapResponseTimeoutMs,
+              "the deadline's extension follows the cache's longest hold");
+
 namespace {
 
 std::string GatewayBase(const std::string& host, int32_t port) {
@@ -73,6 +76,15 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FNavDeadline->SetInterval(kNavigationDeadlineMs);
   FNavDeadline->SetEnabled(false);
   FNavDeadline->OnTick = [this] { NavigationDeadline(); };
+  FRecheckTimer = FPorts.NewTimer();
+  FRecheckTimer->SetInterval(kRuntimeRecheckMs);
+  FRecheckTimer->SetEnabled(false);
+  FRecheckTimer->OnTick = [this] { RuntimeRecheck(); };
+  FVersionTimer = FPorts.NewTimer();
+  FVersionTimer->SetInterval(kQuietMomentMs);
+  FVersionTimer->SetEnabled(false);
+  FVersionTimer->OnTick = [this] { QuietMomentTick(); };
+  FBrowser.OnNewBrowserVersion = [this] { NewBrowserVersion(); };
   FCover = FPorts.Host.ClientSize();
   LayoutCover();
   ShowCover(kStartingTitle, kStartingDetail, false);
@@ -86,12 +98,15 @@ THallBoardForm::~THallBoardForm() {
   FBrowser.OnNavigationCompleted = nullptr;
   FBrowser.OnWebMessage = nullptr;
   FBrowser.OnProcessFailed = nullptr;
+  FBrowser.OnNewBrowserVersion = nullptr;
   // The web view goes with the window; its identity may be reused by a later one.
   ForgetHookedWebView(FHookedWebView);
   FMenu.reset();
   FRetryTimer.reset();
   FUpdateTimer.reset();
   FNavDeadline.reset();
+  FRecheckTimer.reset();
+  FVersionTimer.reset();
   FAlive.reset();
 }
 
@@ -100,7 +115,7 @@ THallBoardForm::~THallBoardForm() {
 void THallBoardForm::FirstShow() {
   if (FShown) return;
   FShown = true;
-  FBrowser.Create(FBrowserOptions);
+  StartCreate();
   StartResolve();
   if (!FGateway.empty()) FUpdateTimer->SetEnabled(true);
 }
@@ -132,6 +147,7 @@ void THallBoardForm::Close() {
 
 void THallBoardForm::ShowCover(const std::string& title, const std::string& detail, bool retry) {
   if (FClosing) return;
+  FMapShownTick = 0;
   FCoverTitle.Text = title;
   FCoverDetail.Text = detail;
   FRetryVisible = retry;
@@ -227,20 +243,101 @@ void THallBoardForm::DisplayChanged() {
 
 // ---- Browser side ----
 
+void THallBoardForm::StartCreate() {
+  // Creation has a deadline like a navigation: a runtime that never answers must not leave the
+  // starting cover up for good.
+  FCreating = true;
+  ArmNavigationDeadline();
+  FBrowser.Create(FBrowserOptions);
+}
+
 void THallBoardForm::BrowserCreated(int32_t result) {
   if (FClosing) return;
+  // An outcome after the deadline belongs to a creation already given up; the next one decides.
+  if (!FCreating) return;
+  FCreating = false;
+  FNavDeadline->SetEnabled(false);
   if (result < 0) {
-    const std::string tag = ReportProblem(kAppFolder, "M103", BrowserInitFailedText(result));
-    const std::string title =
-        FPorts.MissingBrowserTitle.empty() ? kMissingRuntimeTitle : FPorts.MissingBrowserTitle;
-    const std::string missing = FBrowser.MissingFile();
-    const std::string advice = !missing.empty()                      ? MissingFileAdvice(missing)
-                               : FPorts.MissingBrowserAdvice.empty() ? kMissingRuntimeAdvice
-                                                                     : FPorts.MissingBrowserAdvice;
-    ShowCover(title, advice + tag, false);
+    CreationFailed(result);
     return;
   }
+  if (!FOldBrowserVersion.empty()) {
+    WriteLog("浏览器运行库已更新 " + FOldBrowserVersion + " → " + FBrowser.BrowserVersion());
+    FOldBrowserVersion.clear();
+  }
+  const bool recovered = FRuntimeMissing || FCreateFailures > 0;
+  FRuntimeMissing = false;
+  FCreateFailures = 0;
+  FRecheckTimer->SetEnabled(false);
+  FBrowserLost = false;
+  if (recovered) ShowCover(kStartingTitle, kStartingDetail, false);
   ConfigureBrowser();
+}
+
+void THallBoardForm::CreationFailed(int32_t result) {
+  // Whatever failed, the next attempt starts from a new environment (the adapter makes one on
+  // every Create): after a folder still held by an exiting browser, the old one stays refused.
+  FBrowserLost = true;
+  FBrowserReady = false;
+  if (BrowserMissing(result, FBrowser.MissingFile())) {
+    // The quiet looks that find it still missing change nothing on screen and add no line.
+    if (!FRuntimeMissing) {
+      FRuntimeMissing = true;
+      const std::string tag = ReportProblem(kAppFolder, "M103", BrowserInitFailedText(result));
+      const std::string title =
+          FPorts.MissingBrowserTitle.empty() ? kMissingRuntimeTitle : FPorts.MissingBrowserTitle;
+      const std::string missing = FBrowser.MissingFile();
+      const std::string advice = !missing.empty() ? MissingFileAdvice(missing)
+                                 : FPorts.MissingBrowserAdvice.empty()
+                                     ? kMissingRuntimeAdvice
+                                     : FPorts.MissingBrowserAdvice;
+      ShowCover(title, advice + tag, false);
+    }
+    FRecheckTimer->SetEnabled(false);
+    FRecheckTimer->SetEnabled(true);
+    return;
+  }
+  FRuntimeMissing = false;
+  FRecheckTimer->SetEnabled(false);
+  const std::string tag = ReportProblem(kAppFolder, "M103", BrowserStartFailedText(result));
+  int seconds = kRetrySeconds;
+  for (int i = 0; i < FCreateFailures && seconds < kCreateBackoffMaxSeconds; ++i) seconds *= 2;
+  seconds = std::min(seconds, kCreateBackoffMaxSeconds);
+  ++FCreateFailures;
+  ShowCover(kBrowserStartFailedTitle,
+            BrowserStartFailedWords(result) + "，稍后会自动重试。错误码 " + tag, true);
+  FRetryLeft = seconds;
+  SetHint(CountdownHint(seconds));
+}
+
+void THallBoardForm::NewBrowserVersion() {
+  if (FClosing) return;
+  // The running browser keeps the version it started with (and its security holes) until it is
+  // made anew; a display that runs for months must take the new one by itself.
+  if (!FVersionTimer->Enabled()) FVersionTimer->SetEnabled(true);
+}
+
+void THallBoardForm::QuietMomentTick() {
+  if (FClosing) return;
+  // Quiet: the map has been on screen for a minute, nobody has the menu open, nothing counts
+  // down or loads.
+  const uint64_t now = FPorts.System.TickCount64();
+  const bool quiet = FBrowserReady && !FCreating && !FConfiguring && FMapShownTick != 0 &&
+                     now - FMapShownTick >= kQuietMomentMs && !(FMenu && FMenu->Visible()) &&
+                     !FRetryTimer->Enabled() && !FNavDeadline->Enabled();
+  if (!quiet) return;
+  FVersionTimer->SetEnabled(false);
+  FOldBrowserVersion = FBrowser.BrowserVersion();
+  if (FOldBrowserVersion.empty()) FOldBrowserVersion = "?";
+  // The map comes back under the starting cover once the new browser has it.
+  ShowCover(kStartingTitle, kStartingDetail, false);
+  RecreateBrowser();
+}
+
+void THallBoardForm::RuntimeRecheck() {
+  FRecheckTimer->SetEnabled(false);
+  if (FClosing || !FRuntimeMissing || FCreating) return;
+  RecreateBrowser();
 }
 
 void THallBoardForm::ConfigureBrowser() {
@@ -278,12 +375,21 @@ void THallBoardForm::BrowserConfigured() {
 void THallBoardForm::ArmNavigationDeadline() {
   // Re-enabling restarts the count from now.
   FNavDeadline->SetEnabled(false);
+  FNavDeadline->SetInterval(kNavigationDeadlineMs);
+  FDeadlineExtendedMs = 0;
   FNavDeadline->SetEnabled(true);
 }
 
 void THallBoardForm::NavigationDeadline() {
   FNavDeadline->SetEnabled(false);
   if (FClosing) return;
+  if (FCreating) {
+    // The runtime never said how the creation ended: give it up and try again on the countdown.
+    FCreating = false;
+    ++FBrowserGeneration;
+    CreationFailed(kCreationTimedOut);
+    return;
+  }
   if (FConfiguring) {
     // The browser never confirmed its set-up: it is of no use as it is, so the countdown ends in
     // a new one.
@@ -293,6 +399,15 @@ void THallBoardForm::NavigationDeadline() {
     FBrowserLost = true;
     FBrowserReady = false;
     ShowCover(kPageCrashedTitle, kPageCrashedDetail, true);
+    return;
+  }
+  // The page may still be waiting for resources the gateway cache holds, each within its own
+  // bounded time: put the deadline off while it does, up to the longest such hold.
+  if (GatewayFetchesInFlight() > 0 && FDeadlineExtendedMs < kCacheLongestHoldMs) {
+    const uint32_t step = std::min(kDeadlineRecheckMs, kCacheLongestHoldMs - FDeadlineExtendedMs);
+    FDeadlineExtendedMs += step;
+    FNavDeadline->SetInterval(step);
+    FNavDeadline->SetEnabled(true);
     return;
   }
   // A navigation the browser never reported as finished is one that got no answer.
@@ -318,6 +433,7 @@ void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (nav.Success || nav.HttpStatus != 0) {
     // Hiding first may stop a running countdown; an error status then starts it again.
     HideCover();
+    if (FMapShownTick == 0) FMapShownTick = std::max<uint64_t>(FPorts.System.TickCount64(), 1);
     if (nav.HttpStatus >= 400) {
       WriteLog(HttpErrorText(nav.HttpStatus, false));
       StartSilentRetry();
@@ -360,6 +476,13 @@ void THallBoardForm::ProcessFailed(int32_t kind) {
     FHung = false; // the hung page is gone; what follows is this failure's own recovery
   }
   ReportProblem(kAppFolder, "M105", ProcessFailedText(kind));
+  if (kind == pfFrameRenderProcessExited) {
+    // A frame inside the page lost its renderer: the page runs on with that part blank until
+    // something loads it again, so the map is opened again now, without a cover. A countdown or
+    // a set-up under way already leads to a fresh page.
+    if (FBrowserReady && !FConfiguring && !FRetryTimer->Enabled()) NavigateMap();
+    return;
+  }
   // The page itself is gone only with these kinds; a crashed GPU or utility process is
   // restarted by the browser and the page keeps running.
   if (kind != pfBrowserProcessExited && kind != pfRenderProcessExited &&
@@ -388,7 +511,7 @@ void THallBoardForm::RecreateBrowser() {
   FCacheHooked = false;
   ForgetHookedWebView(FHookedWebView);
   FHookedWebView = nullptr;
-  FBrowser.Create(FBrowserOptions);
+  StartCreate();
 }
 
 // ---- Resolution, map choice and navigation ----
@@ -461,6 +584,8 @@ void THallBoardForm::ResolveFinished(const TResolveResult& result) {
   FStoreName = result.StoreName;
   FMaps = result.Maps;
   FCurrentMap = ChooseInitialMap(FMaps, LoadLastMap(), FMapWant);
+  // A browser whose creation failed is tried again when its countdown ends, not at once.
+  if (FBrowserLost && FRetryTimer->Enabled()) return;
   NavigateMap();
 }
 
@@ -471,8 +596,9 @@ std::string THallBoardForm::DisplayUrl() const {
 void THallBoardForm::NavigateMap() {
   if (FServerUrl.empty() || FClosing) return;
   if (FBrowserLost) {
-    // The navigation follows once the new browser is created and configured.
-    RecreateBrowser();
+    // The navigation follows once the new browser is created and configured. A creation under
+    // way is waited for; a missing runtime is looked for by its own quiet timer.
+    if (!FCreating && !FRuntimeMissing) RecreateBrowser();
     return;
   }
   const bool early = FConfiguring && FBrowser.NavigatesWhileConfiguring();
@@ -498,6 +624,11 @@ void THallBoardForm::ChooseMap(int32_t index) {
 }
 
 void THallBoardForm::RefreshMap() {
+  // A person who asks again behind the "missing" cover gets the look at once.
+  if (FRuntimeMissing) {
+    RuntimeRecheck();
+    return;
+  }
   if (!FServerUrl.empty())
     NavigateMap();
   else

@@ -84,9 +84,31 @@ constexpr uint32_t kUpdateIntervalMs = 10800000; // 3 hours
 // as one that got no answer: a load event the browser never reported must not leave the starting
 // cover up for good.
 constexpr uint32_t kNavigationDeadlineMs = 60000;
+// The browser reports a navigation finished only once the page's resources have loaded, and the
+// gateway cache may legitimately hold one of them for up to its longest bounded wait (seat-map
+// media: connect plus response time-out). A deadline that runs out while the cache still holds
+// requests is therefore put off, in short steps, by at most that longest hold: a page that is
+// only waiting for the cache is not declared unanswered, and one that hangs for other reasons
+// still is, after a bounded time. A fixed longer deadline would slow down every real failure;
+// re-arming without a cap would let a page that keeps asking for resources never time out.
+constexpr uint32_t kCacheLongestHoldMs = 1500 + 90000;
+constexpr uint32_t kDeadlineRecheckMs = 5000;
+// A newer browser runtime is taken at a quiet moment: the map shown for at least this long and
+// no menu open. The check repeats at this period until then.
+constexpr uint32_t kQuietMomentMs = 60000;
 // A page counts as still hung when the browser called it unresponsive this recently before the
-// countdown of its episode ended (the browser repeats that event every few seconds).
-constexpr uint64_t kStillHungMs = 15000;
+// countdown of its episode ended. The browser repeats that event every few seconds while the page
+// hangs, about every 15 seconds; a page still hung has had a repeat within that period, so the
+// threshold is the period plus a margin for a busy machine's late events. Equal to the period, a
+// repeat that came a moment late would let a hung page pass as recovered.
+constexpr uint64_t kHungRepeatMs = 15000;
+constexpr uint64_t kStillHungMs = kHungRepeatMs + 10000;
+// Behind the "missing runtime" cover the program looks again now and then, so a runtime that is
+// installed later is taken without anybody restarting the display.
+constexpr uint32_t kRuntimeRecheckMs = 300000; // 5 minutes
+// Any other failed creation is tried again on a countdown that doubles from 30 seconds up to
+// this, so a lasting fault does not start a browser every half minute for months.
+constexpr int kCreateBackoffMaxSeconds = 300;
 // The web error status a navigation that ran past the deadline is reported with (WebView2's
 // "timeout").
 constexpr int32_t kNavigationTimeoutStatus = 7;
@@ -125,6 +147,9 @@ class THallBoardForm {
   void WebMessageReceived(const std::string& json);
   void ProcessFailed(int32_t kind);
   void NavigationDeadline(); // the deadline's tick
+  void RuntimeRecheck();     // the quiet look for a runtime installed meanwhile
+  void NewBrowserVersion();  // a newer runtime is installed
+  void QuietMomentTick();    // takes the newer runtime when the moment is quiet
 
   // ---- Resolution, map choice and navigation ----
   void StartResolve();
@@ -161,6 +186,10 @@ class THallBoardForm {
   bool Resolving() const { return FResolving; }
   bool NavigationDeadlineRunning() const { return FNavDeadline && FNavDeadline->Enabled(); }
   bool HungEpisode() const { return FHung; }
+  bool RuntimeMissing() const { return FRuntimeMissing; }
+  bool RuntimeRecheckRunning() const { return FRecheckTimer && FRecheckTimer->Enabled(); }
+  int CreateFailures() const { return FCreateFailures; }
+  bool NewVersionPending() const { return FVersionTimer && FVersionTimer->Enabled(); }
   uint32_t ShowMsg() const { return FShowMsg; }
   const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
 
@@ -168,6 +197,8 @@ class THallBoardForm {
   void ConfigureBrowser();
   void BrowserConfigured();
   void RecreateBrowser();
+  void StartCreate();
+  void CreationFailed(int32_t result);
   void ArmNavigationDeadline();
   std::function<void()> Guarded(std::function<void(THallBoardForm&)> action);
   void SetHint(const std::string& text);
@@ -230,6 +261,20 @@ class THallBoardForm {
   // repeats the event; the time of its latest repeat decides at the countdown's end.
   bool FHung = false;
   uint64_t FLastHungTick = 0;
+  // Browser creation: one under way (its outcome still to come, under the deadline), the
+  // failures in a row that set the countdown's length, and whether the runtime is missing (its
+  // cover shows, and the quiet look follows every kRuntimeRecheckMs).
+  bool FCreating = false;
+  int FCreateFailures = 0;
+  bool FRuntimeMissing = false;
+  std::unique_ptr<ITimer> FRecheckTimer;
+  // How far the navigation deadline has been put off for requests the gateway cache holds.
+  uint32_t FDeadlineExtendedMs = 0;
+  // A newer runtime waiting for a quiet moment; when the map was last shown (0: not shown now);
+  // the version in use before the browser was made anew for it.
+  std::unique_ptr<ITimer> FVersionTimer;
+  uint64_t FMapShownTick = 0;
+  std::string FOldBrowserVersion;
 };
 
 } // namespace hb

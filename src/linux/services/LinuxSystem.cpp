@@ -114,14 +114,19 @@ std::string TLinuxSystem::TempFolder() {
 }
 
 std::string TLinuxSystem::LocalAppData() {
+  // A relative folder would be resolved against whatever folder the program was started in.
   std::string v = Env("LOCALAPPDATA");
-  if (!v.empty()) return v;
+  if (!v.empty() && v[0] == '/') return v;
   // XDG: a relative value is invalid and must be ignored.
   v = Env("XDG_DATA_HOME");
   if (!v.empty() && v[0] == '/') return v;
   std::string home = Env("HOME");
   if (home.empty()) home = g_get_home_dir() ? g_get_home_dir() : "";
-  if (home.empty()) return {};
+  if (home.empty() || home[0] != '/') {
+    // No home at all: still an absolute folder, never a relative one.
+    std::string temp = g_get_tmp_dir();
+    return temp.empty() ? std::string("/tmp") : temp;
+  }
   if (home.back() == '/') home.pop_back();
   return home + "/.local/share";
 }

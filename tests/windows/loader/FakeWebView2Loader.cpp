@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -192,10 +193,10 @@ class TSettings : public TObject<ICoreWebView2Settings6> {
 
 class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
  public:
-  TNavArgs(bool ok, int status, int http)
+  TNavArgs(bool ok, int status, int http, UINT64 id)
       : TObject("NavigationCompletedEventArgs", {&IID_ICoreWebView2NavigationCompletedEventArgs,
                                                  &IID_ICoreWebView2NavigationCompletedEventArgs2}),
-        FOk(ok), FStatus(status), FHttp(http) {
+        FOk(ok), FStatus(status), FHttp(http), FId(id) {
     if (gFlags & kNoHttpStatus) FIids.resize(1);
   }
   HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* v) override {
@@ -210,7 +211,7 @@ class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
   }
   HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* v) override {
     OnUiThread("get_NavigationId");
-    *v = 77;
+    *v = FId;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_HttpStatusCode(int* v) override {
@@ -222,6 +223,7 @@ class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
  private:
   BOOL FOk;
   int FStatus, FHttp;
+  UINT64 FId;
 };
 
 class TMessageArgs : public TObject<ICoreWebView2WebMessageReceivedEventArgs> {
@@ -367,9 +369,97 @@ struct TEvents {
   TRef<ICoreWebView2WebMessageReceivedEventHandler> Message;
   TRef<ICoreWebView2WebResourceRequestedEventHandler> Resource;
   TRef<ICoreWebView2ProcessFailedEventHandler> Failed;
+  std::vector<TRef<ICoreWebView2NavigationStartingEventHandler>> Starting; // several allowed
 } gEvents;
 
 ICoreWebView2* gWebView = nullptr;
+
+// ---- Navigations: ids, starting, and the end of a replaced navigation ----
+//
+// Each top-level navigation gets a new id, which its NavigationStarting and NavigationCompleted
+// carry (a redirect keeps it); see Microsoft's "Navigation events for WebView2 apps". Every
+// NavigationStarting handler registered is called, in order, and any of them may cancel.
+// A navigation that begins while another is still under way ends the earlier one: its
+// NavigationCompleted reports IsSuccess FALSE with
+// COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED, as the reference of
+// ICoreWebView2NavigationCompletedEventArgs::get_IsSuccess describes for "navigating away before
+// the original navigation completed". Here the new navigation's start comes first, then the old
+// one's end. Starting events are raised later, from the pump, as the runtime raises them after
+// Navigate has returned.
+
+class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs> {
+ public:
+  TNavStartingArgs(std::string uri, UINT64 id, bool user)
+      : TObject("NavigationStartingEventArgs", {&IID_ICoreWebView2NavigationStartingEventArgs}),
+        FUri(std::move(uri)), FId(id), FUser(user) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
+    OnUiThread("NavigationStarting.get_Uri");
+    *v = CoCopy(FUri);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* v) override {
+    *v = FUser;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL* v) override {
+    *v = FALSE;
+    return S_OK;
+  }
+  STUB(get_RequestHeaders, ICoreWebView2HttpRequestHeaders**)
+  HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* v) override {
+    *v = FCancel;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("NavigationStarting.put_Cancel");
+    FCancel = v;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* v) override {
+    OnUiThread("NavigationStarting.get_NavigationId");
+    *v = FId;
+    return S_OK;
+  }
+  BOOL Cancelled() const { return FCancel; }
+
+ private:
+  std::string FUri;
+  UINT64 FId;
+  BOOL FUser;
+  BOOL FCancel = FALSE;
+};
+
+UINT64 gLastNavigationId = 1000;
+UINT64 gNavigationUnderWay = 0; // 0: none
+
+void CompleteNavigation(UINT64 id, BOOL ok, int webErrorStatus, int http) {
+  auto args =
+      Adopt<ICoreWebView2NavigationCompletedEventArgs>(new TNavArgs(ok, webErrorStatus, http, id));
+  INVOKE(gEvents.Nav, ICoreWebView2NavigationCompletedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+}
+
+// A navigation begins (the program's Navigate, or the page's own): its start is raised from the
+// pump; then, unless a handler cancelled it, it replaces the one under way.
+void BeginNavigation(const std::string& uri, bool user) {
+  const UINT64 id = ++gLastNavigationId;
+  gPending.push_back([uri, id, user] {
+    Log("NavigationStarting " + std::to_string(id) + " " + uri);
+    TRef<ICoreWebView2NavigationStartingEventArgs> args(
+        Adopt<ICoreWebView2NavigationStartingEventArgs>(new TNavStartingArgs(uri, id, user)));
+    auto handlers = gEvents.Starting; // a handler may register another meanwhile
+    for (const auto& h : handlers)
+      INVOKE(h, ICoreWebView2NavigationStartingEventHandler,
+             [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+    if (static_cast<TNavStartingArgs*>(args.Get())->Cancelled()) {
+      CompleteNavigation(id, FALSE, 14, 0); // COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED
+      return;
+    }
+    const UINT64 replaced = gNavigationUnderWay;
+    gNavigationUnderWay = id;
+    if (replaced) CompleteNavigation(replaced, FALSE, 14, 0);
+  });
+}
 
 class TWebView : public TObject<ICoreWebView2> {
  public:
@@ -384,11 +474,19 @@ class TWebView : public TObject<ICoreWebView2> {
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
     OnUiThread("Navigate");
     Log("Navigate " + W(uri));
-    return wcsstr(uri, L"refused") ? E_INVALIDARG : S_OK;
+    if (wcsstr(uri, L"refused")) return E_INVALIDARG;
+    BeginNavigation(W(uri), false);
+    return S_OK;
   }
   STUB(NavigateToString, LPCWSTR)
-  STUB(add_NavigationStarting, ICoreWebView2NavigationStartingEventHandler*,
-       EventRegistrationToken*)
+  HRESULT STDMETHODCALLTYPE add_NavigationStarting(ICoreWebView2NavigationStartingEventHandler* h,
+                                                   EventRegistrationToken* t) override {
+    OnUiThread("add_NavigationStarting");
+    Log("add_NavigationStarting");
+    gEvents.Starting.push_back(TRef<ICoreWebView2NavigationStartingEventHandler>(h));
+    t->value = 10 + static_cast<__int64>(gEvents.Starting.size());
+    return S_OK;
+  }
   STUB(remove_NavigationStarting, EventRegistrationToken)
   STUB(add_ContentLoading, ICoreWebView2ContentLoadingEventHandler*, EventRegistrationToken*)
   STUB(remove_ContentLoading, EventRegistrationToken)
@@ -497,13 +595,74 @@ class TWebView : public TObject<ICoreWebView2> {
   STUB(remove_WindowCloseRequested, EventRegistrationToken)
 };
 
+// ---- Browser processes: one per user data folder, its exit, and what it refuses ----
+//
+// Microsoft's reference of CreateCoreWebView2EnvironmentWithOptions: a user data folder that a
+// running browser process uses with other options (another language or other browser
+// arguments: the old copy's browser during an update) gives HRESULT_FROM_WIN32(ERROR_INVALID_STATE)
+// until that process has exited; the same options join the running process. The reference of
+// CreateCoreWebView2Controller: once the environment's browser process has exited, a controller
+// request gives ERROR_INVALID_STATE too, and the app must make a new environment. The reference
+// of ICoreWebView2Environment5::BrowserProcessExited: the process exits once every controller of
+// it has been closed (or it crashed), and then the event is raised on its environments. Here the
+// exit comes from the pump, later, as the real process takes its time to end.
+
+class TExitArgs : public TObject<ICoreWebView2BrowserProcessExitedEventArgs> {
+ public:
+  explicit TExitArgs(int kind)
+      : TObject("BrowserProcessExitedEventArgs", {&IID_ICoreWebView2BrowserProcessExitedEventArgs}),
+        FKind(kind) {}
+  HRESULT STDMETHODCALLTYPE
+  get_BrowserProcessExitKind(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND* v) override {
+    *v = static_cast<COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND>(FKind);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* v) override {
+    *v = 4242;
+    return S_OK;
+  }
+
+ private:
+  int FKind;
+};
+
+// The runtime version installed now; a browser process keeps the one it started with.
+std::string gBrowserVersion = "120.0.2210.91";
+
+struct TBrowserProcess {
+  std::string Folder, Options, Version;
+  std::vector<TRef<ICoreWebView2NewBrowserVersionAvailableEventHandler>> NewVersion;
+  bool Alive = true;
+  bool Foreign = false; // started by another copy of the program, not through this loader
+  int Controllers = 0;
+  std::vector<TRef<ICoreWebView2BrowserProcessExitedEventHandler>> Exited;
+  ICoreWebView2Environment* Sender = nullptr;
+};
+std::vector<std::shared_ptr<TBrowserProcess>> gProcesses;
+std::shared_ptr<TBrowserProcess> gCurrentProcess; // of the latest controller
+
+// kind: COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND (0 normal, 1 failed).
+void EndBrowserProcess(const std::shared_ptr<TBrowserProcess>& p, int kind) {
+  if (!p->Alive) return;
+  p->Alive = false;
+  std::erase(gProcesses, p);
+  Log("BrowserProcessExited " + std::to_string(kind));
+  auto args = Adopt<ICoreWebView2BrowserProcessExitedEventArgs>(new TExitArgs(kind));
+  auto handlers = p->Exited;
+  for (const auto& h : handlers)
+    INVOKE(h, ICoreWebView2BrowserProcessExitedEventHandler,
+           [&](auto* a) { a->Invoke(p->Sender, args.Get()); });
+}
+
 class TController : public TObject<ICoreWebView2Controller2> {
  public:
   // The second controller generation (the default background colour) comes with the newer
   // runtimes.
-  TController()
-      : TObject("Controller", {&IID_ICoreWebView2Controller, &IID_ICoreWebView2Controller2}) {
+  explicit TController(std::shared_ptr<TBrowserProcess> process)
+      : TObject("Controller", {&IID_ICoreWebView2Controller, &IID_ICoreWebView2Controller2}),
+        FProcess(std::move(process)) {
     if (gFlags & kNoNewerSettings) FIids.resize(1);
+    ++FProcess->Controllers;
   }
   STUB(get_DefaultBackgroundColor, COREWEBVIEW2_COLOR*)
   HRESULT STDMETHODCALLTYPE put_DefaultBackgroundColor(COREWEBVIEW2_COLOR c) override {
@@ -543,11 +702,20 @@ class TController : public TObject<ICoreWebView2Controller2> {
   STUB(remove_AcceleratorKeyPressed, EventRegistrationToken)
   STUB(get_ParentWindow, HWND*)
   STUB(put_ParentWindow, HWND)
-  STUB(NotifyParentWindowPositionChanged)
+  HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() override {
+    OnUiThread("NotifyParentWindowPositionChanged");
+    Log("NotifyParentWindowPositionChanged");
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Close() override {
     OnUiThread("Close");
     Log("Close");
     gEvents = {};
+    if (!FClosed && --FProcess->Controllers == 0) {
+      auto p = FProcess;
+      gPending.push_back([p] { EndBrowserProcess(p, 0); });
+    }
+    FClosed = true;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** v) override {
@@ -557,23 +725,56 @@ class TController : public TObject<ICoreWebView2Controller2> {
     gWebView = *v;
     return S_OK;
   }
+
+ private:
+  std::shared_ptr<TBrowserProcess> FProcess;
+  bool FClosed = false;
 };
 
-class TEnvironment : public TObject<ICoreWebView2Environment> {
+class TEnvironment : public TObject<ICoreWebView2Environment5> {
  public:
-  TEnvironment() : TObject("Environment", {&IID_ICoreWebView2Environment}) {}
+  explicit TEnvironment(std::shared_ptr<TBrowserProcess> process)
+      : TObject("Environment", {&IID_ICoreWebView2Environment, &IID_ICoreWebView2Environment2,
+                                &IID_ICoreWebView2Environment3, &IID_ICoreWebView2Environment4,
+                                &IID_ICoreWebView2Environment5}),
+        FProcess(std::move(process)) {
+    // Older runtimes: no exit event.
+    if (gFlags & kNoNewerSettings) FIids.resize(1);
+    FProcess->Sender = this;
+  }
   HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
       HWND parent, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* h) override {
     OnUiThread("CreateCoreWebView2Controller");
     Log(std::string("CreateController ") + (IsWindow(parent) ? "window" : "no-window"));
     TRef<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> handler(h);
-    gPending.push_back([handler] {
-      auto c = Adopt<ICoreWebView2Controller>(new TController());
+    auto process = FProcess;
+    gPending.push_back([handler, process] {
+      TRef<ICoreWebView2Controller> c;
+      if (process->Alive) {
+        c = Adopt<ICoreWebView2Controller>(new TController(process));
+        gCurrentProcess = process;
+      }
+      HRESULT hr = c ? S_OK : HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
       INVOKE(handler, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
-             [&](auto* a) { a->Invoke(S_OK, c.Get()); });
+             [&](auto* a) { a->Invoke(hr, c.Get()); });
     });
     return S_OK;
   }
+  STUB(CreateWebResourceRequest, LPCWSTR, LPCWSTR, IStream*, LPCWSTR,
+       ICoreWebView2WebResourceRequest**)
+  STUB(CreateCoreWebView2CompositionController, HWND,
+       ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler*)
+  STUB(CreateCoreWebView2PointerInfo, ICoreWebView2PointerInfo**)
+  STUB(GetAutomationProviderForWindow, HWND, IUnknown**)
+  HRESULT STDMETHODCALLTYPE add_BrowserProcessExited(
+      ICoreWebView2BrowserProcessExitedEventHandler* h, EventRegistrationToken* t) override {
+    OnUiThread("add_BrowserProcessExited");
+    Log("add_BrowserProcessExited");
+    FProcess->Exited.push_back(TRef<ICoreWebView2BrowserProcessExitedEventHandler>(h));
+    t->value = 20;
+    return S_OK;
+  }
+  STUB(remove_BrowserProcessExited, EventRegistrationToken)
   HRESULT STDMETHODCALLTYPE
   CreateWebResourceResponse(IStream* content, int status, LPCWSTR reason, LPCWSTR headers,
                             ICoreWebView2WebResourceResponse** r) override {
@@ -590,10 +791,25 @@ class TEnvironment : public TObject<ICoreWebView2Environment> {
     *r = new TResponse();
     return S_OK;
   }
-  STUB(get_BrowserVersionString, LPWSTR*)
-  STUB(add_NewBrowserVersionAvailable, ICoreWebView2NewBrowserVersionAvailableEventHandler*,
-       EventRegistrationToken*)
+  HRESULT STDMETHODCALLTYPE get_BrowserVersionString(LPWSTR* v) override {
+    OnUiThread("get_BrowserVersionString");
+    *v = CoCopy(FProcess->Version);
+    return S_OK;
+  }
+  // Microsoft's reference of add_NewBrowserVersionAvailable: raised when a newer runtime has been
+  // installed; the app takes it by making a new environment once the old browser has exited.
+  HRESULT STDMETHODCALLTYPE add_NewBrowserVersionAvailable(
+      ICoreWebView2NewBrowserVersionAvailableEventHandler* h, EventRegistrationToken* t) override {
+    OnUiThread("add_NewBrowserVersionAvailable");
+    Log("add_NewBrowserVersionAvailable");
+    FProcess->NewVersion.push_back(TRef<ICoreWebView2NewBrowserVersionAvailableEventHandler>(h));
+    t->value = 21;
+    return S_OK;
+  }
   STUB(remove_NewBrowserVersionAvailable, EventRegistrationToken)
+
+ private:
+  std::shared_ptr<TBrowserProcess> FProcess;
 };
 
 } // namespace
@@ -619,13 +835,31 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
   opts.Get()->get_Language(&lang);
   Log("CreateEnvironment browser=" + W(browserFolder) + " data=" + W(userDataFolder) +
       " lang=" + W(lang) + " args=" + W(args));
+  const std::string folder = W(userDataFolder), optionText = W(lang) + "|" + W(args);
   CoTaskMemFree(args);
   CoTaskMemFree(lang);
   TRef<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> h(handler);
-  gPending.push_back([h] {
+  gPending.push_back([h, folder, optionText] {
     TRef<ICoreWebView2Environment> env;
-    if (!(gFlags & kFailEnvironment)) env = Adopt<ICoreWebView2Environment>(new TEnvironment());
-    HRESULT hr = env ? S_OK : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    HRESULT hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (!(gFlags & kFailEnvironment)) {
+      std::shared_ptr<TBrowserProcess> process;
+      for (const auto& p : gProcesses)
+        if (p->Alive && _stricmp(p->Folder.c_str(), folder.c_str()) == 0) process = p;
+      if (process && process->Options != optionText) {
+        hr = HRESULT_FROM_WIN32(ERROR_INVALID_STATE); // held by a browser with other options
+      } else {
+        if (!process) {
+          process = std::make_shared<TBrowserProcess>();
+          process->Folder = folder;
+          process->Options = optionText;
+          process->Version = gBrowserVersion;
+          gProcesses.push_back(process);
+        }
+        env = Adopt<ICoreWebView2Environment>(new TEnvironment(process));
+        hr = S_OK;
+      }
+    }
     INVOKE(h, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
            [&](auto* a) { a->Invoke(hr, env.Get()); });
   });
@@ -647,6 +881,10 @@ extern "C" {
 
 __declspec(dllexport) void HbFakeConfigure(unsigned flags) {
   gFlags = flags;
+  gNavigationUnderWay = 0;
+  gProcesses.clear();
+  gCurrentProcess.reset();
+  gBrowserVersion = "120.0.2210.91";
   std::lock_guard<std::mutex> lock(gLogLock);
   gLog.clear();
   gPending.clear();
@@ -676,11 +914,16 @@ __declspec(dllexport) int HbFakeLog(char* buf, int size) {
   return static_cast<int>(all.size()) + 1;
 }
 
+// The navigation under way ends (one with a fresh id when none is).
 __declspec(dllexport) void HbFakeNavigation(BOOL ok, int webErrorStatus, int http) {
-  auto args =
-      Adopt<ICoreWebView2NavigationCompletedEventArgs>(new TNavArgs(ok, webErrorStatus, http));
-  INVOKE(gEvents.Nav, ICoreWebView2NavigationCompletedEventHandler,
-         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  UINT64 id = gNavigationUnderWay ? gNavigationUnderWay : ++gLastNavigationId;
+  gNavigationUnderWay = 0;
+  CompleteNavigation(id, ok, webErrorStatus, http);
+}
+
+// The page navigates by itself (a script's redirect or reload); started from the pump.
+__declspec(dllexport) void HbFakePageNavigation(const char* uri) {
+  BeginNavigation(uri, false);
 }
 
 __declspec(dllexport) void HbFakeWebMessage(const char* json) {
@@ -693,6 +936,48 @@ __declspec(dllexport) void HbFakeResourceRequest(const char* uri) {
   auto args = Adopt<ICoreWebView2WebResourceRequestedEventArgs>(new TResourceArgs(uri));
   INVOKE(gEvents.Resource, ICoreWebView2WebResourceRequestedEventHandler,
          [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+}
+
+__declspec(dllexport) void HbFakeProcessFailed(int kind);
+
+// A newer runtime is installed: every running browser's environments hear of it; browsers
+// started from now on have the new version.
+__declspec(dllexport) void HbFakeNewBrowserVersion(const char* version) {
+  gBrowserVersion = version;
+  auto all = gProcesses;
+  for (const auto& p : all) {
+    auto handlers = p->NewVersion;
+    for (const auto& h : handlers)
+      INVOKE(h, ICoreWebView2NewBrowserVersionAvailableEventHandler,
+             [&](auto* a) { a->Invoke(p->Sender, nullptr); });
+  }
+}
+
+// Another copy's browser runs on the folder with these options ("language|arguments") until
+// HbFakeEndForeignBrowsers.
+__declspec(dllexport) void HbFakeForeignBrowser(const char* folder, const char* options) {
+  auto p = std::make_shared<TBrowserProcess>();
+  p->Folder = folder;
+  p->Options = options;
+  p->Foreign = true;
+  gProcesses.push_back(p);
+}
+
+__declspec(dllexport) void HbFakeEndForeignBrowsers() {
+  auto all = gProcesses;
+  for (const auto& p : all)
+    if (p->Foreign) EndBrowserProcess(p, 0);
+}
+
+// The browser process of the latest controller crashes: the web view reports ProcessFailed with
+// BROWSER_PROCESS_EXITED, and the environment's exit event follows.
+__declspec(dllexport) void HbFakeBrowserCrash() {
+  if (!gCurrentProcess) return;
+  auto p = gCurrentProcess;
+  p->Alive = false; // from now on its environment refuses controllers
+  HbFakeProcessFailed(0);
+  p->Alive = true;
+  EndBrowserProcess(p, 1);
 }
 
 __declspec(dllexport) void HbFakeProcessFailed(int kind) {
