@@ -45,6 +45,8 @@ bool AddNavCompletedHandler(IBrowser& browser, std::function<void(const TNavComp
   return true;
 }
 
+std::string IdleResetText() { return "页面离开机位图 3 分钟无人操作，回到机位图"; }
+
 std::string BrowserInitFailedText(int32_t result) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "WebView2 初始化失败 HRESULT=%X", static_cast<uint32_t>(result));

@@ -125,6 +125,8 @@ class THallBoardForm {
   void WebMessageReceived(const std::string& json);
   void ProcessFailed(int32_t kind);
   void NavigationDeadline(); // the deadline's tick
+  // The return to the map: another document than the map's page, left without input.
+  void IdleReset();
 
   // ---- Resolution, map choice and navigation ----
   void StartResolve();
@@ -161,6 +163,7 @@ class THallBoardForm {
   bool Resolving() const { return FResolving; }
   bool NavigationDeadlineRunning() const { return FNavDeadline && FNavDeadline->Enabled(); }
   bool HungEpisode() const { return FHung; }
+  bool IdleResetRunning() const { return FIdleTimer && FIdleTimer->Enabled(); }
   uint32_t ShowMsg() const { return FShowMsg; }
   const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
 
@@ -230,6 +233,13 @@ class THallBoardForm {
   // repeats the event; the time of its latest repeat decides at the countdown's end.
   bool FHung = false;
   uint64_t FLastHungTick = 0;
+
+  // The return to the map when the page led elsewhere and nobody is there: the address of the
+  // map's page as last shown (no fragment), and the clock that runs while another document is
+  // shown, restarted by every input the page reports.
+  void IdleWatch(const TNavCompleted& nav);
+  std::string FMapPage;
+  std::unique_ptr<ITimer> FIdleTimer;
 };
 
 } // namespace hb
