@@ -110,30 +110,29 @@ class FirstDisplay(KioskCase):
                 finally:
                     self.program.stop()
 
-    def test_the_last_map_opens_with_the_browser_and_never_shows_in_the_windows_place(self):
+    def test_a_later_start_opens_no_web_page_before_the_program_asks_for_its_map(self):
+        # An earlier version opened the last map by itself at start, before the lock-down.
         self.program.start()
         self.wait_page()
         url = self.program.eval("location.href")
         self.program.stop()
-        with open(os.path.join(self.program.appdata, "hallBoard", "Chromium", "start-page")) as f:
-            self.assertEqual(f.read(), url)
-        # The gateway holds its answer: meanwhile the browser opens the last map by itself, and
-        # that page, whose scripts may not have been in place, makes way for the dark page under
-        # the cover.
+        self.assertFalse(os.path.exists(os.path.join(self.program.appdata, "hallBoard", "Chromium",
+                                                     "start-page")))
+        # The gateway holds its answer: the browser shows only its dark page meanwhile, and asks the
+        # cloud for nothing.
         DEMO.fault(entry="hang")
         DEMO.reset_stats("cloud")
         self.program.extra_env["HALLBOARD_TEST_TIME_DIVISOR"] = "10"
         self.program.start()
         with open("/proc/%d/cmdline" % self.program.state()["browserPid"], "rb") as f:
-            self.assertIn(("--app=%s#hallboard-start" % url).encode(), f.read().split(b"\0"))
+            self.assertIn(b"--app=data:text/html,", f.read())
 
         def protocol():
             answer = self.program.command("eval location.protocol")
             return None if answer.startswith("error:") else json.loads(answer)
-        wait_until(lambda: DEMO.stats("cloud")["requests"].get("/seatmap/display"), 30,
-                   what="the browser to fetch the last map")
         wait_until(lambda: protocol() == "data:", 30, what="the dark page")
         self.assertTrue(self.program.state()["cover"])
+        self.assertNotIn("/seatmap/display", DEMO.stats("cloud")["requests"])
         DEMO.fault(entry="ok")
         self.wait_page(timeout=60)
         self.assertEqual(self.program.eval("location.href"), url)
