@@ -326,15 +326,20 @@ class CloudFailures(KioskCase):
         self.assertFalse(self.program.state()["cover"])
 
     def test_cloud_down_shows_the_countdown_then_the_page(self):
+        # The quiet reload after the page's own failed reload comes after 10 seconds.
+        self.program.extra_env["HALLBOARD_TEST_TIME_DIVISOR"] = "3"
         self.program.start()
         self.wait_page()
         DEMO.fault(cloud="down")
         wait_until(lambda: not reachable(DEMO.cloud), 10, what="the cloud to go down")
         # Connections the browser already holds stay usable until the server's keep-alive ends.
         time.sleep(6)
+        # The page's own reload fails quietly (a log line); the program's reload that follows
+        # finds no cloud and covers the display.
         self.program.eval("setTimeout(function(){location.reload();},10);1")
-        st = wait_until(lambda: (self.program.state() or {}).get("cover") and self.program.state(), 15,
+        st = wait_until(lambda: (self.program.state() or {}).get("cover") and self.program.state(), 40,
                         what="the cover")
+        self.assertIn("WebErrorStatus=", self.program.log_text())
         self.assertEqual(st["title"], "连不上云端")
         self.assertTrue(st["retryVisible"])
         self.assertIn("M104", self.program.log_text())
