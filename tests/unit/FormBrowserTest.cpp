@@ -152,6 +152,27 @@ TEST_F(TFormFixture, NavigationOutcomes) {
   }
 }
 
+TEST(BrowserHost, TheCloudsOriginIsSchemeHostAndPortAsTheBrowserWritesThem) {
+  struct TCase {
+    const char* Url;
+    const char* Origin;
+  } cases[] = {
+      {"http://127.0.0.1:8080/seatmap/display?m=2", "http://127.0.0.1:8080"},
+      {"HTTP://Cloud.Example/a", "http://cloud.example"},
+      {"http://cloud.example:80/a", "http://cloud.example"},
+      {"https://cloud.example:443?x", "https://cloud.example"},
+      {"https://cloud.example:8443#f", "https://cloud.example:8443"},
+      {"http://user:pw@cloud.example/", "http://cloud.example"},
+      {"http://[::1]:80/", "http://[::1]"},
+      {"http://[::1]:81/", "http://[::1]:81"},
+      {"ftp://cloud.example/", ""},
+      {"data:text/html,x", ""},
+      {"javascript:alert(1)", ""},
+      {"http:///nohost", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OriginOf(c.Url), c.Origin) << c.Url;
+}
+
 TEST_F(TFormFixture, AnotherDocumentLeftWithoutInputForThreeMinutesGivesWayToTheMap) {
   // Steps after the map's page was shown: a page's navigation (its address, success), input
   // ("i"), or time passing; then whether the map was asked for again.
@@ -172,16 +193,25 @@ TEST_F(TFormFixture, AnotherDocumentLeftWithoutInputForThreeMinutesGivesWayToThe
       {"another document, nobody there", {{'p', other, true, 0}, {'t', "", true, 180000}}, true},
       {"not yet", {{'p', other, true, 0}, {'t', "", true, 179000}}, false},
       {"input holds it off",
-       {{'p', other, true, 0}, {'t', "", true, 170000}, {'i', "", true, 0}, {'t', "", true, 170000}},
+       {{'p', other, true, 0},
+        {'t', "", true, 170000},
+        {'i', "", true, 0},
+        {'t', "", true, 170000}},
        false},
-      {"the map's own view changes", {{'p', map + "#seat-12", true, 0}, {'t', "", true, 200000}},
+      {"the map's own view changes",
+       {{'p', map + "#seat-12", true, 0}, {'t', "", true, 200000}},
        false},
-      {"back on the map", {{'p', other, true, 0}, {'p', map, true, 0}, {'t', "", true, 200000}},
+      {"back on the map",
+       {{'p', other, true, 0}, {'p', map, true, 0}, {'t', "", true, 200000}},
        false},
       {"a failed one is the reload's business",
-       {{'p', other, false, 0}, {'t', "", true, 30000}, {'o', map, true, 0}, {'t', "", true, 200000}},
+       {{'p', other, false, 0},
+        {'t', "", true, 30000},
+        {'o', map, true, 0},
+        {'t', "", true, 200000}},
        false},
-      {"the program chose again", {{'p', other, true, 0}, {'o', map, true, 0}, {'t', "", true, 200000}},
+      {"the program chose again",
+       {{'p', other, true, 0}, {'o', map, true, 0}, {'t', "", true, 200000}},
        false},
       {"an address the browser does not tell", {{'p', "", true, 0}, {'t', "", true, 180000}}, true},
   };

@@ -56,5 +56,9 @@ constexpr const char* kInputMessage = "\"input\"";
 // How long another document than the map's page may stay without input before the map returns.
 constexpr uint32_t kIdleResetMs = 180000;
 std::string IdleResetText(); // the log line of a return to the map
+// The origin of an address: scheme, host and port as browsers write them ("http://host:port",
+// the port only when it is not the scheme's own), lower case; empty for anything but http and
+// https. The page may not lead the display out of the cloud's.
+std::string OriginOf(const std::string& url);
 
 } // namespace hb

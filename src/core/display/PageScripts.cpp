@@ -12,7 +12,8 @@ const char* const kPageScript =
 const char* const kInputScript =
     "(function(){var l=0;function f(){var n=Date.now();if(n-l<10000)return;l=n;try{window.chrome."
     "webview.postMessage(\"input\");}catch(x){}}[\"mousedown\",\"mousemove\",\"keydown\",\"wheel\","
-    "\"touchstart\"].forEach(function(t){document.addEventListener(t,f,{capture:true,passive:true});})"
+    "\"touchstart\"].forEach(function(t){document.addEventListener(t,f,{capture:true,passive:true})"
+    ";})"
     ";})();";
 
 std::string PageScriptWithPrefix(bool hideCursor) {

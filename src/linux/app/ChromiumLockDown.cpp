@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "ChromiumLaunch.h"
+#include "display/BrowserHost.h"
 #include "shell/DiagnosticLog.h"
 
 namespace hb::lin {
@@ -99,30 +100,6 @@ d.addEventListener("keydown",function(e){if(e.key==="Escape"&&(e.shiftKey||e.ctr
 w.open=function(){return null;};w.alert=function(){};w.confirm=function(){return false;};w.prompt=function(){return null;};w.print=function(){};
 ["showOpenFilePicker","showSaveFilePicker","showDirectoryPicker"].forEach(function(n){if(n in w)w[n]=function(){return Promise.reject(new DOMException("","AbortError"));};});
 })();)JS";
-}
-
-std::string OriginOf(const std::string& url) {
-  std::string lower = url;
-  size_t schemeEnd = lower.find("://");
-  if (schemeEnd == std::string::npos) return {};
-  for (size_t i = 0; i < schemeEnd; ++i)
-    lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[i])));
-  const std::string scheme = lower.substr(0, schemeEnd);
-  if (scheme != "http" && scheme != "https") return {};
-  const size_t hostStart = schemeEnd + 3;
-  size_t end = lower.find_first_of("/?#", hostStart);
-  if (end == std::string::npos) end = lower.size();
-  std::string authority = lower.substr(hostStart, end - hostStart);
-  // Credentials never belong to the origin.
-  if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
-  for (auto& c : authority) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  // The scheme's own port is left out, as the browser writes it.
-  const std::string ownPort = scheme == "http" ? ":80" : ":443";
-  if (authority.size() > ownPort.size() &&
-      authority.compare(authority.size() - ownPort.size(), ownPort.size(), ownPort) == 0)
-    authority.erase(authority.size() - ownPort.size());
-  if (authority.empty()) return {};
-  return scheme + "://" + authority;
 }
 
 void AddLockDownPreferences(rapidjson::Document& doc) {

@@ -22,11 +22,6 @@ namespace hb::lin {
 // Shift+Esc (the browser's task manager) does nothing.
 std::string LockDownScript();
 
-// The cloud's origin of an address: scheme, host and port as the browser writes them
-// ("http://host:port", the port only when it is not the scheme's own), lower case; empty for
-// anything but http and https.
-std::string OriginOf(const std::string& url);
-
 // Preferences that deny what the page could ask the person at the screen for, merged into the
 // profile's preferences document.
 void AddLockDownPreferences(rapidjson::Document& doc);

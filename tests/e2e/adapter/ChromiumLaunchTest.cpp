@@ -1,5 +1,4 @@
 #include "ChromiumLaunch.h"
-#include "ChromiumLockDown.h"
 #include "NetErrorStatus.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +31,8 @@ TEST(ChromiumLaunch, ArgumentsPlaceAnAppWindowOverTheMonitorWithTheGivenSwitches
        {"--remote-debugging-pipe", "--user-data-dir=/home/u/.local/share/hallBoard/Chromium/",
         "--lang=zh-CN", "--window-position=1920,-40", "--window-size=1280,1024",
         "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
-        "--autoplay-policy=no-user-gesture-required", "--no-first-run", "--disable-pinch", "--disable-backgrounding-occluded-windows",
-        "--overscroll-history-navigation=0"})
+        "--autoplay-policy=no-user-gesture-required", "--no-first-run", "--disable-pinch",
+        "--disable-backgrounding-occluded-windows", "--overscroll-history-navigation=0"})
     EXPECT_TRUE(Has(a, s)) << s;
   EXPECT_FALSE(Has(a, ""));
   EXPECT_FALSE(Has(a, "--no-sandbox"));
@@ -110,27 +109,6 @@ TEST(ChromiumLaunch, TheWindowAlwaysOpensOnTheDarkPageWhatEverAnEarlierStartKept
   std::filesystem::remove_all(dir);
 }
 
-TEST(ChromiumLockDown, TheCloudsOriginIsSchemeHostAndPortAsTheBrowserWritesThem) {
-  struct TCase {
-    const char* Url;
-    const char* Origin;
-  } cases[] = {
-      {"http://127.0.0.1:8080/seatmap/display?m=2", "http://127.0.0.1:8080"},
-      {"HTTP://Cloud.Example/a", "http://cloud.example"},
-      {"http://cloud.example:80/a", "http://cloud.example"},
-      {"https://cloud.example:443?x", "https://cloud.example"},
-      {"https://cloud.example:8443#f", "https://cloud.example:8443"},
-      {"http://user:pw@cloud.example/", "http://cloud.example"},
-      {"http://[::1]:80/", "http://[::1]"},
-      {"http://[::1]:81/", "http://[::1]:81"},
-      {"ftp://cloud.example/", ""},
-      {"data:text/html,x", ""},
-      {"javascript:alert(1)", ""},
-      {"http:///nohost", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(OriginOf(c.Url), c.Origin) << c.Url;
-}
-
 TEST(ChromiumLaunch, TheKeptWindowIsReadBackOnlyAsAPlausibleScreenRectangle) {
   auto dir = std::filesystem::temp_directory_path() /
              ("hb-window-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
@@ -145,12 +123,11 @@ TEST(ChromiumLaunch, TheKeptWindowIsReadBackOnlyAsAPlausibleScreenRectangle) {
     const char* Kept;
     bool Read;
   };
-  for (const TCase& c : {TCase{"0 0 1280 720", true}, TCase{" 0 0 1280 720\n", true},
-                         TCase{"0 0 1280", false}, TCase{"0 0 1280 720 5", false},
-                         TCase{"0 0 0 720", false}, TCase{"0 0 1280 -720", false},
-                         TCase{"0 0 1280 100001", false}, TCase{"-100001 0 1280 720", false},
-                         TCase{"0 0 12x0 720", false}, TCase{"0 0 99999999999 720", false},
-                         TCase{"", false}}) {
+  for (const TCase& c :
+       {TCase{"0 0 1280 720", true}, TCase{" 0 0 1280 720\n", true}, TCase{"0 0 1280", false},
+        TCase{"0 0 1280 720 5", false}, TCase{"0 0 0 720", false}, TCase{"0 0 1280 -720", false},
+        TCase{"0 0 1280 100001", false}, TCase{"-100001 0 1280 720", false},
+        TCase{"0 0 12x0 720", false}, TCase{"0 0 99999999999 720", false}, TCase{"", false}}) {
     { std::ofstream(dir / "start-window", std::ios::binary) << c.Kept; }
     TRect got{7, 7, 7, 7};
     EXPECT_EQ(LoadStartWindow(folder, got), c.Read) << c.Kept;
