@@ -536,6 +536,8 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     ReleaseBrowser();
     return Fail(step);
   }
+  // A lock-down handler the runtime refuses leaves the others in place.
+  LockDownWebView(FWebView.Get(), FLockState);
   if (OnWindowCreated) OnWindowCreated();
   if (OnCreated) {
     auto proc = OnCreated;
@@ -630,6 +632,7 @@ void TWebView2Browser::CheckConfigured() {
 
 void TWebView2Browser::Navigate(const std::string& url) {
   if (!FWebView) return;
+  FLockState->OwnNavigation(url);
   HRESULT hr = FWebView->Navigate(Wide(url).c_str());
   if (SUCCEEDED(hr)) return;
   // A refused navigation never completes by itself; report it as one that got no answer, so the

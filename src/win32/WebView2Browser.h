@@ -12,6 +12,7 @@
 #include "IBrowser.h"
 #include "IUiQueue.h"
 #include "WebView2Abi.h"
+#include "WebView2LockDown.h"
 
 namespace hb::win {
 
@@ -70,6 +71,8 @@ class TWebView2Browser : public IBrowser {
   // Document scripts whose addition the runtime has not completed yet, and who waits for them.
   int FScriptsPending = 0;
   std::vector<std::function<void()>> FConfiguredWaiters;
+  // The kiosk's lock-down: what its handlers share with the navigations of ours.
+  std::shared_ptr<TWebView2LockState> FLockState = std::make_shared<TWebView2LockState>();
 };
 
 // For tests that run Microsoft's loader: each call the loader makes on the program's environment
