@@ -48,7 +48,7 @@ struct TNavCompleted {
   TNavSource Source = nsOwn;   // the adapter matches completions to its Navigate calls by id
   // The document's address once committed (fragment included); empty when the adapter does not
   // know it. Tells the map's own page from another one the page led to.
-  std::string Uri;
+  std::string Uri{};
 };
 
 // WebView2's COREWEBVIEW2_PROCESS_FAILED_KIND numbers.
