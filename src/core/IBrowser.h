@@ -46,6 +46,9 @@ struct TNavCompleted {
   int32_t HttpStatus = 0;      // 0 when no status is known
   uint64_t NavigationId = 0;
   TNavSource Source = nsOwn;   // the adapter matches completions to its Navigate calls by id
+  // The document's address once committed (fragment included); empty when the adapter does not
+  // know it. Tells the map's own page from another one the page led to.
+  std::string Uri{};
 };
 
 // WebView2's COREWEBVIEW2_PROCESS_FAILED_KIND numbers.

@@ -411,6 +411,91 @@ struct ICoreWebView2 : IUnknown {
   HB_WV2_METHOD(remove_WindowCloseRequested)(EventRegistrationToken token) = 0;
 };
 
+// ---- The kiosk's lock-down: new windows, script dialogs, permission prompts, navigations ----
+
+inline constexpr GUID IID_ICoreWebView2NewWindowRequestedEventArgs = {
+    0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}};
+inline constexpr GUID IID_ICoreWebView2NewWindowRequestedEventHandler = {
+    0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
+inline constexpr GUID IID_ICoreWebView2ScriptDialogOpeningEventArgs = {
+    0x7390bb70, 0xabe0, 0x4843, {0x95, 0x29, 0xf1, 0x43, 0xb3, 0x1b, 0x03, 0xd6}};
+inline constexpr GUID IID_ICoreWebView2ScriptDialogOpeningEventHandler = {
+    0xef381bf9, 0xafa8, 0x4e37, {0x91, 0xc4, 0x8a, 0xc4, 0x85, 0x24, 0xbd, 0xfb}};
+inline constexpr GUID IID_ICoreWebView2PermissionRequestedEventArgs = {
+    0x973ae2ef, 0xff18, 0x4894, {0x8f, 0xb2, 0x3c, 0x75, 0x8f, 0x04, 0x68, 0x10}};
+inline constexpr GUID IID_ICoreWebView2PermissionRequestedEventHandler = {
+    0x15e1c6a3, 0xc72a, 0x4df3, {0x91, 0xd7, 0xd0, 0x97, 0xfb, 0xec, 0x6b, 0xfd}};
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventArgs = {
+    0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventHandler = {
+    0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
+
+enum COREWEBVIEW2_SCRIPT_DIALOG_KIND : int {
+  COREWEBVIEW2_SCRIPT_DIALOG_KIND_ALERT = 0,
+  COREWEBVIEW2_SCRIPT_DIALOG_KIND_CONFIRM = 1,
+  COREWEBVIEW2_SCRIPT_DIALOG_KIND_PROMPT = 2,
+  COREWEBVIEW2_SCRIPT_DIALOG_KIND_BEFOREUNLOAD = 3,
+};
+using COREWEBVIEW2_PERMISSION_KIND = int;
+enum COREWEBVIEW2_PERMISSION_STATE : int {
+  COREWEBVIEW2_PERMISSION_STATE_DEFAULT = 0,
+  COREWEBVIEW2_PERMISSION_STATE_ALLOW = 1,
+  COREWEBVIEW2_PERMISSION_STATE_DENY = 2,
+};
+
+struct ICoreWebView2NewWindowRequestedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(put_NewWindow)(ICoreWebView2* newWindow) = 0;
+  HB_WV2_METHOD(get_NewWindow)(ICoreWebView2** newWindow) = 0;
+  HB_WV2_METHOD(put_Handled)(BOOL handled) = 0;
+  HB_WV2_METHOD(get_Handled)(BOOL* handled) = 0;
+  HB_WV2_METHOD(get_IsUserInitiated)(BOOL* isUserInitiated) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+  HB_WV2_METHOD(get_WindowFeatures)(IUnknown** value) = 0;
+};
+struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2ScriptDialogOpeningEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(get_Kind)(COREWEBVIEW2_SCRIPT_DIALOG_KIND* kind) = 0;
+  HB_WV2_METHOD(get_Message)(LPWSTR* message) = 0;
+  HB_WV2_METHOD(Accept)() = 0;
+  HB_WV2_METHOD(get_DefaultText)(LPWSTR* defaultText) = 0;
+  HB_WV2_METHOD(get_ResultText)(LPWSTR* resultText) = 0;
+  HB_WV2_METHOD(put_ResultText)(LPCWSTR resultText) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+};
+struct ICoreWebView2ScriptDialogOpeningEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2ScriptDialogOpeningEventArgs* args) = 0;
+};
+
+struct ICoreWebView2PermissionRequestedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(get_PermissionKind)(COREWEBVIEW2_PERMISSION_KIND* permissionKind) = 0;
+  HB_WV2_METHOD(get_IsUserInitiated)(BOOL* isUserInitiated) = 0;
+  HB_WV2_METHOD(get_State)(COREWEBVIEW2_PERMISSION_STATE* state) = 0;
+  HB_WV2_METHOD(put_State)(COREWEBVIEW2_PERMISSION_STATE state) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+};
+struct ICoreWebView2PermissionRequestedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2PermissionRequestedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
+  HB_WV2_METHOD(get_IsUserInitiated)(BOOL* isUserInitiated) = 0;
+  HB_WV2_METHOD(get_IsRedirected)(BOOL* isRedirected) = 0;
+  HB_WV2_METHOD(get_RequestHeaders)(ICoreWebView2HttpRequestHeaders** requestHeaders) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* cancel) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
+  HB_WV2_METHOD(get_NavigationId)(UINT64* navigationId) = 0;
+};
+struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args) = 0;
+};
+
 #undef HB_WV2_METHOD
 
 // The loader's one export the program uses.

@@ -167,7 +167,7 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
  public:
   explicit TNavCompletedHandler(TAlive alive)
       : TComObject(IID_ICoreWebView2NavigationCompletedEventHandler), FAlive(std::move(alive)) {}
-  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
                                    ICoreWebView2NavigationCompletedEventArgs* args) override {
     CallbackGuarded([&] {
       TWebView2Browser* b = *FAlive;
@@ -185,6 +185,10 @@ class TNavCompletedHandler : public TComObject<ICoreWebView2NavigationCompletedE
                            IID_ICoreWebView2NavigationCompletedEventArgs2);
       int http = 0;
       if (args2 && SUCCEEDED(args2->get_HttpStatusCode(&http))) nav.HttpStatus = http;
+      // The committed document's address tells the map's page from another one the page led to.
+      LPWSTR source = nullptr;
+      if (nav.Success && sender && SUCCEEDED(sender->get_Source(&source)))
+        nav.Uri = TakeCoString(source);
       nav.Source = b->NavigationSource(
           nav.NavigationId,
           !nav.Success && nav.WebErrorStatus == COREWEBVIEW2_WEB_ERROR_STATUS_OPERATION_CANCELED);
@@ -682,6 +686,8 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     ReleaseBrowser();
     return Fail(step);
   }
+  // A lock-down handler the runtime refuses leaves the others in place.
+  LockDownWebView(FWebView.Get(), FLockState);
   if (OnWindowCreated) OnWindowCreated();
   if (OnCreated) {
     auto proc = OnCreated;
@@ -787,6 +793,7 @@ void TWebView2Browser::Navigate(const std::string& url) {
   const unsigned call = ++FNavigateCalls;
   FLatestOwn = 0;
   FLatestOwnLive = false;
+  FLockState->OwnNavigation(url);
   const std::wstring uri = Wide(url);
   // Waiting before the call: a runtime may raise NavigationStarting before Navigate returns.
   FOwnPending.push_back(uri);

@@ -14,6 +14,7 @@
 #include "IBrowser.h"
 #include "IUiQueue.h"
 #include "WebView2Abi.h"
+#include "WebView2LockDown.h"
 
 namespace hb::win {
 
@@ -99,6 +100,8 @@ class TWebView2Browser : public IBrowser {
   bool FBrowserAlive = false; // the current environment's browser has not said it exited
   bool FWaitingExit = false;
   TComPtr<wv2::ICoreWebView2Environment5> FRetiring; // kept so that its exit event arrives
+  // The kiosk's lock-down: what its handlers share with the navigations of ours.
+  std::shared_ptr<TWebView2LockState> FLockState = std::make_shared<TWebView2LockState>();
 };
 
 constexpr UINT kBrowserExitWaitMs = 3000;

@@ -112,30 +112,29 @@ class FirstDisplay(KioskCase):
                 finally:
                     self.program.stop()
 
-    def test_the_last_map_opens_with_the_browser_and_never_shows_in_the_windows_place(self):
+    def test_a_later_start_opens_no_web_page_before_the_program_asks_for_its_map(self):
+        # An earlier version opened the last map by itself at start, before the lock-down.
         self.program.start()
         self.wait_page()
         url = self.program.eval("location.href")
         self.program.stop()
-        with open(os.path.join(self.program.appdata, "hallBoard", "Chromium", "start-page")) as f:
-            self.assertEqual(f.read(), url)
-        # The gateway holds its answer: meanwhile the browser opens the last map by itself, and
-        # that page, whose scripts may not have been in place, makes way for the dark page under
-        # the cover.
+        self.assertFalse(os.path.exists(os.path.join(self.program.appdata, "hallBoard", "Chromium",
+                                                     "start-page")))
+        # The gateway holds its answer: the browser shows only its dark page meanwhile, and asks the
+        # cloud for nothing.
         DEMO.fault(entry="hang")
         DEMO.reset_stats("cloud")
         self.program.extra_env["HALLBOARD_TEST_TIME_DIVISOR"] = "10"
         self.program.start()
         with open("/proc/%d/cmdline" % self.program.state()["browserPid"], "rb") as f:
-            self.assertIn(("--app=%s#hallboard-start" % url).encode(), f.read().split(b"\0"))
+            self.assertIn(b"--app=data:text/html,", f.read())
 
         def protocol():
             answer = self.program.command("eval location.protocol")
             return None if answer.startswith("error:") else json.loads(answer)
-        wait_until(lambda: DEMO.stats("cloud")["requests"].get("/seatmap/display"), 30,
-                   what="the browser to fetch the last map")
         wait_until(lambda: protocol() == "data:", 30, what="the dark page")
         self.assertTrue(self.program.state()["cover"])
+        self.assertNotIn("/seatmap/display", DEMO.stats("cloud")["requests"])
         DEMO.fault(entry="ok")
         self.wait_page(timeout=60)
         self.assertEqual(self.program.eval("location.href"), url)
@@ -329,15 +328,20 @@ class CloudFailures(KioskCase):
         self.assertFalse(self.program.state()["cover"])
 
     def test_cloud_down_shows_the_countdown_then_the_page(self):
+        # The quiet reload after the page's own failed reload comes after 10 seconds.
+        self.program.extra_env["HALLBOARD_TEST_TIME_DIVISOR"] = "3"
         self.program.start()
         self.wait_page()
         DEMO.fault(cloud="down")
         wait_until(lambda: not reachable(DEMO.cloud), 10, what="the cloud to go down")
         # Connections the browser already holds stay usable until the server's keep-alive ends.
         time.sleep(6)
+        # The page's own reload fails quietly (a log line); the program's reload that follows
+        # finds no cloud and covers the display.
         self.program.eval("setTimeout(function(){location.reload();},10);1")
-        st = wait_until(lambda: (self.program.state() or {}).get("cover") and self.program.state(), 15,
+        st = wait_until(lambda: (self.program.state() or {}).get("cover") and self.program.state(), 40,
                         what="the cover")
+        self.assertIn("WebErrorStatus=", self.program.log_text())
         self.assertEqual(st["title"], "连不上云端")
         self.assertTrue(st["retryVisible"])
         self.assertIn("M104", self.program.log_text())

@@ -96,9 +96,10 @@ class TFakeBrowser : public IBrowser {
       if (w) w();
   }
   void FireNavigation(bool success, int32_t webErrorStatus, int32_t httpStatus,
-                      TNavSource source = nsOwn) {
+                      TNavSource source = nsOwn, const std::string& uri = {}) {
     TNavCompleted n;
     n.Source = source;
+    n.Uri = uri;
     n.Success = success;
     n.WebErrorStatus = webErrorStatus;
     n.HttpStatus = httpStatus;

@@ -1,6 +1,7 @@
 // The display window's browser side: configuration, creation failure, navigation outcomes,
 // the web message, page-process failures, and when the first navigation happens.
 #include "FormFixture.h"
+#include "display/BrowserHost.h"
 #include "display/PageScripts.h"
 
 namespace hb {
@@ -11,7 +12,7 @@ using test::TFormFixture;
 constexpr const char* kFirstUrl =
     "https://cloud.example.cn/seatmap/display?NetBarId=1001&embed=1&m=11";
 
-TEST_F(TFormFixture, CreatedBrowserIsLockedDownAndGetsBothScriptsInOrder) {
+TEST_F(TFormFixture, CreatedBrowserIsLockedDownAndGetsItsScriptsInOrder) {
   Settings.HideCursor = false;
   Make();
   Form->FirstShow();
@@ -28,9 +29,10 @@ TEST_F(TFormFixture, CreatedBrowserIsLockedDownAndGetsBothScriptsInOrder) {
       {TBrowserSetting::bsGeneralAutofill, false},
   };
   EXPECT_EQ(Browser.Settings, expected); // the missing newer switches are skipped quietly
-  ASSERT_EQ(Browser.Scripts.size(), 2u);
+  ASSERT_EQ(Browser.Scripts.size(), 3u);
   EXPECT_EQ(Browser.Scripts[0], kDragReloadScript);
   EXPECT_EQ(Browser.Scripts[1], std::string("window.__hbHideCursor=false;") + kPageScript);
+  EXPECT_EQ(Browser.Scripts[2], kInputScript);
   EXPECT_TRUE(Form->BrowserReady());
   EXPECT_TRUE(Browser.OnNavigationCompleted);
   Deliver();
@@ -39,7 +41,7 @@ TEST_F(TFormFixture, CreatedBrowserIsLockedDownAndGetsBothScriptsInOrder) {
   Make();
   Form->FirstShow();
   Browser.FireCreated(0);
-  ASSERT_EQ(Browser.Scripts.size(), 2u);
+  ASSERT_EQ(Browser.Scripts.size(), 3u);
   EXPECT_EQ(Browser.Scripts[1].rfind("window.__hbHideCursor=true;(function(){", 0), 0u);
   Deliver();
 }
@@ -147,6 +149,92 @@ TEST_F(TFormFixture, NavigationOutcomes) {
     Clock.Advance(30000);
     EXPECT_EQ(Browser.Navigations.size(), navigations + (c.Retry ? 1 : 0)) << trace;
     EXPECT_EQ(Host.Cover, c.Cover) << trace;
+  }
+}
+
+TEST(BrowserHost, TheCloudsOriginIsSchemeHostAndPortAsTheBrowserWritesThem) {
+  struct TCase {
+    const char* Url;
+    const char* Origin;
+  } cases[] = {
+      {"http://127.0.0.1:8080/seatmap/display?m=2", "http://127.0.0.1:8080"},
+      {"HTTP://Cloud.Example/a", "http://cloud.example"},
+      {"http://cloud.example:80/a", "http://cloud.example"},
+      {"https://cloud.example:443?x", "https://cloud.example"},
+      {"https://cloud.example:8443#f", "https://cloud.example:8443"},
+      {"http://user:pw@cloud.example/", "http://cloud.example"},
+      {"http://[::1]:80/", "http://[::1]"},
+      {"http://[::1]:81/", "http://[::1]:81"},
+      {"ftp://cloud.example/", ""},
+      {"data:text/html,x", ""},
+      {"javascript:alert(1)", ""},
+      {"http:///nohost", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OriginOf(c.Url), c.Origin) << c.Url;
+}
+
+TEST_F(TFormFixture, AnotherDocumentLeftWithoutInputForThreeMinutesGivesWayToTheMap) {
+  // Steps after the map's page was shown: a page's navigation (its address, success), input
+  // ("i"), or time passing; then whether the map was asked for again.
+  const std::string map = kFirstUrl;
+  const std::string other = "https://cloud.example.cn/shop/news?id=3";
+  struct TStep {
+    char Kind; // 'p': the page's navigation, 'o': our own, 'i': input, 't': time passes
+    std::string Uri;
+    bool Success;
+    uint32_t Ms;
+  };
+  struct TCase {
+    const char* Name;
+    std::vector<TStep> Steps;
+    bool Returns;
+  };
+  const TCase cases[] = {
+      {"another document, nobody there", {{'p', other, true, 0}, {'t', "", true, 180000}}, true},
+      {"not yet", {{'p', other, true, 0}, {'t', "", true, 179000}}, false},
+      {"input holds it off",
+       {{'p', other, true, 0},
+        {'t', "", true, 170000},
+        {'i', "", true, 0},
+        {'t', "", true, 170000}},
+       false},
+      {"the map's own view changes",
+       {{'p', map + "#seat-12", true, 0}, {'t', "", true, 200000}},
+       false},
+      {"back on the map",
+       {{'p', other, true, 0}, {'p', map, true, 0}, {'t', "", true, 200000}},
+       false},
+      {"a failed one is the reload's business",
+       {{'p', other, false, 0},
+        {'t', "", true, 30000},
+        {'o', map, true, 0},
+        {'t', "", true, 200000}},
+       false},
+      {"the program chose again",
+       {{'p', other, true, 0}, {'o', map, true, 0}, {'t', "", true, 200000}},
+       false},
+      {"an address the browser does not tell", {{'p', "", true, 0}, {'t', "", true, 180000}}, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Start();
+    Browser.FireNavigation(true, 0, 200, nsOwn, map);
+    const size_t navigations = Browser.Navigations.size();
+    const size_t logSize = Log().size();
+    for (const TStep& s : c.Steps) {
+      if (s.Kind == 'p') Browser.FireNavigation(s.Success, s.Success ? 0 : 12, 0, nsPage, s.Uri);
+      if (s.Kind == 'o') Browser.FireNavigation(s.Success, 0, 200, nsOwn, s.Uri);
+      if (s.Kind == 'i') Browser.FireWebMessage("\"input\"");
+      if (s.Kind == 't') Clock.Advance(s.Ms);
+    }
+    // A failed page navigation has its own quiet reload; only the return is counted here.
+    const size_t reloads = c.Steps[0].Success ? 0 : 1;
+    EXPECT_EQ(Browser.Navigations.size(), navigations + reloads + (c.Returns ? 1 : 0));
+    if (c.Returns) {
+      EXPECT_EQ(Browser.Navigations.back(), map);
+    }
+    EXPECT_EQ(Log().substr(logSize).find(IdleResetText()) != std::string::npos, c.Returns);
+    EXPECT_FALSE(Host.Cover);
   }
 }
 
@@ -394,7 +482,7 @@ TEST_F(TFormFixture, BrowserProcessGoneCreatesTheBrowserAnew) {
   EXPECT_EQ(Browser.Navigations.size(), 1u); // waits for the new browser
   Browser.FireCreated(0);
   // Configured again from scratch, cache included, then the page opens again.
-  EXPECT_EQ(Browser.Scripts.size(), 2u);
+  EXPECT_EQ(Browser.Scripts.size(), 3u);
   EXPECT_EQ(Browser.Settings.size(), 10u);
   EXPECT_TRUE(Form->CacheHooked());
   ASSERT_EQ(Browser.Navigations.size(), 2u);

@@ -36,7 +36,7 @@ TEST_F(TFormFixture, FirstNavigationWaitsForTheSetUpUnlessTheBrowserHoldsThePage
       if (resolvedFirst) Deliver();
       Browser.FireCreated(0);
       if (!resolvedFirst) Deliver();
-      EXPECT_EQ(Browser.Scripts.size(), 2u);
+      EXPECT_EQ(Browser.Scripts.size(), 3u);
       EXPECT_FALSE(Form->BrowserReady());
       EXPECT_EQ(Browser.Navigations.size(), holds ? 1u : 0u);
       Browser.FireConfigured();

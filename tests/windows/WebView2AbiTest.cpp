@@ -29,6 +29,10 @@ struct TFake {
   void (*EndForeignBrowsers)() = nullptr;
   void (*BrowserCrash)() = nullptr;
   void (*NewBrowserVersion)(const char*) = nullptr;
+  void (*NewWindow)(const char*) = nullptr;
+  void (*ScriptDialog)(int) = nullptr;
+  void (*Permission)(int) = nullptr;
+  void (*NavigationStarting)(const char*) = nullptr;
   template <class T> void Get(T& fn, const char* name) {
     fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
   }
@@ -46,6 +50,10 @@ struct TFake {
     Get(EndForeignBrowsers, "HbFakeEndForeignBrowsers");
     Get(BrowserCrash, "HbFakeBrowserCrash");
     Get(NewBrowserVersion, "HbFakeNewBrowserVersion");
+    Get(NewWindow, "HbFakeNewWindow");
+    Get(ScriptDialog, "HbFakeScriptDialog");
+    Get(Permission, "HbFakePermission");
+    Get(NavigationStarting, "HbFakeNavigationStarting");
   }
   std::string Log() {
     std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
@@ -199,6 +207,13 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "add_NavigationCompleted",
       "add_WebMessageReceived",
       "add_ProcessFailed",
+      // The kiosk's lock-down: no runtime dialogs, and a handler for each adversary.
+      "get_Settings",
+      "put_AreDefaultScriptDialogsEnabled=0",
+      "add_NewWindowRequested",
+      "add_ScriptDialogOpening",
+      "add_PermissionRequested",
+      "add_NavigationStarting",
       "get_Settings",
       "put_AreDefaultContextMenusEnabled=0",
       "put_IsStatusBarEnabled=0",
@@ -230,6 +245,65 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
   EXPECT_EQ(log, want);
   b.reset();
   EXPECT_NE(FFake->Log().find("Close"), std::string::npos);
+}
+
+TEST_F(WebView2Abi, NothingThePageOrAPasserByAsksForGetsPastTheLockDown) {
+  auto last = [this] {
+    std::string log = FFake->Log();
+    log.pop_back(); // the final line break
+    return log.substr(log.rfind('\n') + 1);
+  };
+  // The runtime's own defaults, with nobody handling anything.
+  FFake->NewWindow("https://cloud.test/news");
+  EXPECT_EQ(last(), "popup window opened");
+  FFake->ScriptDialog(0);
+  EXPECT_EQ(last(), "modal dialog shown");
+  FFake->Permission(4);
+  EXPECT_EQ(last(), "permission prompt shown");
+
+  auto b = MakeBrowser(FLoader);
+  b->Create(Options());
+  FFake->Pump();
+  ASSERT_EQ(FCreated, std::vector<int32_t>{0});
+  EXPECT_NE(FFake->Log().find("put_AreDefaultScriptDialogsEnabled=0"), std::string::npos);
+  // Before the program has chosen a page, no origin is known: its first navigation goes ahead.
+  FFake->NavigationStarting("https://cloud.test/seatmap/display?m=3");
+  EXPECT_EQ(last(), "navigation goes to https://cloud.test/seatmap/display?m=3");
+  b->Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
+  FFake->Pump();
+
+  for (const char* uri : {"https://cloud.test/news", "https://elsewhere.test/", "about:blank"}) {
+    FFake->NewWindow(uri);
+    EXPECT_EQ(last(), "no window") << uri;
+  }
+  const char* const dialogs[] = {"dialog accepted", "dialog cancelled", "dialog cancelled",
+                                 "dialog accepted"}; // alert, confirm, prompt, beforeunload
+  for (int kind = 0; kind < 4; ++kind) {
+    FFake->ScriptDialog(kind);
+    EXPECT_EQ(last(), dialogs[kind]) << kind;
+  }
+  for (int kind = 0; kind <= 13; ++kind) { // every kind the SDK names, and beyond
+    FFake->Permission(kind);
+    EXPECT_EQ(last(), "permission denied") << kind;
+  }
+  struct TCase {
+    const char* Uri;
+    bool Goes;
+  } navigations[] = {
+      {"https://cloud.test/shop/news?id=3", true},
+      {"https://CLOUD.test:443/seatmap/display#seat", true},
+      {"https://elsewhere.test/", false},
+      {"http://cloud.test/seatmap/display", false}, // another scheme
+      {"https://cloud.test:8443/", false},          // another port
+      {"https://cloud.test.elsewhere.test/", false},
+      {"file:///C:/Windows/win.ini", false},
+      {"mailto:someone@cloud.test", false},
+  };
+  for (const TCase& c : navigations) {
+    FFake->NavigationStarting(c.Uri);
+    EXPECT_EQ(last(),
+              std::string(c.Goes ? "navigation goes to " : "navigation cancelled ") + c.Uri);
+  }
 }
 
 TEST_F(WebView2Abi, ADeferralLeftOpenIsCompletedWhenTheRequestIsDropped) {

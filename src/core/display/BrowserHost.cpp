@@ -1,5 +1,6 @@
 #include "display/BrowserHost.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "FileUtil.h"
@@ -43,6 +44,34 @@ bool AddNavCompletedHandler(IBrowser& browser, std::function<void(const TNavComp
   if (!browser.HasWebView()) return false;
   browser.OnNavigationCompleted = std::move(proc);
   return true;
+}
+
+std::string OriginOf(const std::string& url) {
+  std::string lower = url;
+  size_t schemeEnd = lower.find("://");
+  if (schemeEnd == std::string::npos) return {};
+  for (size_t i = 0; i < schemeEnd; ++i)
+    lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(lower[i])));
+  const std::string scheme = lower.substr(0, schemeEnd);
+  if (scheme != "http" && scheme != "https") return {};
+  const size_t hostStart = schemeEnd + 3;
+  size_t end = lower.find_first_of("/?#", hostStart);
+  if (end == std::string::npos) end = lower.size();
+  std::string authority = lower.substr(hostStart, end - hostStart);
+  // Credentials never belong to the origin.
+  if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  for (auto& c : authority) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // The scheme's own port is left out, as the browser writes it.
+  const std::string ownPort = scheme == "http" ? ":80" : ":443";
+  if (authority.size() > ownPort.size() &&
+      authority.compare(authority.size() - ownPort.size(), ownPort.size(), ownPort) == 0)
+    authority.erase(authority.size() - ownPort.size());
+  if (authority.empty()) return {};
+  return scheme + "://" + authority;
+}
+
+std::string IdleResetText() {
+  return "页面离开机位图 3 分钟无人操作，回到机位图";
 }
 
 std::string BrowserInitFailedText(int32_t result) {
@@ -101,8 +130,7 @@ std::string HttpErrorText(int32_t httpStatus, bool pageOwn) {
 
 std::string PageNavigationFailedText(int32_t webErrorStatus) {
   char buf[160];
-  std::snprintf(buf, sizeof buf,
-                "页面自己打开的网页没有打开 WebErrorStatus=%d，稍后重新打开机位图",
+  std::snprintf(buf, sizeof buf, "页面自己打开的网页没有打开 WebErrorStatus=%d，稍后重新打开机位图",
                 webErrorStatus);
   return buf;
 }

@@ -77,5 +77,14 @@ constexpr const char* kPageCrashedDetail = "浏览器页面意外退出，稍后
 
 // The web message, in its JSON form, that opens the menu.
 constexpr const char* kMenuMessage = "\"menu\"";
+// The web message of someone's input in the page (throttled by the page's script).
+constexpr const char* kInputMessage = "\"input\"";
+// How long another document than the map's page may stay without input before the map returns.
+constexpr uint32_t kIdleResetMs = 180000;
+std::string IdleResetText(); // the log line of a return to the map
+// The origin of an address: scheme, host and port as browsers write them ("http://host:port",
+// the port only when it is not the scheme's own), lower case; empty for anything but http and
+// https. The page may not lead the display out of the cloud's.
+std::string OriginOf(const std::string& url);
 
 } // namespace hb

@@ -9,6 +9,13 @@ const char* const kDragReloadScript =
 const char* const kPageScript =
     R"JS((function(){var d=document,t;d.addEventListener("contextmenu",function(e){e.preventDefault();try{window.chrome.webview.postMessage("menu");}catch(x){}},true);d.addEventListener("selectstart",function(e){e.preventDefault();},true);if(!window.__hbHideCursor)return;function nocur(on){var h=d.documentElement;if(h)h.classList[on?"add":"remove"]("hb-nocur");}function moved(){nocur(false);clearTimeout(t);t=setTimeout(function(){nocur(true);},3000);}d.addEventListener("DOMContentLoaded",function(){var s=d.createElement("style");s.textContent="html.hb-nocur,html.hb-nocur *{cursor:none!important}";d.head.appendChild(s);moved();});d.addEventListener("mousemove",moved,true);})();)JS";
 
+const char* const kInputScript =
+    "(function(){var l=0;function f(){var n=Date.now();if(n-l<10000)return;l=n;try{window.chrome."
+    "webview.postMessage(\"input\");}catch(x){}}[\"mousedown\",\"mousemove\",\"keydown\",\"wheel\","
+    "\"touchstart\"].forEach(function(t){document.addEventListener(t,f,{capture:true,passive:true})"
+    ";})"
+    ";})();";
+
 std::string PageScriptWithPrefix(bool hideCursor) {
   return std::string("window.__hbHideCursor=") + (hideCursor ? "true" : "false") + ";" +
          kPageScript;

@@ -11,6 +11,10 @@ extern const char* const kDragReloadScript;
 // window.__hbHideCursor the cursor hides after 3 seconds without movement.
 extern const char* const kPageScript;
 
+// Tells the program, at most every 10 seconds, that someone moved the mouse, pressed a key or touched
+// the screen: the web message "input", which holds off the return to the map.
+extern const char* const kInputScript;
+
 // "window.__hbHideCursor=true;" or "...=false;" followed directly by kPageScript.
 std::string PageScriptWithPrefix(bool hideCursor);
 

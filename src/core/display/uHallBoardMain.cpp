@@ -85,6 +85,10 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FVersionTimer->SetEnabled(false);
   FVersionTimer->OnTick = [this] { QuietMomentTick(); };
   FBrowser.OnNewBrowserVersion = [this] { NewBrowserVersion(); };
+  FIdleTimer = FPorts.NewTimer();
+  FIdleTimer->SetInterval(static_cast<uint32_t>(ScaledMs(kIdleResetMs)));
+  FIdleTimer->SetEnabled(false);
+  FIdleTimer->OnTick = [this] { IdleReset(); };
   FCover = FPorts.Host.ClientSize();
   LayoutCover();
   ShowCover(kStartingTitle, kStartingDetail, false);
@@ -107,6 +111,7 @@ THallBoardForm::~THallBoardForm() {
   FNavDeadline.reset();
   FRecheckTimer.reset();
   FVersionTimer.reset();
+  FIdleTimer.reset();
   FAlive.reset();
 }
 
@@ -344,6 +349,7 @@ void THallBoardForm::ConfigureBrowser() {
   LockDownBrowser(FBrowser);
   HardenBrowser(FBrowser);
   FBrowser.AddScriptOnDocumentCreated(PageScriptWithPrefix(FHideCursor));
+  FBrowser.AddScriptOnDocumentCreated(kInputScript);
   AddNavCompletedHandler(FBrowser, [this](const TNavCompleted& nav) { NavigationOutcome(nav); });
   // The browser handles these requests on its own schedule: a navigation sent before it has
   // confirmed them can commit a page without its scripts (the browser's own menu and developer
@@ -420,6 +426,7 @@ void THallBoardForm::NavigationOutcome(const TNavCompleted& nav) {
   if (FClosing) return;
   // A navigation of ours that a later one replaced says nothing about the page now loading.
   if (nav.Source == nsReplaced) return;
+  IdleWatch(nav);
   if (nav.Source == nsPage) {
     PageNavigationOutcome(nav);
     return;
@@ -462,6 +469,34 @@ void THallBoardForm::PageNavigationOutcome(const TNavCompleted& nav) {
 void THallBoardForm::WebMessageReceived(const std::string& json) {
   if (FClosing) return;
   if (json == kMenuMessage) ShowMenu();
+  // Someone is at the screen: the page they led to stays a while longer.
+  if (json == kInputMessage && FIdleTimer->Enabled()) {
+    FIdleTimer->SetEnabled(false);
+    FIdleTimer->SetEnabled(true);
+  }
+}
+
+void THallBoardForm::IdleWatch(const TNavCompleted& nav) {
+  auto page = [](const std::string& uri) { return uri.substr(0, uri.find('#')); };
+  if (nav.Source == nsOwn) {
+    // The program's own navigation shows the map (or its cover): nothing to return from.
+    FIdleTimer->SetEnabled(false);
+    if (nav.Success && !nav.Uri.empty()) FMapPage = page(nav.Uri);
+    return;
+  }
+  if (!nav.Success) return; // a failed one of the page's own leads back to the map anyway
+  // An address the browser does not tell counts as another document: the return then only
+  // reloads the map.
+  const bool map = !nav.Uri.empty() && !FMapPage.empty() && page(nav.Uri) == FMapPage;
+  FIdleTimer->SetEnabled(false);
+  if (!map) FIdleTimer->SetEnabled(true);
+}
+
+void THallBoardForm::IdleReset() {
+  FIdleTimer->SetEnabled(false);
+  if (FClosing) return;
+  WriteLog(IdleResetText());
+  NavigateMap();
 }
 
 void THallBoardForm::ProcessFailed(int32_t kind) {

@@ -150,6 +150,8 @@ class THallBoardForm {
   void RuntimeRecheck();     // the quiet look for a runtime installed meanwhile
   void NewBrowserVersion();  // a newer runtime is installed
   void QuietMomentTick();    // takes the newer runtime when the moment is quiet
+  // The return to the map: another document than the map's page, left without input.
+  void IdleReset();
 
   // ---- Resolution, map choice and navigation ----
   void StartResolve();
@@ -190,6 +192,7 @@ class THallBoardForm {
   bool RuntimeRecheckRunning() const { return FRecheckTimer && FRecheckTimer->Enabled(); }
   int CreateFailures() const { return FCreateFailures; }
   bool NewVersionPending() const { return FVersionTimer && FVersionTimer->Enabled(); }
+  bool IdleResetRunning() const { return FIdleTimer && FIdleTimer->Enabled(); }
   uint32_t ShowMsg() const { return FShowMsg; }
   const TBrowserOptions& BrowserOptions() const { return FBrowserOptions; }
 
@@ -275,6 +278,13 @@ class THallBoardForm {
   std::unique_ptr<ITimer> FVersionTimer;
   uint64_t FMapShownTick = 0;
   std::string FOldBrowserVersion;
+
+  // The return to the map when the page led elsewhere and nobody is there: the address of the
+  // map's page as last shown (no fragment), and the clock that runs while another document is
+  // shown, restarted by every input the page reports.
+  void IdleWatch(const TNavCompleted& nav);
+  std::string FMapPage;
+  std::unique_ptr<ITimer> FIdleTimer;
 };
 
 } // namespace hb

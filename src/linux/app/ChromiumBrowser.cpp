@@ -21,9 +21,9 @@
 
 #include "ChromiumLaunch.h"
 #include "NetErrorStatus.h"
+#include "UiGuard.h"
 #include "shell/GatewayCache.h"
 #include "signature/Base64.h"
-#include "UiGuard.h"
 
 namespace hb::lin {
 namespace {
@@ -192,6 +192,18 @@ class TPausedRequest : public IResourceRequest {
   bool FDone = false;
 };
 
+// Whether the browser's address of a navigation is the one we asked for: it writes an address
+// without a path with "/".
+bool SameAddress(const std::string& asked, const std::string& started) {
+  if (asked == started) return true;
+  const size_t host = asked.find("://");
+  if (host == std::string::npos || asked.find('/', host + 3) != std::string::npos) return false;
+  const size_t tail = asked.find_first_of("?#", host + 3);
+  std::string withPath = asked;
+  withPath.insert(tail == std::string::npos ? asked.size() : tail, "/");
+  return withPath == started;
+}
+
 std::shared_ptr<int> KeepAliveToken() {
   static auto token = std::make_shared<int>(0);
   return token;
@@ -200,7 +212,11 @@ std::shared_ptr<int> KeepAliveToken() {
 } // namespace
 
 TChromiumBrowser::TChromiumBrowser(std::function<TRect()> bounds)
-    : FBounds(std::move(bounds)), FIdentity(std::make_shared<int>(0)) {}
+    : FBounds(std::move(bounds)), FIdentity(std::make_shared<int>(0)) {
+  FLockDown.OnWebMessage = [this](const std::string& json) {
+    if (OnWebMessage) OnWebMessage(json);
+  };
+}
 
 TChromiumBrowser::~TChromiumBrowser() {
   StopFilterRest();
@@ -263,6 +279,8 @@ void TChromiumBrowser::ForgetSession() {
   FHoldingDocuments = false;
   FHeldDocuments.clear();
   FFetchPending = false;
+  FPendingOwn.clear();
+  FLockDown.Forget();
 }
 
 void TChromiumBrowser::FailCreate(int32_t code) {
@@ -329,11 +347,10 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
   launch.Bounds = FBounds ? FBounds() : TRect{0, 0, 1280, 720};
   launch.RunningAsRoot = geteuid() == 0;
   WriteLockDownPreferences(launch.ProfileFolder, launch.Language);
-  launch.StartPage = FStartUrl = StartPageFor(launch.ProfileFolder);
+  // Always the dark page: whatever the browser opens on its own runs before our lock-down is in
+  // place, with the keyboard's focus, so it must be a page of ours.
+  launch.StartPage = FStartUrl = kStartPage;
   FProfileFolder = launch.ProfileFolder;
-  FSavedStart = FStartUrl == kStartPage
-                    ? std::string()
-                    : FStartUrl.substr(0, FStartUrl.size() - std::strlen(kStartMark));
   FLaunchBounds = launch.Bounds;
   FSavedWindow = {};
   LoadStartWindow(launch.ProfileFolder, FSavedWindow);
@@ -384,11 +401,12 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
   FConn->OnEvent = [this](const std::string& m, const std::string& s, const rapidjson::Value& p) {
     OnEvent(m, s, p);
   };
+  FLockDown.BrowserStarted(FConn);
   // The browser attaches us to its page as soon as it reads this, which saves asking for the
   // targets and then attaching; first, so that the page's discovery does not attach it first.
   // The discovery and the list below still find the page where this does not.
   FConn->Send("Target.setAutoAttach",
-              "{\"autoAttach\":true,\"waitForDebuggerOnStart\":false,\"flatten\":true}");
+              "{\"autoAttach\":true,\"waitForDebuggerOnStart\":true,\"flatten\":true}");
   FConn->Send("Target.setDiscoverTargets", "{\"discover\":true}");
   FConn->Send("Target.getTargets", "{}", {}, [this](const TDevToolsReply& r) {
     if (!r.Result) return;
@@ -451,6 +469,8 @@ void TChromiumBrowser::SessionReady() {
   SendSetup("Inspector.enable", "{}");
   SendSetup("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}");
   AddScriptOnDocumentCreated(BridgeScript());
+  FLockDown.PageAttached(FTargetId, FSession,
+                         [this](const std::string& m, const std::string& p) { SendSetup(m, p); });
   // Until a page paints, the browser shows the window's colour instead of white.
   FConn->Send("Emulation.setDefaultBackgroundColorOverride",
               "{\"color\":{\"r\":7,\"g\":13,\"b\":24,\"a\":1}}", FSession);
@@ -484,6 +504,7 @@ bool TChromiumBrowser::SetSetting(TBrowserSetting setting, bool on) {
 
 void TChromiumBrowser::AddScriptOnDocumentCreated(const std::string& script) {
   if (!FConn || FSession.empty()) return;
+  FLockDown.ScriptAdded(script);
   SendSetup("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(script) + "}");
 }
 
@@ -528,39 +549,51 @@ void TChromiumBrowser::Navigate(const std::string& url) {
   if (FSetupPending > 0) FHoldingDocuments = true;
   FlushFetchEnable();
   ++FNavigatesUnanswered;
+  FLockDown.OwnNavigation(url);
+  const uint64_t seq = ++FOwnSeq;
+  FPendingOwn.emplace_back(seq, url);
   FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", FSession,
-              [this, token = std::weak_ptr<int>(FIdentity),
-               generation = FSetupGeneration](const TDevToolsReply& r) {
+              [this, token = std::weak_ptr<int>(FIdentity), generation = FSetupGeneration,
+               seq](const TDevToolsReply& r) {
                 if (token.expired() || generation != FSetupGeneration) return;
                 if (FNavigatesUnanswered > 0) --FNavigatesUnanswered;
+                std::erase_if(FPendingOwn, [seq](const auto& e) { return e.first == seq; });
                 if (!r.Result) return;
                 std::string error = JsonString(*r.Result, "errorText");
                 std::string loader = JsonString(*r.Result, "loaderId");
+                // The browser may have written the address otherwise than we did: its answer
+                // names the navigation for sure.
+                if (FNav.Active && !loader.empty() && loader == FNav.LoaderId) FNav.OwnSeq = seq;
                 if (error.empty() || error == "net::ERR_ABORTED") return;
                 // The page events may already have reported this navigation.
                 if (FNav.Active && !loader.empty() && loader != FNav.LoaderId) return;
                 if (!FNav.Active && !loader.empty() && loader == FNav.LoaderId) return;
                 FNav.Active = true;
+                FNav.OwnSeq = seq;
                 FinishNavigation(false, WebErrorStatusOf(error));
               });
   // After the command: the files' writes may wait for the disk.
   RememberStart(url);
 }
 
-void TChromiumBrowser::RememberStart(const std::string& url) {
+void TChromiumBrowser::RememberStart(const std::string&) {
   if (FProfileFolder.empty()) return;
-  if (url != FSavedStart && SaveStartPage(FProfileFolder, url)) FSavedStart = url;
   const TRect window = FBounds ? FBounds() : FLaunchBounds;
   if (!(window == FSavedWindow) && SaveStartWindow(FProfileFolder, window)) FSavedWindow = window;
 }
 
-void TChromiumBrowser::NavigationStarted(const std::string& loaderId) {
+void TChromiumBrowser::NavigationStarted(const std::string& loaderId, const std::string& url) {
   // Before the window asks for its first page, only a start page can be navigating.
   if (!FNavigated || loaderId.empty()) return;
   // Told twice, or over already with its outcome reported.
   if (FNav.LoaderId == loaderId) return;
-  FNav = {true, loaderId, 0, false, 0};
+  FNav = {};
+  FNav.Active = true;
+  FNav.LoaderId = loaderId;
   FCrashReported = false;
+  // Ours when it goes where one of our commands still unanswered goes (the answer confirms it).
+  for (const auto& [seq, own] : FPendingOwn)
+    if (SameAddress(own, url)) FNav.OwnSeq = seq;
 }
 
 void TChromiumBrowser::FinishNavigation(bool success, int32_t webError) {
@@ -571,6 +604,8 @@ void TChromiumBrowser::FinishNavigation(bool success, int32_t webError) {
   nav.Success = success && (nav.HttpStatus == 0 || nav.HttpStatus < 400);
   nav.WebErrorStatus = nav.Success ? 0 : webError;
   nav.NavigationId = ++FNavigationCount;
+  nav.Source = FNav.OwnSeq == 0 ? nsPage : FNav.OwnSeq == FOwnSeq ? nsOwn : nsReplaced;
+  nav.Uri = FNav.Url;
   if (OnNavigationCompleted) OnNavigationCompleted(nav);
 }
 
@@ -608,6 +643,7 @@ void TChromiumBrowser::SendFetchEnable() {
     for (const auto& p : FPatterns) {
       list += "{\"urlPattern\":" + JsonQuote(p) + ",\"requestStage\":\"Request\"},";
     }
+  list += FLockDown.FetchPatterns();
   list += "{\"urlPattern\":\"*\",\"resourceType\":\"Document\",\"requestStage\":\"Response\"}]";
   FConn->Send("Fetch.enable", "{\"patterns\":" + list + "}", FSession);
 }
@@ -629,6 +665,12 @@ void TChromiumBrowser::ReleaseDocuments() {
 void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
   std::string id = JsonString(p, "requestId");
   if (id.empty()) return;
+  if (FLockDown.StopsDocument(p, FMainFrame)) {
+    // The navigation to another site ends as cancelled, as one the page stopped itself.
+    if (FNav.Active && JsonString(p, "networkId") == FNav.LoaderId)
+      FinishNavigation(false, wsOperationCanceled);
+    return;
+  }
   if (p.HasMember("responseStatusCode") || p.HasMember("responseErrorReason")) {
     // A document's response: the main frame's is that of the navigation under way, and tells how
     // it went.
@@ -716,6 +758,7 @@ void TChromiumBrowser::StopFilterRest() {
 
 void TChromiumBrowser::OnEvent(const std::string& method, const std::string& session,
                                const rapidjson::Value& p) {
+  if (FLockDown.OnEvent(method, session, p)) return;
   if (session.empty()) {
     if (method == "Target.targetCreated") {
       const auto& info = Member(p, "targetInfo");
@@ -724,8 +767,7 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
       const auto& info = Member(p, "targetInfo");
       std::string session = JsonString(p, "sessionId");
       // The first page is ours; any later one (a page the site opened) stays unattended.
-      if (JsonString(info, "type") != "page" || session.empty() || !FSession.empty() ||
-          FAttaching)
+      if (JsonString(info, "type") != "page" || session.empty() || !FSession.empty() || FAttaching)
         return;
       FTargetId = JsonString(info, "targetId");
       FSession = session;
@@ -748,7 +790,7 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
     const std::string url = JsonString(p, "url");
     if (JsonString(p, "frameId") == FMainFrame && type != "sameDocument" &&
         type != "historySameDocument" && url != FStartUrl && url != kStartPage)
-      NavigationStarted(JsonString(p, "loaderId"));
+      NavigationStarted(JsonString(p, "loaderId"), url);
   } else if (method == "Page.loadEventFired") {
     if (FNav.Committed) FinishNavigation(true, wsUnknown);
   } else if (method == "Page.frameNavigated") {
@@ -764,6 +806,8 @@ void TChromiumBrowser::OnEvent(const std::string& method, const std::string& ses
         FConn->Send("Page.navigate", "{\"url\":" + JsonQuote(kStartPage) + "}", FSession);
       if (FNav.Active && JsonString(frame, "loaderId") == FNav.LoaderId) {
         // A failed navigation commits the browser's error page in its document's place.
+        FNav.Url = url + JsonString(frame, "urlFragment");
+        if (FNav.OwnSeq != 0) FLockDown.OwnDocumentCommitted();
         if (!JsonString(frame, "unreachableUrl").empty())
           FinishNavigation(false, FNav.ErrorStatus); // wsUnknown when none was given
         else

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ChromiumLockDown.h"
 #include "DevToolsConnection.h"
 #include "Geometry.h"
 #include "IBrowser.h"
@@ -77,6 +78,9 @@ class TChromiumBrowser : public IBrowser {
     // The failure the browser gave for the document's response (wsUnknown: none), in the
     // protocol's coarser reasons; the answer to Page.navigate names the exact net error.
     int32_t ErrorStatus = 0;
+    // Which of our Page.navigate commands this is (0: the page's or a person's own).
+    uint64_t OwnSeq = 0;
+    std::string Url; // the committed document's address
   };
 
   void Restart(const TBrowserOptions& options); // forgets the old browser, starts nothing
@@ -91,7 +95,7 @@ class TChromiumBrowser : public IBrowser {
   void CheckConfigured();
   void ReportCreated();
   // The main frame began a navigation to another document.
-  void NavigationStarted(const std::string& loaderId);
+  void NavigationStarted(const std::string& loaderId, const std::string& url);
   void FinishNavigation(bool success, int32_t webError);
   // Keeps the window's page and place for the next start (StartPageFor, LoadStartWindow).
   void RememberStart(const std::string& url);
@@ -128,27 +132,31 @@ class TChromiumBrowser : public IBrowser {
   bool FCrashReported = false;
   bool FNavigated = false;
   std::string FProfileFolder;
-  std::string FStartUrl;   // the app window's first page, as given on its command line
-  std::string FSavedStart; // the page the profile folder keeps for the next start
-  TRect FLaunchBounds;      // where the window was placed at its start
-  TRect FSavedWindow;       // where the profile folder says it goes next time
+  std::string FStartUrl; // the app window's first page, as given on its command line
+  TRect FLaunchBounds;   // where the window was placed at its start
+  TRect FSavedWindow;    // where the profile folder says it goes next time
   bool FPrestarted = false;
   bool FReadyHeld = false;
   TBrowserOptions FPrestartOptions;
   std::vector<std::string> FPatterns;
   TResourceRequestedProc FResourceProc;
-  int FHeldRequests = 0;       // deferred requests of this session not yet completed
-  int FNavigatesUnanswered = 0; // our Page.navigate commands of this session not yet answered
-  bool FHoldingDocuments = false;           // documents' responses wait for the set-up
+  int FHeldRequests = 0;          // deferred requests of this session not yet completed
+  int FNavigatesUnanswered = 0;   // our Page.navigate commands of this session not yet answered
+  bool FHoldingDocuments = false; // documents' responses wait for the set-up
   std::vector<std::string> FHeldDocuments; // their request ids, in arrival order
-  bool FFetchPending = false;  // patterns added, not yet sent
-  bool FFilterResting = false; // the cache's patterns are off while the cache is paused
+  bool FFetchPending = false;              // patterns added, not yet sent
+  bool FFilterResting = false;             // the cache's patterns are off while the cache is paused
   unsigned FFilterWake = 0;
   // Set-up commands of the current session still unanswered, and who waits for them. A new
   // session (generation) makes every earlier answer irrelevant.
   int FSetupPending = 0;
   uint64_t FSetupGeneration = 0;
   std::vector<std::function<void()>> FConfiguredWaiters;
+  // Our Page.navigate commands not yet matched to a started navigation, in order, and the
+  // number of the latest one: a completion is ours only when it is that one's.
+  std::vector<std::pair<uint64_t, std::string>> FPendingOwn;
+  uint64_t FOwnSeq = 0;
+  TChromiumLockDown FLockDown;
 };
 
 } // namespace hb::lin

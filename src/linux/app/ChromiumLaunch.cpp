@@ -10,19 +10,23 @@
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
+#include "ChromiumLockDown.h"
 #include "FileUtil.h"
 
 namespace hb::lin {
 
+// Dark like our backdrop, and deaf: it has the keyboard before any of our scripts is in place,
+// so its own script swallows every key, right-click, middle-click and drop (the browser's
+// shortcuts, its menu and its developer tools stay shut).
 const char* const kStartPage =
-    "data:text/html,%3Chtml%20style%3D%22background%3A%23070D18%22%3E%3C%2Fhtml%3E";
-
-const char* const kStartMark = "#hallboard-start";
+    "data:text/"
+    "html,%3Chtml%20style%3D%22background%3A%23070D18%22%3E%3Cscript%3E%5B%22keydown%22%2C%"
+    "22contextmenu%22%2C%22mousedown%22%2C%22auxclick%22%2C%22dragover%22%2C%22drop%22%5D.forEach%"
+    "28function%28t%29%7BaddEventListener%28t%2Cfunction%28e%29%7Be.preventDefault%28%29%7D%2Ctrue%"
+    "29%7D%29%3C%2Fscript%3E%3C%2Fhtml%3E";
 
 namespace {
-constexpr const char* kStartPageFile = "start-page";
 constexpr const char* kStartWindowFile = "start-window";
-constexpr size_t kStartPageMax = 4096;
 constexpr int kScreenMax = 100000; // beyond any desktop's coordinates
 
 bool WriteAtomically(const std::string& folder, const char* name, const std::string& text) {
@@ -31,26 +35,6 @@ bool WriteAtomically(const std::string& folder, const char* name, const std::str
   return g_file_set_contents(path.c_str(), text.data(), static_cast<gssize>(text.size()), nullptr);
 }
 } // namespace
-
-bool IsStartablePage(const std::string& url) {
-  if (url.size() > kStartPageMax) return false;
-  const size_t scheme = url.rfind("https://", 0) == 0 ? 8 : url.rfind("http://", 0) == 0 ? 7 : 0;
-  if (scheme == 0 || url.size() == scheme) return false;
-  // The command line takes it as it is (our own addresses are already encoded), and without a
-  // fragment the window's navigation to it is never one within the marked start page.
-  for (unsigned char c : url)
-    if (c <= 0x20 || c >= 0x7f || c == '#') return false;
-  return true;
-}
-
-std::string StartPageFor(const std::string& profileFolder) {
-  const auto url = ReadFileBytes(profileFolder + kStartPageFile, kStartPageMax);
-  return url && IsStartablePage(*url) ? *url + kStartMark : std::string(kStartPage);
-}
-
-bool SaveStartPage(const std::string& profileFolder, const std::string& url) {
-  return IsStartablePage(url) && WriteAtomically(profileFolder, kStartPageFile, url);
-}
 
 bool LoadStartWindow(const std::string& profileFolder, TRect& bounds) {
   const auto text = ReadFileBytes(profileFolder + kStartWindowFile, 64);
@@ -104,8 +88,8 @@ std::vector<std::string> ChromiumArguments(const TChromiumLaunch& l) {
       "--remote-debugging-pipe",
       "--user-data-dir=" + l.ProfileFolder,
       "--lang=" + l.Language,
-      // An app window: no tabs, no address bar, no menu. Opened on the last start's map (see
-      // StartPageFor), or dark like our backdrop until the seat map arrives.
+      // An app window: no tabs, no address bar, no menu. Dark like our backdrop until the seat
+      // map arrives.
       "--app=" + (l.StartPage.empty() ? std::string(kStartPage) : l.StartPage),
       "--window-position=" + std::to_string(l.Bounds.Left) + "," + std::to_string(l.Bounds.Top),
       "--window-size=" + std::to_string(l.Bounds.Width) + "," + std::to_string(l.Bounds.Height),
@@ -117,7 +101,12 @@ std::vector<std::string> ChromiumArguments(const TChromiumLaunch& l) {
       "--hide-crash-restore-bubble",
       "--password-store=basic",
       "--disable-features=Translate,AutofillServerCommunication,MediaRouter,"
-      "OptimizationHints,InterestFeedContentSuggestions,DesktopPWAsLinkCapturing",
+      "OptimizationHints,InterestFeedContentSuggestions,DesktopPWAsLinkCapturing,"
+      "DownloadBubble,DownloadBubbleV2,GlobalMediaControls,HoverCard",
+      // Nothing the page asks for reaches the person at the screen as a prompt, and no
+      // extension's window or shelf exists.
+      "--deny-permission-prompts",
+      "--disable-extensions",
       // No traffic of its own: the display computer's line is for the seat map.
       "--disable-background-networking",
       "--disable-component-update",
@@ -201,6 +190,7 @@ bool WriteLockDownPreferences(const std::string& profileFolder, const std::strin
   Set(Child(doc, "browser", a), "enable_spellchecking", rapidjson::Value(false), a);
   std::string langs = language.empty() ? std::string("zh-CN,zh") : language + ",zh";
   Set(Child(doc, "intl", a), "accept_languages", rapidjson::Value(langs.c_str(), a), a);
+  AddLockDownPreferences(doc);
   // Developer tools stay allowed here: the preference that forbids them also forbids the
   // protocol this program drives the browser with. The keys that open them are swallowed by
   // the bridge script instead.

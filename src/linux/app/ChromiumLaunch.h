@@ -13,7 +13,7 @@ struct TChromiumLaunch {
   std::string ProfileFolder; // the user data folder, trailing '/'
   std::string Language = "zh-CN";
   std::string AdditionalArgs; // blank-separated switches, passed on as given
-  std::string StartPage;      // the app window's first page (StartPageFor); empty: kStartPage
+  std::string StartPage;      // the app window's first page; empty: kStartPage
   TRect Bounds;               // the monitor the window covers
   bool RunningAsRoot = false; // the sandbox refuses to start as root
 };
@@ -26,25 +26,11 @@ std::string FindChromium();
 // ("WebView2" on Windows) replaced by "Chromium", so both live under the per-user folder.
 std::string ChromiumProfileFolder(const std::string& webViewFolder);
 
-// The page the app window opens with: an empty dark page.
+// The page the app window opens with: an empty dark page that ignores every key and click.
 extern const char* const kStartPage;
 
-// The app window's first page. After a start that showed a map, it is that map's page, kept in the
-// profile folder: while the browser starts, it then opens the map site's connection and starts a
-// renderer for the site, which the window's own navigation to the map takes over; with the dark
-// page, that renderer would only start with the window's navigation. The address carries
-// kStartMark, so that this navigation is never taken for one of the window's. Without a kept page
-// (the first start, a damaged or missing file), kStartPage.
-extern const char* const kStartMark;
-std::string StartPageFor(const std::string& profileFolder);
-// Only one printable ASCII word of at most 4 KB beginning with http:// or https:// and without a
-// fragment is kept or taken back.
-bool IsStartablePage(const std::string& url);
-// Writes atomically; false when the page is not kept or the file could not be written.
-bool SaveStartPage(const std::string& profileFolder, const std::string& url);
-
 // Where the last start placed the browser's window (the display monitor's bounds then), kept
-// beside the start page: with it the browser can start before the program opens the display,
+// in the profile folder: with it the browser can start before the program opens the display,
 // and is moved if the monitors say otherwise by the time it answers. Read back only as four
 // integers of a plausible screen rectangle; false otherwise.
 bool LoadStartWindow(const std::string& profileFolder, TRect& bounds);

@@ -139,6 +139,9 @@ template <class T> TRef<T> Adopt(T* p) {
   return r;
 }
 
+// The runtime's own script dialogs (on by default); see the kiosk's adversaries below.
+bool gDefaultScriptDialogs = true;
+
 #define STUB(name, ...)                                                                            \
   HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override {                                           \
     Log("unexpected call: " #name);                                                                \
@@ -164,7 +167,12 @@ class TSettings : public TObject<ICoreWebView2Settings6> {
   STUB(get_IsWebMessageEnabled, BOOL*)
   BOOLPUT(put_IsWebMessageEnabled)
   STUB(get_AreDefaultScriptDialogsEnabled, BOOL*)
-  BOOLPUT(put_AreDefaultScriptDialogsEnabled)
+  HRESULT STDMETHODCALLTYPE put_AreDefaultScriptDialogsEnabled(BOOL v) override {
+    OnUiThread("put_AreDefaultScriptDialogsEnabled");
+    Log(std::string("put_AreDefaultScriptDialogsEnabled=") + (v ? "1" : "0"));
+    gDefaultScriptDialogs = v != FALSE;
+    return S_OK;
+  }
   STUB(get_IsStatusBarEnabled, BOOL*)
   BOOLPUT(put_IsStatusBarEnabled)
   STUB(get_AreDevToolsEnabled, BOOL*)
@@ -363,6 +371,114 @@ class TProcessArgs : public TObject<ICoreWebView2ProcessFailedEventArgs> {
   int FKind;
 };
 
+// ---- The kiosk's adversaries: the runtime's defaults as Microsoft documents them ----
+// Unhandled, a new-window request opens a popup window of the runtime's own; with the runtime's
+// script dialogs on (the default) a dialog is modal and the event is not raised; a permission
+// left at its default state shows the runtime's prompt; a navigation not cancelled goes ahead.
+// Each outcome is logged in those words, so a test sees what a passer-by would.
+
+class TNewWindowArgs : public TObject<ICoreWebView2NewWindowRequestedEventArgs> {
+ public:
+  explicit TNewWindowArgs(std::string uri)
+      : TObject("NewWindowRequestedEventArgs", {&IID_ICoreWebView2NewWindowRequestedEventArgs}),
+        FUri(std::move(uri)) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
+    *v = CoCopy(FUri);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_NewWindow(ICoreWebView2* w) override {
+    Given = w != nullptr;
+    return S_OK;
+  }
+  STUB(get_NewWindow, ICoreWebView2**)
+  HRESULT STDMETHODCALLTYPE put_Handled(BOOL v) override {
+    Handled = v != FALSE;
+    return S_OK;
+  }
+  STUB(get_Handled, BOOL*)
+  HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL* v) override {
+    *v = TRUE;
+    return S_OK;
+  }
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  STUB(get_WindowFeatures, ICoreWebView2WindowFeatures**)
+  bool Handled = false, Given = false;
+
+ private:
+  std::string FUri;
+};
+
+class TDialogArgs : public TObject<ICoreWebView2ScriptDialogOpeningEventArgs> {
+ public:
+  explicit TDialogArgs(int kind)
+      : TObject("ScriptDialogOpeningEventArgs", {&IID_ICoreWebView2ScriptDialogOpeningEventArgs}),
+        FKind(kind) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
+    *v = CoCopy("https://cloud.test/seatmap/display");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Kind(COREWEBVIEW2_SCRIPT_DIALOG_KIND* v) override {
+    *v = static_cast<COREWEBVIEW2_SCRIPT_DIALOG_KIND>(FKind);
+    return S_OK;
+  }
+  STUB(get_Message, LPWSTR*)
+  HRESULT STDMETHODCALLTYPE Accept() override {
+    Accepted = true;
+    return S_OK;
+  }
+  STUB(get_DefaultText, LPWSTR*)
+  STUB(get_ResultText, LPWSTR*)
+  STUB(put_ResultText, LPCWSTR)
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  bool Accepted = false;
+
+ private:
+  int FKind;
+};
+
+class TPermissionArgs : public TObject<ICoreWebView2PermissionRequestedEventArgs> {
+ public:
+  explicit TPermissionArgs(int kind)
+      : TObject("PermissionRequestedEventArgs", {&IID_ICoreWebView2PermissionRequestedEventArgs}),
+        FKind(kind) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
+    *v = CoCopy("https://cloud.test/seatmap/display");
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_PermissionKind(COREWEBVIEW2_PERMISSION_KIND* v) override {
+    *v = static_cast<COREWEBVIEW2_PERMISSION_KIND>(FKind);
+    return S_OK;
+  }
+  STUB(get_IsUserInitiated, BOOL*)
+  STUB(get_State, COREWEBVIEW2_PERMISSION_STATE*)
+  HRESULT STDMETHODCALLTYPE put_State(COREWEBVIEW2_PERMISSION_STATE v) override {
+    State = v;
+    return S_OK;
+  }
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  COREWEBVIEW2_PERMISSION_STATE State = COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
+
+ private:
+  int FKind;
+};
+
+struct TKioskEvents {
+  TRef<ICoreWebView2NewWindowRequestedEventHandler> NewWindow;
+  TRef<ICoreWebView2ScriptDialogOpeningEventHandler> Dialog;
+  TRef<ICoreWebView2PermissionRequestedEventHandler> Permission;
+} gKioskEvents;
+
+#define KIOSK_ADD(name, Iface, field)                                                              \
+  HRESULT STDMETHODCALLTYPE name(Iface* h, EventRegistrationToken* t) override {                   \
+    OnUiThread(#name);                                                                             \
+    Log(#name);                                                                                    \
+    gKioskEvents.field = TRef<Iface>(h);                                                           \
+    t->value = 1;                                                                                  \
+    return S_OK;                                                                                   \
+  }
+
+// ---- End of the kiosk's adversaries ----
+
 // Holds the one handler registered for each event the program uses.
 struct TEvents {
   TRef<ICoreWebView2NavigationCompletedEventHandler> Nav;
@@ -431,6 +547,7 @@ class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs
 
 UINT64 gLastNavigationId = 1000;
 UINT64 gNavigationUnderWay = 0; // 0: none
+std::string gSource;             // the address of the latest navigation that went ahead
 
 void CompleteNavigation(UINT64 id, BOOL ok, int webErrorStatus, int http) {
   auto args =
@@ -457,6 +574,7 @@ void BeginNavigation(const std::string& uri, bool user) {
     }
     const UINT64 replaced = gNavigationUnderWay;
     gNavigationUnderWay = id;
+    gSource = uri;
     if (replaced) CompleteNavigation(replaced, FALSE, 14, 0);
   });
 }
@@ -470,7 +588,10 @@ class TWebView : public TObject<ICoreWebView2> {
     *v = new TSettings();
     return S_OK;
   }
-  STUB(get_Source, LPWSTR*)
+  HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* v) override {
+    *v = CoCopy(gSource.empty() ? std::string("about:blank") : gSource);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
     OnUiThread("Navigate");
     Log("Navigate " + W(uri));
@@ -509,11 +630,9 @@ class TWebView : public TObject<ICoreWebView2> {
   STUB(add_FrameNavigationCompleted, ICoreWebView2NavigationCompletedEventHandler*,
        EventRegistrationToken*)
   STUB(remove_FrameNavigationCompleted, EventRegistrationToken)
-  STUB(add_ScriptDialogOpening, ICoreWebView2ScriptDialogOpeningEventHandler*,
-       EventRegistrationToken*)
+  KIOSK_ADD(add_ScriptDialogOpening, ICoreWebView2ScriptDialogOpeningEventHandler, Dialog)
   STUB(remove_ScriptDialogOpening, EventRegistrationToken)
-  STUB(add_PermissionRequested, ICoreWebView2PermissionRequestedEventHandler*,
-       EventRegistrationToken*)
+  KIOSK_ADD(add_PermissionRequested, ICoreWebView2PermissionRequestedEventHandler, Permission)
   STUB(remove_PermissionRequested, EventRegistrationToken)
   HRESULT STDMETHODCALLTYPE add_ProcessFailed(ICoreWebView2ProcessFailedEventHandler* h,
                                               EventRegistrationToken* t) override {
@@ -560,8 +679,7 @@ class TWebView : public TObject<ICoreWebView2> {
   STUB(GoForward)
   STUB(GetDevToolsProtocolEventReceiver, LPCWSTR, ICoreWebView2DevToolsProtocolEventReceiver**)
   STUB(Stop)
-  STUB(add_NewWindowRequested, ICoreWebView2NewWindowRequestedEventHandler*,
-       EventRegistrationToken*)
+  KIOSK_ADD(add_NewWindowRequested, ICoreWebView2NewWindowRequestedEventHandler, NewWindow)
   STUB(remove_NewWindowRequested, EventRegistrationToken)
   STUB(add_DocumentTitleChanged, ICoreWebView2DocumentTitleChangedEventHandler*,
        EventRegistrationToken*)
@@ -882,9 +1000,12 @@ extern "C" {
 __declspec(dllexport) void HbFakeConfigure(unsigned flags) {
   gFlags = flags;
   gNavigationUnderWay = 0;
+  gSource.clear();
   gProcesses.clear();
   gCurrentProcess.reset();
   gBrowserVersion = "120.0.2210.91";
+  gDefaultScriptDialogs = true;
+  gKioskEvents = {};
   std::lock_guard<std::mutex> lock(gLogLock);
   gLog.clear();
   gPending.clear();
@@ -984,5 +1105,47 @@ __declspec(dllexport) void HbFakeProcessFailed(int kind) {
   auto args = Adopt<ICoreWebView2ProcessFailedEventArgs>(new TProcessArgs(kind));
   INVOKE(gEvents.Failed, ICoreWebView2ProcessFailedEventHandler,
          [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+}
+
+// ---- The kiosk's adversaries, fired: each logs what the person at the screen would get ----
+
+__declspec(dllexport) void HbFakeNewWindow(const char* uri) {
+  auto args = Adopt(new TNewWindowArgs(uri));
+  INVOKE(gKioskEvents.NewWindow, ICoreWebView2NewWindowRequestedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  Log(args.Get()->Handled && !args.Get()->Given ? "no window" : "popup window opened");
+}
+
+__declspec(dllexport) void HbFakeScriptDialog(int kind) {
+  if (gDefaultScriptDialogs || !gKioskEvents.Dialog) {
+    Log("modal dialog shown");
+    return;
+  }
+  auto args = Adopt(new TDialogArgs(kind));
+  INVOKE(gKioskEvents.Dialog, ICoreWebView2ScriptDialogOpeningEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  Log(args.Get()->Accepted ? "dialog accepted" : "dialog cancelled");
+}
+
+__declspec(dllexport) void HbFakePermission(int kind) {
+  auto args = Adopt(new TPermissionArgs(kind));
+  INVOKE(gKioskEvents.Permission, ICoreWebView2PermissionRequestedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  const auto state = args.Get()->State;
+  Log(state == COREWEBVIEW2_PERMISSION_STATE_DENY    ? "permission denied"
+      : state == COREWEBVIEW2_PERMISSION_STATE_ALLOW ? "permission allowed"
+                                                     : "permission prompt shown");
+}
+
+__declspec(dllexport) void HbFakeNavigationStarting(const char* uri) {
+  // A person's navigation (a link clicked): every handler sees it, any may cancel it.
+  TRef<ICoreWebView2NavigationStartingEventArgs> args(Adopt<ICoreWebView2NavigationStartingEventArgs>(
+      new TNavStartingArgs(uri, ++gLastNavigationId, true)));
+  auto handlers = gEvents.Starting;
+  for (const auto& h : handlers)
+    INVOKE(h, ICoreWebView2NavigationStartingEventHandler,
+           [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  const bool cancelled = static_cast<TNavStartingArgs*>(args.Get())->Cancelled();
+  Log(std::string(cancelled ? "navigation cancelled " : "navigation goes to ") + uri);
 }
 }

@@ -1,0 +1,335 @@
+// The kiosk's lock-down of Chromium, over the debugging protocol. Depends on RapidJSON (messages)
+// and GLib (the clock of the throttled log lines).
+#include "ChromiumLockDown.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "ChromiumLaunch.h"
+#include "display/BrowserHost.h"
+#include "shell/DiagnosticLog.h"
+
+namespace hb::lin {
+namespace {
+
+const rapidjson::Value& Member(const rapidjson::Value& o, const char* name) {
+  static const rapidjson::Value kNull;
+  if (!o.IsObject()) return kNull;
+  auto it = o.FindMember(name);
+  return it == o.MemberEnd() ? kNull : it->value;
+}
+
+enum TLogKind { lkDialog, lkOtherSite, lkWindow, lkCount };
+constexpr uint64_t kLogGapMs = 60000;
+
+// Everything the page could ask the person at the screen for. The browser answers "denied" to the
+// page without a prompt; names it does not know are refused, and that is fine.
+constexpr const char* kDeniedPermissions[] = {
+    "geolocation",
+    "notifications",
+    "push",
+    "midi",
+    "camera",
+    "microphone",
+    "background-sync",
+    "persistent-storage",
+    "clipboard-read",
+    "clipboard-write",
+    "idle-detection",
+    "display-capture",
+    "window-management",
+    "local-fonts",
+    "storage-access",
+    "nfc",
+    "keyboard-lock",
+    "pointer-lock",
+    "speaker-selection",
+    "captured-surface-control",
+};
+
+// Content settings the profile keeps (2: block), for the moments before the protocol's rules are
+// in force.
+constexpr const char* kBlockedContent[] = {
+    "notifications",
+    "geolocation",
+    "media_stream_camera",
+    "media_stream_mic",
+    "midi_sysex",
+    "popups",
+    "automatic_downloads",
+    "clipboard",
+    "idle_detection",
+    "window_placement",
+    "local_fonts",
+    "usb_guard",
+    "serial_guard",
+    "hid_guard",
+    "bluetooth_guard",
+    "file_system_write_guard",
+    "sensors",
+    "payment_handler",
+    "protocol_handler",
+    "ar",
+    "vr",
+    "storage_access",
+    "captured_surface_control",
+};
+
+} // namespace
+
+std::string LockDownScript() {
+  // Capture phase on the document, so the page's own handlers cannot stop these first; the
+  // page's own handlers still see every event.
+  return R"JS((function(){
+var d=document,w=window;
+function newWindow(a){var t=(a.getAttribute("target")||"");if(!t){var b=d.querySelector("base[target]");t=b?b.getAttribute("target"):"";}t=t.toLowerCase();
+return a.hasAttribute("download")||!(t===""||t==="_self"||t==="_top"||t==="_parent");}
+function click(e){var t=e.target,a=t&&t.closest?t.closest("a[href],area[href]"):null;if(!a)return;
+var p=(a.protocol||"").toLowerCase();
+if(e.button!==0||e.ctrlKey||e.shiftKey||e.metaKey||e.altKey||newWindow(a)||(p!=="http:"&&p!=="https:"&&p!=="javascript:"))e.preventDefault();}
+d.addEventListener("click",click,true);d.addEventListener("auxclick",click,true);
+d.addEventListener("mousedown",function(e){if(e.button===1)e.preventDefault();},true);
+d.addEventListener("submit",function(e){var f=e.target,t=((f&&f.getAttribute&&f.getAttribute("target"))||"").toLowerCase();
+if(t&&t!=="_self"&&t!=="_top"&&t!=="_parent")e.preventDefault();},true);
+function outside(e){var x=e.dataTransfer,y=x&&x.types?Array.prototype.slice.call(x.types):[];return y.indexOf("Files")>=0||y.indexOf("text/uri-list")>=0;}
+d.addEventListener("dragover",function(e){if(!outside(e))return;e.preventDefault();e.dataTransfer.dropEffect="none";},true);
+d.addEventListener("drop",function(e){if(outside(e))e.preventDefault();},true);
+d.addEventListener("keydown",function(e){if(e.key==="Escape"&&(e.shiftKey||e.ctrlKey||e.altKey))e.preventDefault();},true);
+w.open=function(){return null;};w.alert=function(){};w.confirm=function(){return false;};w.prompt=function(){return null;};w.print=function(){};
+["showOpenFilePicker","showSaveFilePicker","showDirectoryPicker"].forEach(function(n){if(n in w)w[n]=function(){return Promise.reject(new DOMException("","AbortError"));};});
+})();)JS";
+}
+
+void AddLockDownPreferences(rapidjson::Document& doc) {
+  auto& a = doc.GetAllocator();
+  auto child = [&a](rapidjson::Value& parent, const char* name) -> rapidjson::Value& {
+    auto it = parent.FindMember(name);
+    if (it == parent.MemberEnd()) {
+      parent.AddMember(rapidjson::Value(name, a), rapidjson::Value(rapidjson::kObjectType), a);
+      it = parent.FindMember(name);
+    }
+    if (!it->value.IsObject()) it->value.SetObject();
+    return it->value;
+  };
+  auto set = [&a](rapidjson::Value& parent, const char* name, rapidjson::Value value) {
+    auto it = parent.FindMember(name);
+    if (it != parent.MemberEnd())
+      it->value = value;
+    else
+      parent.AddMember(rapidjson::Value(name, a), value, a);
+  };
+  auto& settings = child(child(doc, "profile"), "default_content_setting_values");
+  for (const char* name : kBlockedContent) set(settings, name, rapidjson::Value(2));
+  // A download that got past the protocol's refusal would still ask where to save, in a dialog
+  // we answer no: the browser's own bubble never shows.
+  auto& download = child(doc, "download");
+  set(download, "prompt_for_download", rapidjson::Value(false));
+  set(download, "directory_upgrade", rapidjson::Value(true));
+  set(child(doc, "download_bubble"), "partial_view_enabled", rapidjson::Value(false));
+  // No incognito window. (Forbidding the developer tools here would forbid our protocol too.)
+  set(child(doc, "incognito"), "mode_availability", rapidjson::Value(1));
+  // Printing is refused in the page; the browser's own print command stays off too.
+  set(child(doc, "printing"), "enabled", rapidjson::Value(false));
+}
+
+void TChromiumLockDown::BrowserStarted(std::shared_ptr<TDevToolsConnection> conn) {
+  Forget();
+  FConn = std::move(conn);
+  if (!FConn) return;
+  FConn->Send("Browser.setDownloadBehavior", R"({"behavior":"deny","eventsEnabled":false})");
+  for (const char* name : kDeniedPermissions) {
+    std::string descriptor = std::string(R"({"name":")") + name + "\"";
+    if (std::string(name) == "push") descriptor += R"(,"userVisibleOnly":true)";
+    if (std::string(name) == "midi") descriptor += R"(,"sysex":true)";
+    FConn->Send("Browser.setPermission",
+                "{\"permission\":" + descriptor + "},\"setting\":\"denied\"}");
+  }
+}
+
+void TChromiumLockDown::Forget() {
+  FConn.reset();
+  FTargetId.clear();
+  FSession.clear();
+  FFrameSessions.clear();
+  FScripts.clear();
+}
+
+void TChromiumLockDown::PageAttached(const std::string& targetId, const std::string& session,
+                                     TSetupProc setup) {
+  FTargetId = targetId;
+  FSession = session;
+  FFrameSessions.clear();
+  if (!setup) return;
+  setup("Page.addScriptToEvaluateOnNewDocument",
+        "{\"source\":" + JsonQuote(LockDownScript()) + "}");
+  // A file input's chooser would open the computer's files; with this the browser only tells us.
+  setup("Page.setInterceptFileChooserDialog", R"({"enabled":true})");
+  // Frames of other sites run in their own renderer: each is held until it has our scripts.
+  setup("Target.setAutoAttach",
+        R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})");
+  // The browser holds a page created after it heard from us; ours goes on now, with our scripts.
+  setup("Runtime.runIfWaitingForDebugger", "{}");
+}
+
+void TChromiumLockDown::ScriptAdded(const std::string& script) {
+  FScripts.push_back(script);
+}
+
+void TChromiumLockDown::OwnNavigation(const std::string& url) {
+  const std::string origin = OriginOf(url);
+  if (!origin.empty()) FOrigin = origin;
+}
+
+void TChromiumLockDown::OwnDocumentCommitted() {
+  if (!FConn || FSession.empty()) return;
+  // Back and forward then lead nowhere but to what followed the program's own page: never to
+  // the dark start page nor to a page of an earlier choice.
+  FConn->Send("Page.resetNavigationHistory", "{}", FSession);
+  // Keys that reached the browser before we could answer (the program stalled at start, no page
+  // of ours had the keyboard yet) may have opened developer tools or another window, which the
+  // browser does not announce: every target, whatever its kind, is looked at once more.
+  FConn->Send(
+      "Target.getTargets", R"({"filter":[{}]})", {},
+      [conn = std::weak_ptr<TDevToolsConnection>(FConn), own = FTargetId](const TDevToolsReply& r) {
+        auto c = conn.lock();
+        if (!c || !r.Result) return;
+        const auto& infos = Member(*r.Result, "targetInfos");
+        if (!infos.IsArray()) return;
+        for (const auto& info : infos.GetArray()) {
+          const std::string id = JsonString(info, "targetId");
+          const std::string type = JsonString(info, "type");
+          const bool devtools = JsonString(info, "url").rfind("devtools://", 0) == 0;
+          if (id != own && (type == "page" || devtools))
+            c->Send("Target.closeTarget", "{\"targetId\":" + JsonQuote(id) + "}");
+        }
+      });
+}
+
+bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& session,
+                                const rapidjson::Value& p) {
+  if (!FConn) return false;
+  if (method == "Page.javascriptDialogOpening") {
+    // Answered at once: a dialog would stop the page's scripts and lie over the map. Leaving the
+    // page is always allowed, so no prompt holds back a navigation of ours.
+    const std::string type = JsonString(p, "type");
+    const bool accept = type == "beforeunload" || type == "alert";
+    FConn->Send("Page.handleJavaScriptDialog",
+                std::string("{\"accept\":") + (accept ? "true" : "false") + "}", session);
+    LogThrottled(lkDialog, "页面的对话框已自动关闭 (" + type + ")");
+    return true;
+  }
+  if (method == "Page.fileChooserOpened") return true; // nothing opens, nothing chosen
+  if (method == "Target.attachedToTarget") {
+    const auto& info = Member(p, "targetInfo");
+    const std::string type = JsonString(info, "type");
+    const std::string child = JsonString(p, "sessionId");
+    if (session.empty()) {
+      // Browser-wide: the adapter adopts the first page; any other page (a window that slipped
+      // past the page script) closes before it runs, and anything else goes on untouched.
+      if (type == "page") {
+        if (FTargetId.empty() || JsonString(info, "targetId") == FTargetId) return false;
+        FConn->Send("Target.closeTarget",
+                    "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
+        LogThrottled(lkWindow, "已关闭页面打开的新窗口");
+        return true;
+      }
+      if (!child.empty()) {
+        FConn->Send("Runtime.runIfWaitingForDebugger", "{}", child);
+        FConn->Send("Target.detachFromTarget", "{\"sessionId\":" + JsonQuote(child) + "}");
+      }
+      return true;
+    }
+    ChildAttached(session, p);
+    return true;
+  }
+  if (method == "Target.targetCreated" && session.empty()) {
+    // A page the auto-attachment missed (it came before our rules): closed as well.
+    const auto& info = Member(p, "targetInfo");
+    if (JsonString(info, "type") == "page" && !FTargetId.empty() &&
+        JsonString(info, "targetId") != FTargetId) {
+      FConn->Send("Target.closeTarget",
+                  "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
+      LogThrottled(lkWindow, "已关闭页面打开的新窗口");
+      return true;
+    }
+    return false;
+  }
+  if (method == "Target.detachedFromTarget" && session == FSession) {
+    const std::string child = JsonString(p, "sessionId");
+    FFrameSessions.erase(std::remove(FFrameSessions.begin(), FFrameSessions.end(), child),
+                         FFrameSessions.end());
+    return true;
+  }
+  if (!session.empty() && session != FSession &&
+      std::find(FFrameSessions.begin(), FFrameSessions.end(), session) != FFrameSessions.end()) {
+    // A frame of another site: only its menu request matters to the window.
+    if (method == "Runtime.bindingCalled" && JsonString(p, "name") == kBindingName && OnWebMessage)
+      OnWebMessage(JsonString(p, "payload"));
+    return true;
+  }
+  return false;
+}
+
+void TChromiumLockDown::ChildAttached(const std::string& parent, const rapidjson::Value& p) {
+  const std::string child = JsonString(p, "sessionId");
+  if (child.empty()) return;
+  const std::string type = JsonString(Member(p, "targetInfo"), "type");
+  if (type != "iframe") {
+    // A worker of the page: it runs as it would without us.
+    FConn->Send("Runtime.runIfWaitingForDebugger", "{}", child);
+    FConn->Send("Target.detachFromTarget", "{\"sessionId\":" + JsonQuote(child) + "}", parent);
+    return;
+  }
+  FFrameSessions.push_back(child);
+  FrameSetup(child);
+}
+
+void TChromiumLockDown::FrameSetup(const std::string& session) {
+  // The same scripts as the page, the bridge for the menu, dialogs answered, frames inside it
+  // held the same way, and only then does it run.
+  FConn->Send("Page.enable", "{}", session);
+  // The binding reports its calls only with the runtime's events on.
+  FConn->Send("Runtime.enable", "{}", session);
+  FConn->Send("Runtime.addBinding", "{\"name\":" + JsonQuote(kBindingName) + "}", session);
+  FConn->Send("Page.addScriptToEvaluateOnNewDocument",
+              "{\"source\":" + JsonQuote(LockDownScript()) + "}", session);
+  for (const auto& s : FScripts)
+    FConn->Send("Page.addScriptToEvaluateOnNewDocument", "{\"source\":" + JsonQuote(s) + "}",
+                session);
+  FConn->Send("Page.setInterceptFileChooserDialog", R"({"enabled":true})", session);
+  FConn->Send("Target.setAutoAttach",
+              R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})", session);
+  FConn->Send("Runtime.runIfWaitingForDebugger", "{}", session);
+}
+
+std::string TChromiumLockDown::FetchPatterns() const {
+  // Documents before they are asked for: the top-level page may not leave the cloud's site.
+  return R"({"urlPattern":"*","resourceType":"Document","requestStage":"Request"},)";
+}
+
+bool TChromiumLockDown::StopsDocument(const rapidjson::Value& p, const std::string& mainFrame) {
+  if (!FConn || FOrigin.empty()) return false;
+  if (p.HasMember("responseStatusCode") || p.HasMember("responseErrorReason")) return false;
+  if (JsonString(p, "resourceType") != "Document" || JsonString(p, "frameId") != mainFrame)
+    return false;
+  const std::string url = JsonString(Member(p, "request"), "url");
+  if (OriginOf(url) == FOrigin) return false;
+  FConn->Send("Fetch.failRequest",
+              "{\"requestId\":" + JsonQuote(JsonString(p, "requestId")) +
+                  ",\"errorReason\":\"Aborted\"}",
+              FSession);
+  LogThrottled(lkOtherSite, "已拦截页面打开其他网站 " + OriginOf(url));
+  return true;
+}
+
+void TChromiumLockDown::LogThrottled(int kind, const std::string& text) {
+  if (kind < 0 || kind >= lkCount) return;
+  const uint64_t now = static_cast<uint64_t>(g_get_monotonic_time() / 1000) + kLogGapMs;
+  if (FLastLog[kind] != 0 && now - FLastLog[kind] < kLogGapMs) return;
+  FLastLog[kind] = now;
+  WriteLog(text);
+}
+
+} // namespace hb::lin

@@ -1,0 +1,307 @@
+"""The kiosk against a passer-by and the page: every way out we know of, tried on the real program
+with the demo. After each case: the visible top-level windows are the ones before it, the page
+still answers, it is still the map, nothing was saved, and the program still runs.
+
+One program start serves the whole table: a case that worked leaves the display as it found it,
+and one that did not fails its own checks (and, most likely, the next case's too)."""
+
+import os
+import signal
+import subprocess
+import time
+import unittest
+
+from harness import Demo, Program, Xvfb, wait_until
+
+X = DEMO = None
+
+# A link over the top left of the page, painted so xdotool can hit it. `%s` is its address.
+LINK = ("(function(){var a=document.getElementById('hb-link')||document.createElement('a');"
+        "a.id='hb-link';a.textContent='x';a.href=%s;%s"
+        "a.style.cssText='position:fixed;left:0;top:0;width:320px;height:120px;display:block;"
+        "z-index:2147483647;background:#fff';document.body.appendChild(a);return true;})()")
+# A frame over the bottom left; `%s` is its address.
+FRAME = ("(function(){var f=document.getElementById('hb-frame')||document.createElement('iframe');"
+         "window.__hbFrameLoaded=0;f.onload=function(){window.__hbFrameLoaded=1;};f.id='hb-frame';f.src=%s;f.style.cssText='position:fixed;left:0;top:400px;width:400px;"
+         "height:300px;border:0;z-index:2147483647;background:#fff';document.body.appendChild(f);"
+         "return true;})()")
+
+
+def setUpModule():
+    global X, DEMO
+    X = Xvfb()
+    DEMO = Demo()
+
+
+def tearDownModule():
+    DEMO.stop()
+    X.stop()
+
+
+def visible_windows():
+    """The visible top-level windows (children of the root window that are mapped)."""
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--maxdepth", "1", "--name", ""],
+                         env=X.env(), capture_output=True, text=True).stdout
+    return sorted(out.split())
+
+
+def files_under(folder):
+    return sorted(os.path.join(d, f) for d, _, names in os.walk(folder) for f in names)
+
+
+class EscapeTable(unittest.TestCase):
+    """One program for the whole table."""
+
+    @classmethod
+    def setUpClass(cls):
+        DEMO.reset()
+        cls.program = Program(X, DEMO)
+        # The browser's downloads go to $HOME/Downloads: a home of the test's own to look into.
+        cls.home = os.path.join(cls.program.root, "home")
+        cls.downloads = os.path.join(cls.home, "Downloads")
+        os.makedirs(cls.downloads)
+        cls.program.extra_env["HOME"] = cls.home
+        cls.program.start()
+        wait_until(lambda: cls.program.page_ready("大厅"), 60, what="the map")
+        cls.map = cls.program.eval("location.href")
+        cls.windows = visible_windows()
+        cls.ratio = cls.program.eval("devicePixelRatio")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.program.cleanup()
+
+    def setUp(self):
+        self.assertEqual(visible_windows(), self.windows, "an earlier case left a window")
+        # Every case starts with the pointer on the map and the page's own marks cleared.
+        self.program.eval("(function(){['hb-link','hb-frame'].forEach(function(i){var e="
+                          "document.getElementById(i);if(e)e.remove();});window.__hbMark=0;"
+                          "window.onbeforeunload=null;return true;})()")
+        X.xdotool("mousemove", 900, 300)
+
+    def mark_clicks(self):
+        # The page's own handler (bubble phase) counts the clicks that reached it: proof that the
+        # browser delivered the input before the checks look for what it might have opened.
+        self.program.eval("(function(){if(!window.__hbMarking){window.__hbMarking=1;"
+                          "['click','auxclick','keydown'].forEach(function(t){document.addEventListener(t,"
+                          "function(){window.__hbMark=(window.__hbMark||0)+1;});});}return true;})()")
+
+    def wait_marked(self, what):
+        wait_until(lambda: self.program.eval("window.__hbMark||0") > 0, 10, what=what + " to reach the page")
+
+    def assert_held(self, logged=None):
+        """Everything a case must leave as it was."""
+        self.assertTrue(self.program.running(), "the program has gone")
+        # The page answers (a modal dialog would block this), a few times, while any window the
+        # case opened would come up.
+        for _ in range(3):
+            self.assertEqual(self.program.eval("1+1"), 2)
+            self.assertEqual(visible_windows(), self.windows, "the visible windows changed")
+            time.sleep(0.2)
+        wait_until(lambda: self.program.page_ready("大厅"), 30, what="the map")
+        self.assertEqual(self.program.eval("location.href"), self.map)
+        self.assertEqual(self.program.eval("devicePixelRatio"), self.ratio, "the page was zoomed")
+        self.assertFalse(self.program.state()["cover"])
+        self.assertEqual(files_under(self.downloads), [])
+        self.assertEqual([f for f in files_under(self.home) if f.endswith((".crdownload", ".json"))], [])
+        if logged:
+            # One line a minute at most: an earlier case may have written it.
+            self.assertIn(logged, self.program.log_text())
+
+    # ---- The mouse on a link ----
+
+    def click_link(self, *click, href=None, extra=""):
+        self.mark_clicks()
+        self.program.eval(LINK % (repr(href or DEMO.cloud + "/demo/echo?via=link"), extra))
+        X.xdotool("mousemove", 100, 60)
+        X.xdotool(*click)
+        self.wait_marked("the click")
+
+    def test_middle_click_on_a_link(self):
+        self.click_link("click", 2)
+        self.assert_held()
+
+    def test_ctrl_click_on_a_link(self):
+        self.click_link("keydown", "ctrl", "click", 1, "keyup", "ctrl")
+        self.assert_held()
+
+    def test_shift_click_on_a_link(self):
+        self.click_link("keydown", "shift", "click", 1, "keyup", "shift")
+        self.assert_held()
+
+    def test_link_to_a_new_window(self):
+        self.click_link("click", 1, extra="a.target='_blank';")
+        self.assert_held()
+
+    def test_link_that_downloads(self):
+        self.click_link("click", 1, extra="a.setAttribute('download','seats.json');")
+        self.assert_held()
+
+    def test_page_starts_a_download_itself(self):
+        # No click the page script could cancel: the browser's own refusal holds.
+        self.program.eval("(function(){var a=document.createElement('a');a.href='/demo/echo?dl=1';"
+                          "a.download='x.json';a.dispatchEvent(new MouseEvent('click'));return true;})()")
+        self.assert_held()
+
+    def test_plain_click_on_a_link_to_another_site(self):
+        # The gateway's port makes it another origin.
+        self.click_link("click", 1, href=DEMO.gateway + "/demo/echo?via=other-site")
+        self.assert_held(logged="已拦截页面打开其他网站 " + DEMO.gateway)
+
+    def test_page_leads_to_another_site_itself(self):
+        self.program.command("eval location.href=%r" % (DEMO.gateway + "/demo/echo?via=script"))
+        self.assert_held(logged="已拦截页面打开其他网站")
+
+    # ---- Windows the page opens ----
+
+    def test_window_open_from_a_click_handler(self):
+        self.mark_clicks()
+        self.program.eval(LINK % (repr("javascript:void 0"), "a.onclick=function(){window.open('/demo/echo?via=open');};"))
+        X.xdotool("mousemove", 100, 60)
+        X.xdotool("click", 1)
+        self.wait_marked("the click")
+        self.assert_held()
+
+    def test_window_open_of_a_fresh_frame(self):
+        # A frame's own window.open never saw the page's script: the browser's new page is
+        # closed before it runs.
+        self.program.eval("(function(){var f=document.createElement('iframe');document.body.appendChild(f);"
+                          "f.contentWindow.open('/demo/echo?via=frame');f.remove();return true;})()")
+        self.assert_held()
+
+    # ---- Dialogs ----
+
+    def test_dialogs_of_the_page(self):
+        for call in ("alert(1)", "confirm('x')", "prompt('x')", "print()"):
+            with self.subTest(call=call):
+                self.program.eval("(function(){setTimeout(function(){%s;},0);return true;})()" % call)
+                self.assert_held()
+
+    def test_dialogs_of_a_fresh_frame(self):
+        for call in ("alert(1)", "confirm('x')", "prompt('x')"):
+            with self.subTest(call=call):
+                self.program.eval("(function(){var f=document.createElement('iframe');"
+                                  "document.body.appendChild(f);var w=f.contentWindow;setTimeout(function()"
+                                  "{w.%s;f.remove();},0);return true;})()" % call)
+                self.assert_held()
+
+    def test_beforeunload_never_holds_a_reload(self):
+        # The prompt needs a person's click first; F5 then reloads through the page's script.
+        self.mark_clicks()
+        self.program.eval("(function(){window.onbeforeunload=function(e){e.preventDefault();"
+                          "e.returnValue='stay';return 'stay';};window.__hbOld=1;return true;})()")
+        X.xdotool("click", 1)
+        self.wait_marked("the click")
+        X.xdotool("key", "F5")
+        wait_until(lambda: self.program.eval("window.__hbOld||0") == 0, 30, what="the reload")
+        self.assert_held(logged="页面的对话框已自动关闭 (beforeunload)")
+
+    # ---- Keys ----
+
+    def test_browser_shortcuts(self):
+        keys = ["shift+Escape", "ctrl+n", "ctrl+t", "ctrl+shift+n", "ctrl+o", "ctrl+s", "ctrl+p",
+                "ctrl+f", "ctrl+h", "ctrl+j", "ctrl+u", "F12", "ctrl+shift+i", "ctrl+shift+j",
+                "ctrl+shift+c", "ctrl+plus", "ctrl+minus", "ctrl+0", "F11", "alt+Left", "alt+Home",
+                "ctrl+w", "ctrl+shift+Delete", "ctrl+shift+o", "ctrl+shift+b"]
+        self.mark_clicks()
+        X.xdotool("click", 1)  # the page has the keyboard
+        for key in keys:
+            with self.subTest(key=key):
+                self.program.eval("window.__hbMark=0")
+                X.xdotool("key", key)
+                self.wait_marked(key)
+                self.assert_held()
+
+    # ---- History ----
+
+    def test_back_never_leaves_the_map_for_a_page_we_did_not_choose(self):
+        for how in ("history", "mouse", "keys"):
+            with self.subTest(how=how):
+                if how == "history":
+                    self.program.command("eval history.back()")
+                elif how == "mouse":
+                    X.xdotool("click", 8)
+                else:
+                    X.xdotool("key", "alt+Left")
+                self.assert_held()
+
+    # ---- Frames ----
+
+    def test_right_click_in_frames_opens_the_programs_menu(self):
+        same = DEMO.cloud + "/demo/echo?frame=same"
+        other = DEMO.cloud.replace("127.0.0.1", "localhost") + "/demo/echo?frame=other-site"
+        for name, src in (("same origin", same), ("another site", other)):
+            with self.subTest(frame=name):
+                self.program.eval(FRAME % repr(src))
+                wait_until(lambda: self.program.eval("window.__hbFrameLoaded"), 10, what="the frame")
+                X.xdotool("mousemove", 200, 550)
+                X.xdotool("click", 3)
+                wait_until(lambda: self.program.state()["menuVisible"], 10, what="the program's menu")
+                X.xdotool("key", "Escape")
+                wait_until(lambda: not self.program.state()["menuVisible"], 10, what="the menu to close")
+                self.program.eval("document.getElementById('hb-frame').remove()")
+                self.assert_held()
+
+
+class IdleReturn(unittest.TestCase):
+    def test_another_page_of_the_cloud_left_alone_gives_way_to_the_map(self):
+        DEMO.reset()
+        program = Program(X, DEMO)
+        # Three minutes become five seconds.
+        program.extra_env["HALLBOARD_TEST_TIME_DIVISOR"] = "36"
+        try:
+            program.start()
+            wait_until(lambda: program.page_ready("大厅"), 60, what="the map")
+            home = program.eval("location.href")
+            # A page of the cloud's own: allowed, shown, and left alone.
+            program.command("eval location.href='/demo/echo?via=idle'")
+            wait_until(lambda: "via=idle" in program.eval("location.href"), 20, what="the other page")
+            wait_until(lambda: program.eval("location.href") == home, 30, what="the return to the map")
+            wait_until(lambda: program.page_ready("大厅"), 30, what="the map")
+            self.assertIn("回到机位图", program.log_text())
+        finally:
+            program.cleanup()
+
+
+class StalledStart(unittest.TestCase):
+    def test_keys_while_the_program_stalls_at_start_open_nothing(self):
+        DEMO.reset()
+        program = Program(X, DEMO)
+        before = visible_windows()  # the root window alone
+        try:
+            # A first start leaves whatever an earlier start could keep.
+            program.start()
+            wait_until(lambda: program.page_ready("大厅"), 60, what="the map")
+            windows = visible_windows()
+            program.stop()
+            wait_until(lambda: visible_windows() == before, 20, what="the windows to go")
+            program.start(wait=False)
+
+            def browser():
+                try:
+                    with open("/proc/%d/task/%d/children" % (program.proc.pid, program.proc.pid)) as f:
+                        return [int(p) for p in f.read().split()]
+                except OSError:
+                    return []
+            wait_until(browser, 20, interval=0.02, what="the browser to start")
+            program.proc.send_signal(signal.SIGSTOP)
+            try:
+                wait_until(lambda: len(visible_windows()) > len(before), 30, what="the browser's window")
+                # Whatever has the keyboard now gets the keys that open windows.
+                X.xdotool("mousemove", 640, 360)
+                for key in ("F12", "ctrl+n", "ctrl+s", "ctrl+shift+i", "ctrl+o"):
+                    X.xdotool("key", key)
+                X.xdotool("click", 3)
+                X.xdotool("key", "Escape")
+            finally:
+                program.proc.send_signal(signal.SIGCONT)
+            wait_until(lambda: program.page_ready("大厅"), 60, what="the map")
+            for _ in range(3):
+                self.assertEqual(len(visible_windows()), len(windows), "a window opened during the stall")
+                time.sleep(0.2)
+        finally:
+            program.cleanup()
+
+
+if __name__ == "__main__":
+    unittest.main()
