@@ -425,11 +425,6 @@ inline constexpr GUID IID_ICoreWebView2PermissionRequestedEventArgs = {
     0x973ae2ef, 0xff18, 0x4894, {0x8f, 0xb2, 0x3c, 0x75, 0x8f, 0x04, 0x68, 0x10}};
 inline constexpr GUID IID_ICoreWebView2PermissionRequestedEventHandler = {
     0x15e1c6a3, 0xc72a, 0x4df3, {0x91, 0xd7, 0xd0, 0x97, 0xfb, 0xec, 0x6b, 0xfd}};
-inline constexpr GUID IID_ICoreWebView2NavigationStartingEventArgs = {
-    0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
-inline constexpr GUID IID_ICoreWebView2NavigationStartingEventHandler = {
-    0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
-
 enum COREWEBVIEW2_SCRIPT_DIALOG_KIND : int {
   COREWEBVIEW2_SCRIPT_DIALOG_KIND_ALERT = 0,
   COREWEBVIEW2_SCRIPT_DIALOG_KIND_CONFIRM = 1,
@@ -481,19 +476,6 @@ struct ICoreWebView2PermissionRequestedEventArgs : IUnknown {
 };
 struct ICoreWebView2PermissionRequestedEventHandler : IUnknown {
   HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2PermissionRequestedEventArgs* args) = 0;
-};
-
-struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
-  HB_WV2_METHOD(get_Uri)(LPWSTR* uri) = 0;
-  HB_WV2_METHOD(get_IsUserInitiated)(BOOL* isUserInitiated) = 0;
-  HB_WV2_METHOD(get_IsRedirected)(BOOL* isRedirected) = 0;
-  HB_WV2_METHOD(get_RequestHeaders)(ICoreWebView2HttpRequestHeaders** requestHeaders) = 0;
-  HB_WV2_METHOD(get_Cancel)(BOOL* cancel) = 0;
-  HB_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
-  HB_WV2_METHOD(get_NavigationId)(UINT64* navigationId) = 0;
-};
-struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
-  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
 
 #undef HB_WV2_METHOD
