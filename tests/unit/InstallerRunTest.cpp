@@ -127,7 +127,8 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
     Program(FDst, "old");
     Write(FDst / "a.txt", "old a");
     Write(FDst / "hallBoard.ini", "[Gateway]\nAddress=10.0.0.2\n");
-    Write(FDst / "keep.txt", "store file");
+    Write(FDst / "keep.txt", "no longer in the release");
+    Write(FDst / "logs" / "20261211.log", "the store's log");
     Write(FDst / "lib" / "x.txt", "old lib x");
     Write(FDst / "lib" / "gone.txt", "only in the old lib");
     Write(FDst / "lib" / "deep" / "y.txt", "old deep y");
@@ -142,12 +143,13 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
     Write(FPkg, "zip bytes");
   }
 
-  // The tree the release should leave: the old one with the release's entries replacing.
+  // The tree the release should leave: the store's settings and logs, and the release; what the
+  // release no longer carries (keep.txt) is gone.
   std::map<std::string, std::string> Expected(const std::map<std::string, std::string>& old,
                                               int64_t code) {
     std::map<std::string, std::string> want;
     for (auto& [k, v] : old)
-      if (!k.starts_with("lib") && k != FProg && k != "a.txt") want[k] = v;
+      if (k == "hallBoard.ini" || k == "logs" || k.starts_with("logs/")) want[k] = v;
     for (auto& [k, v] : Tree(FSrc))
       if (k != "manifest.json" && k != "HallBoard.INI") want[k] = v;
     want[".installed-version-code"] = std::to_string(code) + "\n";
@@ -213,8 +215,8 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
   // never that it was installed, and only the script is left.
   void ExpectFailedBeforeInstallingAndCleanedUp() {
     const std::string log = Log();
-    EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos)
-        << log;
+    EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败（"), std::string::npos) << log;
+    EXPECT_NE(log.find("，原版本已在运行（进程 "), std::string::npos) << log;
     EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
     ExpectOnlyTheScriptLeft();
   }
@@ -234,8 +236,10 @@ TEST_P(InstallerRun, InstallsExactlyTheReleaseTreeAndRestarts) {
   EXPECT_EQ(Tree(FDst), want);
   EXPECT_EQ(ReadInstalledVersionCode(FDst.string()), 3);
   std::string log = Log();
-  EXPECT_NE(log.find(" UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图\n"), std::string::npos)
+  EXPECT_NE(log.find(" UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图\r\n"),
+            std::string::npos)
       << log;
+  EXPECT_NE(log.find(" UPDATE_INSTALLED 新版本已在运行（进程 "), std::string::npos) << log;
   EXPECT_EQ(log.find("UPDATE_INSTALL_FAILED"), std::string::npos) << log;
   ExpectOnlyTheScriptLeft();
 }
@@ -247,12 +251,10 @@ TEST_P(InstallerRun, FullDiskDuringTheInstallRollsBackToExactlyTheOldTree) {
   StandardTrees();
   Write(FDst / ".installed-version-code", "2\n");
   Write(FSrc / "zz-large.bin", std::string(2 << 20, 'z'));
-  auto old = Tree(FDst);
-  ASSERT_EQ(Run(Inputs(3, 30)), 1) << Read(FRoot / "out.txt");
+  const auto old = Tree(FDst);
+  ASSERT_EQ(Run(Inputs(3, 1)), 1) << Read(FRoot / "out.txt");
   EXPECT_EQ(Starts(), StartLine("old"));
-  // Every roll-back that changed files drops the recorded code, even one from an earlier
-  // installation: the restored program reports its own.
-  old.erase(".installed-version-code");
+  // The code an earlier installation recorded stays with the program it belongs to.
   EXPECT_EQ(Tree(FDst), old);
   ExpectFailedBeforeInstallingAndCleanedUp();
 }
@@ -265,7 +267,7 @@ TEST_P(InstallerRun, FullTemporaryFolderDuringTheBackupLeavesTheProgramUntouched
   Write(FDst / ".installed-version-code", "2\n");
   Write(FDst / "lib" / "large.bin", std::string(1 << 20, 'l'));
   const auto old = Tree(FDst);
-  ASSERT_EQ(Run(Inputs(3, 30)), 1) << Read(FRoot / "out.txt");
+  ASSERT_EQ(Run(Inputs(3, 1)), 1) << Read(FRoot / "out.txt");
   EXPECT_EQ(Starts(), StartLine("old"));
   EXPECT_EQ(Tree(FDst), old);
   ExpectFailedBeforeInstallingAndCleanedUp();
@@ -277,14 +279,16 @@ TEST_P(InstallerRun, AReleaseWhoseProgramCannotRunIsRolledBack) {
   StandardTrees();
   Program(FSrc, "new", false);
   const auto old = Tree(FDst);
-  ASSERT_EQ(Run(Inputs(4, 30)), 1) << Read(FRoot / "out.txt");
+  ASSERT_EQ(Run(Inputs(4, 2)), 1) << Read(FRoot / "out.txt");
   EXPECT_EQ(Starts(2), StartLine("new") + StartLine("old"));
   EXPECT_EQ(Tree(FDst), old);
   std::string log = Log();
   EXPECT_NE(log.find("UPDATE_INSTALLED 已安装版本代码 4"), std::string::npos) << log;
-  EXPECT_NE(
-      log.find("UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：新版本启动后即退出，退出代码 1"),
-      std::string::npos)
+  EXPECT_NE(log.find("UPDATE_INSTALL_FAILED 安装失败（启动新版本）：新版本启动后即退出，退出代码 1"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("UPDATE_INSTALL_FAILED 已回滚到原版本，原版本已在运行（进程 "),
+            std::string::npos)
       << log;
   ExpectOnlyTheScriptLeft();
 }
