@@ -19,56 +19,11 @@
 #include <sstream>
 #include <thread>
 
+#include "InstallerTestKit.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
 namespace {
-
-namespace fs = std::filesystem;
-
-enum class TShell { sh, pwsh };
-
-void Write(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string Read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Every file and folder under root with its content ("<dir>" for folders), to compare trees.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (auto& e : fs::recursive_directory_iterator(root))
-    out[fs::relative(e.path(), root).generic_string()] =
-        e.is_directory() ? "<dir>" : Read(e.path());
-  return out;
-}
-
-// A process id that no longer exists: a child that has ended and been reaped.
-uint32_t EndedPid() {
-  pid_t pid = fork();
-  if (pid == 0) _exit(0);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return static_cast<uint32_t>(pid);
-}
-
-// The PowerShell of the ground-truth tools, where scripts/install-deps puts it.
-std::string PwshPath() {
-  if (const char* p = std::getenv("HB_PWSH"); p && *p) return p;
-  std::string cache;
-  if (const char* x = std::getenv("XDG_CACHE_HOME"); x && *x)
-    cache = x;
-  else if (const char* h = std::getenv("HOME"))
-    cache = std::string(h) + "/.cache";
-  const char* tools = std::getenv("HB_TOOLS");
-  return (tools && *tools ? std::string(tools) : cache + "/hallboard-tools") + "/pwsh/pwsh";
-}
 
 class InstallerRun : public ::testing::TestWithParam<TShell> {
  protected:

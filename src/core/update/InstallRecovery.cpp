@@ -88,6 +88,24 @@ void CopyTree(const fs::path& from, const fs::path& to) {
     fs::copy(from, to, fs::copy_options::copy_symlinks);
 }
 
+// Removes the work folder once the program folder is whole. It is marked done first, so that
+// whatever cannot be deleted (a file held open) is only ever retried, never read as an
+// installation still to be undone. True when nothing is left.
+bool DropWork(const std::string& work) {
+  WriteFileBytes(JoinPath(work, "done"), "");
+  RemoveQuietly(JoinPath(work, "journal.txt"));
+  std::error_code ec;
+  bool left = false;
+  for (fs::directory_iterator it(PathFromUtf8(work), ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename() == "done") continue;
+    std::error_code rec;
+    fs::remove_all(it->path(), rec);
+    left = left || rec;
+  }
+  if (!left) RemoveQuietly(work);
+  return !Exists(PathFromUtf8(work));
+}
+
 } // namespace
 
 std::string ReverseInstall(const std::string& programFolder, const std::string& backup,
@@ -136,6 +154,13 @@ std::string RecoverInterruptedInstall(const std::string& programFolder) {
   // watches it and may yet reverse the installation.
   if (const char* by = std::getenv(kInstallerChildVariable); by && *by) return {};
 
+  if (Exists(PathFromUtf8(JoinPath(work, "done")))) {
+    // The installer finished and logged its outcome; only files it could not delete are left.
+    if (DropWork(work)) return {};
+    const std::string line = "更新：工作文件夹 " + work + " 中仍有无法删除的旧文件";
+    WriteLog(line);
+    return line;
+  }
   const std::vector<std::string> info = Lines(JoinPath(work, "install.txt"));
   const std::vector<std::string> codes = Values(info, "code");
   const std::vector<std::string> backups = Values(info, "backup");
@@ -164,14 +189,11 @@ std::string RecoverInterruptedInstall(const std::string& programFolder) {
     line = "UPDATE_INSTALL_FAILED 上次安装在改动程序文件之前被中断，原版本未受影响（版本代码 " +
            code + "）";
   }
-  // The journal goes first: a folder without it only ever means "nothing left to undo".
-  RemoveQuietly(journal);
-  RemoveQuietly(work);
+  const bool dropped = DropWork(work);
   for (const std::string& temp : Values(info, "temp"))
     if (IsOurTempPath(temp)) RemoveQuietly(temp);
   if (IsOurTempPath(backup)) RemoveQuietly(backup);
-  if (Exists(PathFromUtf8(work)))
-    line += "；工作文件夹 " + work + " 中有无法删除的旧文件，下次启动再删";
+  if (!dropped) line += "；工作文件夹 " + work + " 中有无法删除的旧文件，下次启动再删";
   WriteLog(line);
   return line;
 }
