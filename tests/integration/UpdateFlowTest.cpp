@@ -425,7 +425,8 @@ TEST_F(UpdateFlow, OffersAreInstalledForRealAndTheProgramRestarts) {
   // Installed, then seen running: each line says what has happened.
   const auto installed = LogLines();
   ASSERT_GE(installed.size(), 2u);
-  EXPECT_EQ(installed[installed.size() - 2], "UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图");
+  EXPECT_EQ(installed[installed.size() - 2],
+            "UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图");
   EXPECT_EQ(installed.back().rfind("UPDATE_INSTALLED 新版本已在运行（进程 ", 0), 0u)
       << installed.back();
   EXPECT_EQ(TempEntries(), onlyScript);
@@ -629,7 +630,8 @@ TEST_F(UpdateFlow, FullTemporaryFolderDuringTheBackupLeavesTheProgramAsItWas) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2].rfind("UPDATE_INSTALL_FAILED 安装失败（备份 lib）：", 0), 0u)
       << lines[lines.size() - 2];
-  EXPECT_EQ(lines.back().rfind("UPDATE_INSTALL_FAILED 程序文件未改动，原版本已在运行（进程 ", 0), 0u)
+  EXPECT_EQ(lines.back().rfind("UPDATE_INSTALL_FAILED 程序文件未改动，原版本已在运行（进程 ", 0),
+            0u)
       << lines.back();
   ExpectOnlyScriptsLeft();
 }
@@ -687,7 +689,8 @@ TEST_F(UpdateFlow, AReleaseThatCannotRunIsRolledBackAndNotRetriedAtOnce) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2],
             "UPDATE_INSTALL_FAILED 安装失败（启动新版本）：新版本启动后即退出，退出代码 1");
-  EXPECT_EQ(lines.back().rfind("UPDATE_INSTALL_FAILED 已回滚到原版本，原版本已在运行（进程 ", 0), 0u)
+  EXPECT_EQ(lines.back().rfind("UPDATE_INSTALL_FAILED 已回滚到原版本，原版本已在运行（进程 ", 0),
+            0u)
       << lines.back();
   ExpectOnlyScriptsLeft();
 

@@ -15,9 +15,9 @@
 // (bench/install-crash.sh). Each test prints how many it tried.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <fcntl.h>
 
 #include <chrono>
 #include <thread>
@@ -38,11 +38,7 @@ bool FullRun() {
 class InstallerCrash : public ::testing::TestWithParam<TShell> {
  protected:
   void SetUp() override {
-    if (GetParam() == TShell::pwsh && !fs::exists(PwshPath())) {
-      if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
-        FAIL() << "pwsh is required under CI: " << PwshPath() << " is missing";
-      GTEST_SKIP() << "skipped: the checks that need pwsh (" << PwshPath() << " is missing)";
-    }
+    HB_SKIP_WITHOUT_PWSH(GetParam());
     // Mounts made here vanish with this process, whatever happens to it.
     if (unshare(CLONE_NEWNS) == 0) mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
     char tmpl[] = "/tmp/hb-crash-XXXXXX";
@@ -75,8 +71,8 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
   fs::path Bak() const { return Temp() / "HallBoard-backup-1"; }
   fs::path Pkg() const { return Temp() / "HallBoard-1.zip"; }
   fs::path Script() const {
-    return Temp() / (GetParam() == TShell::pwsh ? "HallBoard-install-1.ps1"
-                                                : "HallBoard-install-1.sh");
+    return Temp() /
+           (GetParam() == TShell::pwsh ? "HallBoard-install-1.ps1" : "HallBoard-install-1.sh");
   }
 
   void EndPrograms() {
@@ -109,7 +105,8 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
     Write(d / "lib" / "x.txt", "old x");
     Write(d / "lib" / "gone.txt", "old gone");
     Write(d / "lib" / "deep" / "y.txt", "old y");
-    for (int i = 1; i <= 3; ++i) Write(d / "shrink" / (std::to_string(i) + ".bin"), std::string(big, 's'));
+    for (int i = 1; i <= 3; ++i)
+      Write(d / "shrink" / (std::to_string(i) + ".bin"), std::string(big, 's'));
     Write(d / "grow" / "1.bin", std::string(big / 4, 'g'));
     Write(d / "file2dir", "old file");
     Write(d / "dir2file" / "z.txt", "old z");
@@ -124,7 +121,8 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
     Write(s / "lib" / "new.txt", "new lib file");
     Write(s / "lib" / "deep" / "y.txt", "new y");
     Write(s / "shrink" / "1.bin", std::string(big / 4, 'S'));
-    for (int i = 1; i <= 4; ++i) Write(s / "grow" / (std::to_string(i) + ".bin"), std::string(big, 'G'));
+    for (int i = 1; i <= 4; ++i)
+      Write(s / "grow" / (std::to_string(i) + ".bin"), std::string(big, 'G'));
     Write(s / "file2dir" / "inner.txt", "now a folder");
     Write(s / "dir2file", "now a file");
     Write(s / "-n [x].txt", "new dashed");
@@ -157,7 +155,8 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
     in.KillAtStep = killAt;
     in.Started = InstallerStartedMarker(Script().string());
     const bool ps = GetParam() == TShell::pwsh;
-    const std::string text = ps ? "\xEF\xBB\xBF" + PowerShellInstallerText(in) : ShInstallerText(in);
+    const std::string text =
+        ps ? "\xEF\xBB\xBF" + PowerShellInstallerText(in) : ShInstallerText(in);
     Write(Script(), text);
     FScriptWhole = Read(Script()) == text;
     std::vector<std::string> argv =
@@ -212,9 +211,8 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
           << log;
       EXPECT_EQ(log.find("已回滚到原版本"), std::string::npos) << context << "\n" << log;
     } else {
-      EXPECT_EQ(log.find("UPDATE_INSTALLED 新版本已在运行"), std::string::npos)
-          << context << "\n"
-          << log;
+      EXPECT_EQ(log.find("UPDATE_INSTALLED 新版本已在运行"), std::string::npos) << context << "\n"
+                                                                                << log;
       EXPECT_TRUE(log.find("，原版本已在运行（进程 ") != std::string::npos ||
                   line.find("已恢复原版本") != std::string::npos ||
                   line.find("原版本未受影响") != std::string::npos)
@@ -397,9 +395,9 @@ TEST_P(InstallerCrash, AnOldProgramThatNeverExitsIsEnded) {
   ASSERT_FALSE(Run(0, static_cast<uint32_t>(stuck), 1));
   reaper.join();
   const std::string log = Read(FLog);
-  EXPECT_NE(log.find("安装器：旧程序（进程 " + std::to_string(stuck) +
-                     "）1 秒内没有退出，已将其结束"),
-            std::string::npos)
+  EXPECT_NE(
+      log.find("安装器：旧程序（进程 " + std::to_string(stuck) + "）1 秒内没有退出，已将其结束"),
+      std::string::npos)
       << log;
   ExpectWhole("an old program that never exits");
   EXPECT_EQ(Tree(Dst()), FNew);
@@ -428,7 +426,8 @@ TEST_P(InstallerCrash, EveryPathIsTakenLiterally) {
     const auto siblingTree = Tree(sibling);
     ASSERT_FALSE(Run(0));
     const std::string log = Read(FLog);
-    EXPECT_NE(log.find("UPDATE_INSTALLED 新版本已在运行"), std::string::npos) << row.dst << "\n" << log;
+    EXPECT_NE(log.find("UPDATE_INSTALLED 新版本已在运行"), std::string::npos) << row.dst << "\n"
+                                                                              << log;
     EXPECT_EQ(Read(FStarts), "new\n") << row.dst;
     EXPECT_EQ(Tree(sibling), siblingTree) << row.dst;
     ExpectWhole(std::string("folder ") + row.dst);

@@ -61,6 +61,15 @@ inline std::string PwshPath() {
   return (tools && *tools ? std::string(tools) : cache + "/hallboard-tools") + "/pwsh/pwsh";
 }
 
+// In a test's SetUp: a PowerShell case skips, in one line, where pwsh is missing, and fails under
+// CI, which must have it.
+#define HB_SKIP_WITHOUT_PWSH(shell)                                                                \
+  if ((shell) == TShell::pwsh && !fs::exists(PwshPath())) {                                        \
+    if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")                       \
+      FAIL() << "pwsh is required under CI: " << PwshPath() << " is missing";                      \
+    GTEST_SKIP() << "skipped: the checks that need pwsh (" << PwshPath() << " is missing)";        \
+  }
+
 // Every mount at or below root, deepest first (a bind mount moves with the folder it is in, so
 // the test cannot know its path in advance).
 inline void UnmountBelow(const fs::path& root) {

@@ -218,7 +218,8 @@ TEST(LinuxSystemTest, InstallerLeavesTheServiceControlGroup) {
     std::string path;
     std::vector<std::string> want;
   } cases[] = {
-      {"0123abcd", dir.string(),
+      {"0123abcd",
+       dir.string(),
        {run, "--user", "--scope", "--quiet", "--collect", "--", "/bin/sh", script}},
       {nullptr, dir.string(), {"/bin/sh", script}},
       {"0123abcd", "/nonexistent", {"/bin/sh", script}},

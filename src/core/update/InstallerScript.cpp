@@ -102,7 +102,8 @@ std::string PowerShellInstallerText(const TInstallerInputs& in) {
       "$killAt=" + std::to_string(in.KillAtStep),
       "$work=[IO.Path]::Combine($dst," + PsQuote(kInstallWorkFolder) + ")",
   };
-  static const char* const kBody = R"PS($nw=[IO.Path]::Combine($work,'new'); $ow=[IO.Path]::Combine($work,'old')
+  static const char* const kBody =
+      R"PS($nw=[IO.Path]::Combine($work,'new'); $ow=[IO.Path]::Combine($work,'old')
 $steps=0; $what=''; $err=''; $child=$null; $mine=$false; $journaled=$false; $new=@(); $old=@()
 $utf8=New-Object Text.UTF8Encoding $false
 function Step { $script:steps++; if($script:steps -eq $killAt){ [Diagnostics.Process]::GetCurrentProcess().Kill() } }
@@ -439,8 +440,7 @@ void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& t
     throw Exception("无法启动更新安装器");
   // A reported start is not yet a running script: a security product or a policy can stop it
   // right after. Only its marker says it runs; the program must not close before that.
-  if (!WaitForStartMarker(marker, startWaitMs))
-    throw Exception("无法启动更新安装器");
+  if (!WaitForStartMarker(marker, startWaitMs)) throw Exception("无法启动更新安装器");
 }
 
 } // namespace hb

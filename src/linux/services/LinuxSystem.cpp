@@ -144,8 +144,7 @@ std::vector<std::string> InstallerCommand(const std::string& scriptPath) {
   if (invocation && *invocation) {
     std::unique_ptr<gchar, decltype(&g_free)> run(g_find_program_in_path("systemd-run"), g_free);
     if (run)
-      return {run.get(), "--user", "--scope", "--quiet", "--collect", "--", "/bin/sh",
-              scriptPath};
+      return {run.get(), "--user", "--scope", "--quiet", "--collect", "--", "/bin/sh", scriptPath};
   }
   return {"/bin/sh", scriptPath};
 }
