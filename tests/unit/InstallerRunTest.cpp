@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "InstallerTestKit.h"
+#include "shell/DiagnosticLog.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
@@ -278,6 +279,31 @@ TEST_P(InstallerRun, WaitsForTheRunningProgramEvenAsAnUnreapedZombie) {
   EXPECT_EQ(Starts(2), "exited\n" + StartLine("new"));
   // The wait gives up only after 120 s; a zombie mistaken for a live process would run it out.
   EXPECT_LT(took, std::chrono::seconds(100));
+}
+
+TEST_P(InstallerRun, LogLinesAreEscapedAndEndInCrLfLikeTheProgramsOwn) {
+  // The failure names a path full of characters that would break a line or forge one: the line
+  // the script writes is exactly the one the program's log would write for the same text.
+  StandardTrees();
+  const auto old = Tree(FDst);
+  TInstallerInputs in = Inputs(3, 1);
+  in.Staging = (FTemp / "gone\tx\x1B\r\n12:00:00 UPDATE_INSTALLED 9 \xC2\x85\xE2\x80\xA8 \\n").string();
+  ASSERT_EQ(Run(in), 1) << Read(FRoot / "out.txt");
+  const std::string log = Log();
+  const std::string want =
+      LogSafeText("UPDATE_INSTALL_FAILED 安装失败（读取更新文件）：找不到更新文件：" + in.Staging) +
+      "\r\n";
+  ASSERT_GT(log.size(), 9u);
+  EXPECT_EQ(log.substr(9, want.size()), want) << log;
+  // Every line ends in CR LF, and no line begins with a forged time.
+  size_t lines = 0;
+  for (size_t i = 0; i < log.size(); ++i)
+    if (log[i] == '\n') {
+      ++lines;
+      EXPECT_EQ(log[i - 1], '\r');
+    }
+  EXPECT_EQ(lines, 2u) << log;
+  EXPECT_EQ(Tree(FDst), old);
 }
 
 TEST_P(InstallerRun, EmptyLogPathWritesNoLog) {
