@@ -127,8 +127,11 @@ std::string ReverseInstall(const std::string& programFolder, const std::string& 
         // The release's entry is in place. A file that replaced a file goes back in one rename,
         // so the program file is never missing; anything else moves back into new/ first.
         if (isOld.count(n) && IsPlainFile(od) && !IsFolder(d)) {
-          fs::rename(od, d);
-          continue;
+          std::error_code ec;
+          fs::rename(od, d, ec);
+          if (!ec) continue;
+          // Windows replaces no file that runs as this very program; it does let it be renamed
+          // aside, after which the old one goes back in the ordinary two steps below.
         }
         fs::rename(d, nw);
       }
