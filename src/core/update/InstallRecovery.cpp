@@ -115,8 +115,10 @@ std::string ReverseInstall(const std::string& programFolder, const std::string& 
   const fs::path work = dst / PathFromUtf8(kInstallWorkFolder);
   const std::set<std::string> isNew(released.begin(), released.end());
   const std::set<std::string> isOld(replaced.begin(), replaced.end());
+  // Each name once: a second pass over a name already put back would take it for the release's.
   std::vector<std::string> names = released;
-  names.insert(names.end(), replaced.begin(), replaced.end());
+  for (const std::string& n : replaced)
+    if (!isNew.count(n)) names.push_back(n);
   std::string failed;
   for (const std::string& n : names) {
     if (!IsPlainName(n)) continue;

@@ -152,7 +152,8 @@ function Swap {
 # Undoes whatever part of the swap happened; every step is a rename that may be repeated.
 function Reverse {
   $ok=$true
-  foreach($n in @($new)+@($old)){
+  # Each name once: a second pass over a name already put back would take it for the release's.
+  foreach($n in @($new)+@($old | Where-Object { $new -cnotcontains $_ })){
     $d=J $dst $n; $w1=J $nw $n; $o=J $ow $n
     try {
       if(($new -ccontains $n) -and -not (Ex $w1) -and (Ex $d)){
@@ -329,8 +330,10 @@ Swap() {
 }
 # Undoes whatever part of the swap happened; every step is a rename that may be repeated.
 Reverse() {
-  rc=0; set -f
-  for n in $new$old; do
+  rc=0; set -f; all=$new
+  # Each name once: a second pass over a name already put back would take it for the release's.
+  for n in $old; do In "$n" "$new" || all="$all$n$nl"; done
+  for n in $all; do
     d="$dst/$n" nw="$work/new/$n" od="$work/old/$n"
     if In "$n" "$new" && ! Exists "$nw" && Exists "$d"; then
       if In "$n" "$old" && IsFile "$od" && [ ! -d "$d" ]; then
