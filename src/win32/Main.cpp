@@ -28,6 +28,7 @@
 #include "shell/DiagnosticLog.h"
 #include "shell/ExceptionLogger.h"
 #include "shell/GatewayCache.h"
+#include "update/uHallBoardUpdate.h"
 
 using namespace hb;
 using namespace hb::win;
@@ -113,6 +114,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetAppFolder(kAppFolder);
   if (!EnsureSingleInstance(kSingleInstanceId, 0)) return 0;
   WriteLog(StartLine(system.ExeFolder()));
+  // An installation that a power cut or a kill interrupted is finished or reversed before the
+  // display shows anything; only this instance may touch the program folder.
+  RecoverInterruptedInstall(system.ExeFolder());
+  SetEnvironmentVariableW(L"HALLBOARD_INSTALLER", nullptr);
   // Only the instance that runs the display registers: a second copy that merely woke the first
   // must not be started again.
   if (FAILED(RegisterCrashRestart())) WriteLog("无法登记崩溃后自动重启");

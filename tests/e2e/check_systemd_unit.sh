@@ -23,6 +23,12 @@ out=$(cd "$scratch" && HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run" \
 # The restart rule and the pause between restarts (an unknown value would have been warned about).
 grep -qx 'Restart=on-failure' "$unit" || { echo "no Restart=on-failure"; exit 1; }
 grep -qx 'StartLimitIntervalSec=0' "$unit" || { echo "restarts are limited"; exit 1; }
+# An update ends the service (exit status 0) and, with this kill mode, kills what is left in its
+# control group: the program must start the installer outside it (systemd-run --scope).
+case $(sed -n 's/^KillMode=//p' "$unit") in
+  process|none) ;;
+  *) grep -aq 'systemd-run' "$program" || { echo "the installer would die with the service"; exit 1; } ;;
+esac
 # Without the program the check fails: it really looks at ExecStart.
 rm "$scratch/home/hallBoard/hallBoard"
 if (cd "$scratch" && HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run" \

@@ -422,7 +422,13 @@ TEST_F(UpdateFlow, OffersAreInstalledForRealAndTheProgramRestarts) {
   EXPECT_EQ(Read(fs::path(FSys.Exe) / "lib" / "readme.txt"), "release notes");
   EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / "manifest.json"));
   EXPECT_EQ(Read(fs::path(FSys.Exe) / "hallBoard.ini"), "[Gateway]\nAddress=127.0.0.1\n");
-  EXPECT_EQ(LogLines().back(), "UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图");
+  // Installed, then seen running: each line says what has happened.
+  const auto installed = LogLines();
+  ASSERT_GE(installed.size(), 2u);
+  EXPECT_EQ(installed[installed.size() - 2],
+            "UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图");
+  EXPECT_EQ(installed.back().rfind("UPDATE_INSTALLED 新版本已在运行（进程 ", 0), 0u)
+      << installed.back();
   EXPECT_EQ(TempEntries(), onlyScript);
 
   // The next check reports the installed code, and the same release is no longer new.
@@ -620,8 +626,13 @@ TEST_F(UpdateFlow, FullTemporaryFolderDuringTheBackupLeavesTheProgramAsItWas) {
   EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), oldProgram);
   EXPECT_EQ(Read(fs::path(FSys.Exe) / "lib" / "readme.txt").size(), 512u * 1024);
   EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / ".installed-version-code"));
-  EXPECT_EQ(LogLines().back().rfind("UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：", 0), 0u)
-      << LogLines().back();
+  const auto lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2].rfind("UPDATE_INSTALL_FAILED 安装失败（备份 lib）：", 0), 0u)
+      << lines[lines.size() - 2];
+  EXPECT_EQ(lines.back().rfind("UPDATE_INSTALL_FAILED 程序文件未改动，原版本已在运行（进程 ", 0),
+            0u)
+      << lines.back();
   ExpectOnlyScriptsLeft();
 }
 
@@ -668,14 +679,19 @@ TEST_F(UpdateFlow, AReleaseThatCannotRunIsRolledBackAndNotRetriedAtOnce) {
   TRelease r = StandardRelease(FStarts);
   r.Files[0].Bytes = StandIn("new", FStarts, false);
   Offer(Pack(r), 3);
-  SetInstallerHealthSecondsForTests(30); // the failing program is seen as it ends, not after 30 s
+  SetInstallerHealthSecondsForTests(3); // the failing program is seen as it ends, not after 3 s
   AttemptInstall();
   WaitForInstaller(2);
   EXPECT_EQ(Read(FStarts), "new\nold\n");
   EXPECT_EQ(Read(fs::path(FSys.Exe) / kProgramFileName), StandIn("old", FStarts));
   EXPECT_FALSE(fs::exists(fs::path(FSys.Exe) / "lib"));
-  EXPECT_EQ(LogLines().back(),
-            "UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：新版本启动后即退出，退出代码 1");
+  const auto lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2],
+            "UPDATE_INSTALL_FAILED 安装失败（启动新版本）：新版本启动后即退出，退出代码 1");
+  EXPECT_EQ(lines.back().rfind("UPDATE_INSTALL_FAILED 已回滚到原版本，原版本已在运行（进程 ", 0),
+            0u)
+      << lines.back();
   ExpectOnlyScriptsLeft();
 
   // The restarted program checks again ten seconds later, and again within the hour.

@@ -19,65 +19,17 @@
 #include <sstream>
 #include <thread>
 
+#include "InstallerTestKit.h"
+#include "shell/DiagnosticLog.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
 namespace {
 
-namespace fs = std::filesystem;
-
-enum class TShell { sh, pwsh };
-
-void Write(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string Read(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Every file and folder under root with its content ("<dir>" for folders), to compare trees.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-  std::map<std::string, std::string> out;
-  for (auto& e : fs::recursive_directory_iterator(root))
-    out[fs::relative(e.path(), root).generic_string()] =
-        e.is_directory() ? "<dir>" : Read(e.path());
-  return out;
-}
-
-// A process id that no longer exists: a child that has ended and been reaped.
-uint32_t EndedPid() {
-  pid_t pid = fork();
-  if (pid == 0) _exit(0);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return static_cast<uint32_t>(pid);
-}
-
-// The PowerShell of the ground-truth tools, where scripts/install-deps puts it.
-std::string PwshPath() {
-  if (const char* p = std::getenv("HB_PWSH"); p && *p) return p;
-  std::string cache;
-  if (const char* x = std::getenv("XDG_CACHE_HOME"); x && *x)
-    cache = x;
-  else if (const char* h = std::getenv("HOME"))
-    cache = std::string(h) + "/.cache";
-  const char* tools = std::getenv("HB_TOOLS");
-  return (tools && *tools ? std::string(tools) : cache + "/hallboard-tools") + "/pwsh/pwsh";
-}
-
 class InstallerRun : public ::testing::TestWithParam<TShell> {
  protected:
   void SetUp() override {
-    if (GetParam() == TShell::pwsh && !fs::exists(PwshPath())) {
-      if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
-        FAIL() << "pwsh is required under CI: " << PwshPath() << " is missing";
-      GTEST_SKIP() << "skipped: the checks that need pwsh (" << PwshPath() << " is missing)";
-    }
+    HB_SKIP_WITHOUT_PWSH(GetParam());
     char tmpl[] = "/tmp/hb-installer-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     FRoot = tmpl;
@@ -127,7 +79,8 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
     Program(FDst, "old");
     Write(FDst / "a.txt", "old a");
     Write(FDst / "hallBoard.ini", "[Gateway]\nAddress=10.0.0.2\n");
-    Write(FDst / "keep.txt", "store file");
+    Write(FDst / "keep.txt", "no longer in the release");
+    Write(FDst / "logs" / "20261211.log", "the store's log");
     Write(FDst / "lib" / "x.txt", "old lib x");
     Write(FDst / "lib" / "gone.txt", "only in the old lib");
     Write(FDst / "lib" / "deep" / "y.txt", "old deep y");
@@ -142,12 +95,13 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
     Write(FPkg, "zip bytes");
   }
 
-  // The tree the release should leave: the old one with the release's entries replacing.
+  // The tree the release should leave: the store's settings and logs, and the release; what the
+  // release no longer carries (keep.txt) is gone.
   std::map<std::string, std::string> Expected(const std::map<std::string, std::string>& old,
                                               int64_t code) {
     std::map<std::string, std::string> want;
     for (auto& [k, v] : old)
-      if (!k.starts_with("lib") && k != FProg && k != "a.txt") want[k] = v;
+      if (k == "hallBoard.ini" || k == "logs" || k.starts_with("logs/")) want[k] = v;
     for (auto& [k, v] : Tree(FSrc))
       if (k != "manifest.json" && k != "HallBoard.INI") want[k] = v;
     want[".installed-version-code"] = std::to_string(code) + "\n";
@@ -213,8 +167,8 @@ class InstallerRun : public ::testing::TestWithParam<TShell> {
   // never that it was installed, and only the script is left.
   void ExpectFailedBeforeInstallingAndCleanedUp() {
     const std::string log = Log();
-    EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本："), std::string::npos)
-        << log;
+    EXPECT_NE(log.find(" UPDATE_INSTALL_FAILED 安装失败（"), std::string::npos) << log;
+    EXPECT_NE(log.find("，原版本已在运行（进程 "), std::string::npos) << log;
     EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
     ExpectOnlyTheScriptLeft();
   }
@@ -234,8 +188,10 @@ TEST_P(InstallerRun, InstallsExactlyTheReleaseTreeAndRestarts) {
   EXPECT_EQ(Tree(FDst), want);
   EXPECT_EQ(ReadInstalledVersionCode(FDst.string()), 3);
   std::string log = Log();
-  EXPECT_NE(log.find(" UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图\n"), std::string::npos)
+  EXPECT_NE(log.find(" UPDATE_INSTALLED 已安装版本代码 3，正在重新打开机位图\r\n"),
+            std::string::npos)
       << log;
+  EXPECT_NE(log.find(" UPDATE_INSTALLED 新版本已在运行（进程 "), std::string::npos) << log;
   EXPECT_EQ(log.find("UPDATE_INSTALL_FAILED"), std::string::npos) << log;
   ExpectOnlyTheScriptLeft();
 }
@@ -247,12 +203,10 @@ TEST_P(InstallerRun, FullDiskDuringTheInstallRollsBackToExactlyTheOldTree) {
   StandardTrees();
   Write(FDst / ".installed-version-code", "2\n");
   Write(FSrc / "zz-large.bin", std::string(2 << 20, 'z'));
-  auto old = Tree(FDst);
-  ASSERT_EQ(Run(Inputs(3, 30)), 1) << Read(FRoot / "out.txt");
+  const auto old = Tree(FDst);
+  ASSERT_EQ(Run(Inputs(3, 1)), 1) << Read(FRoot / "out.txt");
   EXPECT_EQ(Starts(), StartLine("old"));
-  // Every roll-back that changed files drops the recorded code, even one from an earlier
-  // installation: the restored program reports its own.
-  old.erase(".installed-version-code");
+  // The code an earlier installation recorded stays with the program it belongs to.
   EXPECT_EQ(Tree(FDst), old);
   ExpectFailedBeforeInstallingAndCleanedUp();
 }
@@ -265,7 +219,7 @@ TEST_P(InstallerRun, FullTemporaryFolderDuringTheBackupLeavesTheProgramUntouched
   Write(FDst / ".installed-version-code", "2\n");
   Write(FDst / "lib" / "large.bin", std::string(1 << 20, 'l'));
   const auto old = Tree(FDst);
-  ASSERT_EQ(Run(Inputs(3, 30)), 1) << Read(FRoot / "out.txt");
+  ASSERT_EQ(Run(Inputs(3, 1)), 1) << Read(FRoot / "out.txt");
   EXPECT_EQ(Starts(), StartLine("old"));
   EXPECT_EQ(Tree(FDst), old);
   ExpectFailedBeforeInstallingAndCleanedUp();
@@ -277,14 +231,17 @@ TEST_P(InstallerRun, AReleaseWhoseProgramCannotRunIsRolledBack) {
   StandardTrees();
   Program(FSrc, "new", false);
   const auto old = Tree(FDst);
-  ASSERT_EQ(Run(Inputs(4, 30)), 1) << Read(FRoot / "out.txt");
+  ASSERT_EQ(Run(Inputs(4, 2)), 1) << Read(FRoot / "out.txt");
   EXPECT_EQ(Starts(2), StartLine("new") + StartLine("old"));
   EXPECT_EQ(Tree(FDst), old);
   std::string log = Log();
   EXPECT_NE(log.find("UPDATE_INSTALLED 已安装版本代码 4"), std::string::npos) << log;
   EXPECT_NE(
-      log.find("UPDATE_INSTALL_FAILED 安装失败，已回滚到原版本：新版本启动后即退出，退出代码 1"),
+      log.find("UPDATE_INSTALL_FAILED 安装失败（启动新版本）：新版本启动后即退出，退出代码 1"),
       std::string::npos)
+      << log;
+  EXPECT_NE(log.find("UPDATE_INSTALL_FAILED 已回滚到原版本，原版本已在运行（进程 "),
+            std::string::npos)
       << log;
   ExpectOnlyTheScriptLeft();
 }
@@ -322,6 +279,31 @@ TEST_P(InstallerRun, WaitsForTheRunningProgramEvenAsAnUnreapedZombie) {
   EXPECT_EQ(Starts(2), "exited\n" + StartLine("new"));
   // The wait gives up only after 120 s; a zombie mistaken for a live process would run it out.
   EXPECT_LT(took, std::chrono::seconds(100));
+}
+
+TEST_P(InstallerRun, LogLinesAreEscapedAndEndInCrLfLikeTheProgramsOwn) {
+  // The failure names a path full of characters that would break a line or forge one: the line
+  // the script writes is exactly the one the program's log would write for the same text.
+  StandardTrees();
+  const auto old = Tree(FDst);
+  TInstallerInputs in = Inputs(3, 1);
+  in.Staging = (FTemp / "gone\tx\x1B\r\n12:00:00 UPDATE_INSTALLED 9 \xC2\x85\xE2\x80\xA8 \\n").string();
+  ASSERT_EQ(Run(in), 1) << Read(FRoot / "out.txt");
+  const std::string log = Log();
+  const std::string want =
+      LogSafeText("UPDATE_INSTALL_FAILED 安装失败（读取更新文件）：找不到更新文件：" + in.Staging) +
+      "\r\n";
+  ASSERT_GT(log.size(), 9u);
+  EXPECT_EQ(log.substr(9, want.size()), want) << log;
+  // Every line ends in CR LF, and no line begins with a forged time.
+  size_t lines = 0;
+  for (size_t i = 0; i < log.size(); ++i)
+    if (log[i] == '\n') {
+      ++lines;
+      EXPECT_EQ(log[i - 1], '\r');
+    }
+  EXPECT_EQ(lines, 2u) << log;
+  EXPECT_EQ(Tree(FDst), old);
 }
 
 TEST_P(InstallerRun, EmptyLogPathWritesNoLog) {

@@ -206,5 +206,44 @@ TEST(LinuxSystemTest, LaunchInstallerRunsTheScriptDetached) {
   EXPECT_FALSE(sys.LaunchInstaller(""));
 }
 
+// Under a systemd service (INVOCATION_ID set) the installer gets a scope of its own, so the
+// service's end does not take it along; elsewhere, or without systemd-run, it runs plainly.
+TEST(LinuxSystemTest, InstallerLeavesTheServiceControlGroup) {
+  auto dir = std::filesystem::temp_directory_path() / ("hb-run-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string run = (dir / "systemd-run").string();
+  std::ofstream(run) << "#!/bin/sh\n";
+  std::filesystem::permissions(run, std::filesystem::perms::owner_all);
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  const std::string oldId = std::getenv("INVOCATION_ID") ? std::getenv("INVOCATION_ID") : "";
+  const bool hadId = std::getenv("INVOCATION_ID") != nullptr;
+  const std::string script = "/tmp/a b/HallBoard-install-1.sh";
+  struct TCase {
+    const char* id;
+    std::string path;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"0123abcd",
+       dir.string(),
+       {run, "--user", "--scope", "--quiet", "--collect", "--", "/bin/sh", script}},
+      {nullptr, dir.string(), {"/bin/sh", script}},
+      {"0123abcd", "/nonexistent", {"/bin/sh", script}},
+  };
+  for (const TCase& c : cases) {
+    setenv("PATH", c.path.c_str(), 1);
+    if (c.id)
+      setenv("INVOCATION_ID", c.id, 1);
+    else
+      unsetenv("INVOCATION_ID");
+    EXPECT_EQ(InstallerCommand(script), c.want) << (c.id ? c.id : "none") << " " << c.path;
+  }
+  setenv("PATH", oldPath.c_str(), 1);
+  if (hadId)
+    setenv("INVOCATION_ID", oldId.c_str(), 1);
+  else
+    unsetenv("INVOCATION_ID");
+  std::filesystem::remove_all(dir);
+}
+
 } // namespace
 } // namespace hb

@@ -2,6 +2,7 @@
 // Self-update: the check, download, verification and staging, and the installer script.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Exception.h"
 #include "IHttpClient.h"
@@ -102,6 +103,12 @@ inline constexpr int kInstallerHealthSeconds = 10;
 // How long the program waits for a started installer to announce itself before it takes the
 // launch for failed. Windows PowerShell can take several seconds to start on a slow machine.
 inline constexpr int kInstallerStartWaitMs = 30000;
+// How long the installer waits for the old program to exit before it ends it by its process id.
+inline constexpr int kInstallerWaitSeconds = 120;
+// The installer's work folder inside the program folder (see InstallRecovery.cpp), and the
+// variable it sets for the program it starts, which must then leave that folder alone.
+inline constexpr const char* kInstallWorkFolder = ".hallBoard-update";
+inline constexpr const char* kInstallerChildVariable = "HALLBOARD_INSTALLER";
 
 // Everything an installer script needs. The log path and process id are taken when the script
 // is built (BuildInstallerScript); tests fill them in directly.
@@ -115,6 +122,11 @@ struct TInstallerInputs {
   int64_t VersionCode = 0;
   std::string Started; // the start marker (InstallerStartedMarker)
   int HealthSeconds = kInstallerHealthSeconds;
+  // How long the old program has to exit before the installer ends it.
+  int WaitSeconds = kInstallerWaitSeconds;
+  // Tests only: the script kills itself with SIGKILL right after its step number KillAtStep
+  // (every copied file, rename and marker is a step); 0 never.
+  int KillAtStep = 0;
 };
 
 // A PowerShell single-quoted literal. PowerShell also ends such a literal at the typographic
@@ -145,6 +157,19 @@ std::string InstallerStartedMarker(const std::string& scriptPath);
 // made here, so a script that starts after all stops before it changes anything.
 void WriteAndLaunchInstaller(const std::string& scriptPath, const std::string& text,
                              int startWaitMs = kInstallerStartWaitMs);
+
+// Brings the program folder back to the old tree after a swap stopped anywhere: the release's
+// entries that are in place go back into the work folder, the old ones come back from it (or,
+// should one be missing there, from the backup copy). Every step is a rename and can be repeated.
+// "" when all is back, else what could not be restored.
+std::string ReverseInstall(const std::string& programFolder, const std::string& backup,
+                           const std::vector<std::string>& released,
+                           const std::vector<std::string>& replaced);
+// Run at every start, before anything shows: finishes an installation that was interrupted
+// after it was whole, reverses one that was not, removes what it left in the temporary folder
+// and logs one line saying which. The installer's own child skips it. The line written, or ""
+// when there was nothing to do.
+std::string RecoverInterruptedInstall(const std::string& programFolder);
 
 // Tests shorten the health period of real runs; 0 or less restores it.
 void SetInstallerHealthSecondsForTests(int healthSeconds);

@@ -18,6 +18,7 @@
 #include "settings/Settings.h"
 #include "shell/DiagnosticLog.h"
 #include "shell/TestTimers.h"
+#include "update/uHallBoardUpdate.h"
 
 using namespace hb;
 
@@ -48,6 +49,10 @@ int main(int argc, char** argv) {
   lin::TSingleInstance instance;
   if (!instance.Acquire(lin::RuntimeFolder())) return 0;
   WriteLog(StartLine(system.ExeFolder()));
+  // An installation that a power cut or a kill interrupted is finished or reversed before the
+  // display shows anything; only this instance may touch the program folder.
+  RecoverInterruptedInstall(system.ExeFolder());
+  unsetenv(kInstallerChildVariable);
 #if HB_TEST_TIMERS
   // The soak run's shortened waits (bench/soak.sh); a release build has neither this nor a way
   // to shorten anything. Said in the log so that nobody mistakes such a run for a real one.

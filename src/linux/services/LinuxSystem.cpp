@@ -17,6 +17,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace hb {
 
@@ -139,12 +140,27 @@ void TLinuxSystem::KeepAwake(bool on) {
   if (OnKeepAwake) OnKeepAwake(on);
 }
 
+std::vector<std::string> InstallerCommand(const std::string& scriptPath) {
+  // Under a systemd service (hallBoard.service) the installer must not stay in the service's
+  // control group: when the program exits for the update the service ends, and systemd kills
+  // what is left in it, installer included, half-way. A scope of its own outside the service
+  // lets it finish and start the new program; without systemd it runs as it is.
+  const char* invocation = g_getenv("INVOCATION_ID");
+  if (invocation && *invocation) {
+    std::unique_ptr<gchar, decltype(&g_free)> run(g_find_program_in_path("systemd-run"), g_free);
+    if (run)
+      return {run.get(), "--user", "--scope", "--quiet", "--collect", "--", "/bin/sh", scriptPath};
+  }
+  return {"/bin/sh", scriptPath};
+}
+
 bool TLinuxSystem::LaunchInstaller(const std::string& scriptPath) {
   if (scriptPath.empty()) return false;
   // Everything the children need is made before fork: after it only system calls are safe.
-  std::string shell = "/bin/sh";
-  std::string script = scriptPath;
-  char* argv[] = {shell.data(), script.data(), nullptr};
+  std::vector<std::string> words = InstallerCommand(scriptPath);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
   int status[2];
   if (pipe2(status, O_CLOEXEC) != 0) return false;
 
@@ -174,7 +190,7 @@ bool TLinuxSystem::LaunchInstaller(const std::string& scriptPath) {
     if (dup2(status[1], 3) == 3) fcntl(3, F_SETFD, FD_CLOEXEC);
     close_range(4, ~0U, 0);
     (void)!chdir("/");
-    execv(argv[0], argv);
+    execv(argv[0], argv.data());
     int error = errno;
     (void)!write(3, &error, sizeof error);
     _exit(127);

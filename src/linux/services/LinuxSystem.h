@@ -1,10 +1,16 @@
 #pragma once
 // POSIX and glib services behind ISystem.
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "ISystem.h"
 
 namespace hb {
+
+// The installer's command line: `/bin/sh scriptPath`, inside a systemd service wrapped in
+// `systemd-run --user --scope` so that the installer leaves the service's control group.
+std::vector<std::string> InstallerCommand(const std::string& scriptPath);
 
 class TLinuxSystem : public ISystem {
  public:
@@ -21,7 +27,7 @@ class TLinuxSystem : public ISystem {
   std::string LocalAppData() override;
   uint32_t ProcessId() override;
   void KeepAwake(bool on) override;
-  // Runs `/bin/sh scriptPath` fully detached: its own session, stdio on /dev/null, no inherited
+  // Runs InstallerCommand fully detached: its own session, stdio on /dev/null, no inherited
   // descriptors, so it outlives the program it is about to replace.
   bool LaunchInstaller(const std::string& scriptPath) override;
   // Full Unicode case folding, then NFC. So "Straße" and "STRASSE" share a key, as do Greek

@@ -1,8 +1,8 @@
 // A stand-in for Windows PowerShell, placed by the smoke runs where the program looks for it
 // (the system folder's WindowsPowerShell\v1.0\powershell.exe). It records where it was started
 // from and its command line, then does what the real installer script does first: it creates
-// the start marker named in the script's second line, so the program knows the installer runs
-// and closes. It installs nothing; the smoke run checks the staged files it leaves.
+// the start marker named in the script's second line ($started), so the program knows the installer
+// runs and closes. It installs nothing; the smoke run checks the staged files it leaves.
 #include <windows.h>
 // after windows.h
 #include <shellapi.h>
@@ -51,9 +51,9 @@ std::string ReadAll(const std::wstring& path) {
   return out;
 }
 
-// The marker path of "New-Item -ItemType File -Path '<marker>' | Out-Null", quotes undoubled.
+// The marker path of "$started='<marker>'", quotes undoubled.
 std::string MarkerOf(const std::string& script) {
-  const std::string head = "\r\nNew-Item -ItemType File -Path '", tail = "' | Out-Null\r\n";
+  const std::string head = "\r\n$started='", tail = "'\r\n";
   size_t at = script.find(head);
   if (at == std::string::npos) return {};
   at += head.size();
