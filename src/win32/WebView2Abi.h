@@ -478,6 +478,97 @@ struct ICoreWebView2PermissionRequestedEventHandler : IUnknown {
   HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2PermissionRequestedEventArgs* args) = 0;
 };
 
+// ---- Later generations the lock-down reaches by QueryInterface: downloads and external drops ----
+// Runtimes without them offer only the first generation; what these hold then cannot be asked.
+
+inline constexpr GUID IID_ICoreWebView2_2 = {
+    0x9e8f0cf8, 0xe670, 0x4b5e, {0xb2, 0xbc, 0x73, 0xe0, 0x61, 0xe3, 0x18, 0x4c}};
+inline constexpr GUID IID_ICoreWebView2_3 = {
+    0xa0d6df20, 0x3b92, 0x416d, {0xaa, 0x0c, 0x43, 0x7a, 0x9c, 0x72, 0x78, 0x57}};
+inline constexpr GUID IID_ICoreWebView2_4 = {
+    0x20d02d59, 0x6df2, 0x42dc, {0xbd, 0x06, 0xf9, 0x8a, 0x69, 0x4b, 0x13, 0x02}};
+inline constexpr GUID IID_ICoreWebView2DownloadStartingEventArgs = {
+    0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}};
+inline constexpr GUID IID_ICoreWebView2DownloadStartingEventHandler = {
+    0xefedc989, 0xc396, 0x41ca, {0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24}};
+inline constexpr GUID IID_ICoreWebView2Controller3 = {
+    0xf9614724, 0x5d2b, 0x41dc, {0xae, 0xf7, 0x73, 0xd6, 0x2b, 0x51, 0x54, 0x3b}};
+inline constexpr GUID IID_ICoreWebView2Controller4 = {
+    0x97d418d5, 0xa426, 0x4e49, {0xa1, 0x51, 0xe1, 0xa1, 0x0f, 0x32, 0x7d, 0x9e}};
+
+// Named as the official header names them; the program never calls through them.
+struct ICoreWebView2WebResourceResponseReceivedEventHandler;
+struct ICoreWebView2DOMContentLoadedEventHandler;
+struct ICoreWebView2CookieManager;
+struct ICoreWebView2TrySuspendCompletedHandler;
+struct ICoreWebView2FrameCreatedEventHandler;
+struct ICoreWebView2DownloadOperation;
+struct ICoreWebView2RasterizationScaleChangedEventHandler;
+enum COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND : int {
+  COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND_DENY = 0
+};
+enum COREWEBVIEW2_BOUNDS_MODE : int { COREWEBVIEW2_BOUNDS_MODE_USE_RAW_PIXELS = 0 };
+
+struct ICoreWebView2DownloadStartingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_DownloadOperation)(ICoreWebView2DownloadOperation** downloadOperation) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* cancel) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
+  HB_WV2_METHOD(get_ResultFilePath)(LPWSTR* resultFilePath) = 0;
+  HB_WV2_METHOD(put_ResultFilePath)(LPCWSTR resultFilePath) = 0;
+  HB_WV2_METHOD(get_Handled)(BOOL* handled) = 0;
+  HB_WV2_METHOD(put_Handled)(BOOL handled) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+};
+struct ICoreWebView2DownloadStartingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2DownloadStartingEventArgs* args) = 0;
+};
+
+struct ICoreWebView2_2 : ICoreWebView2 {
+  HB_WV2_METHOD(add_WebResourceResponseReceived)
+  (ICoreWebView2WebResourceResponseReceivedEventHandler* eventHandler,
+   EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_WebResourceResponseReceived)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(NavigateWithWebResourceRequest)(ICoreWebView2WebResourceRequest* request) = 0;
+  HB_WV2_METHOD(add_DOMContentLoaded)
+  (ICoreWebView2DOMContentLoadedEventHandler* eventHandler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_DOMContentLoaded)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_CookieManager)(ICoreWebView2CookieManager** cookieManager) = 0;
+  HB_WV2_METHOD(get_Environment)(ICoreWebView2Environment** environment) = 0;
+};
+struct ICoreWebView2_3 : ICoreWebView2_2 {
+  HB_WV2_METHOD(TrySuspend)(ICoreWebView2TrySuspendCompletedHandler* handler) = 0;
+  HB_WV2_METHOD(Resume)() = 0;
+  HB_WV2_METHOD(get_IsSuspended)(BOOL* isSuspended) = 0;
+  HB_WV2_METHOD(SetVirtualHostNameToFolderMapping)
+  (LPCWSTR hostName, LPCWSTR folderPath, COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND accessKind) = 0;
+  HB_WV2_METHOD(ClearVirtualHostNameToFolderMapping)(LPCWSTR hostName) = 0;
+};
+struct ICoreWebView2_4 : ICoreWebView2_3 {
+  HB_WV2_METHOD(add_FrameCreated)
+  (ICoreWebView2FrameCreatedEventHandler* eventHandler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_FrameCreated)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_DownloadStarting)
+  (ICoreWebView2DownloadStartingEventHandler* eventHandler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_DownloadStarting)(EventRegistrationToken token) = 0;
+};
+
+struct ICoreWebView2Controller3 : ICoreWebView2Controller2 {
+  HB_WV2_METHOD(get_RasterizationScale)(double* scale) = 0;
+  HB_WV2_METHOD(put_RasterizationScale)(double scale) = 0;
+  HB_WV2_METHOD(get_ShouldDetectMonitorScaleChanges)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_ShouldDetectMonitorScaleChanges)(BOOL value) = 0;
+  HB_WV2_METHOD(add_RasterizationScaleChanged)
+  (ICoreWebView2RasterizationScaleChangedEventHandler* eventHandler,
+   EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_RasterizationScaleChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_BoundsMode)(COREWEBVIEW2_BOUNDS_MODE* boundsMode) = 0;
+  HB_WV2_METHOD(put_BoundsMode)(COREWEBVIEW2_BOUNDS_MODE boundsMode) = 0;
+};
+struct ICoreWebView2Controller4 : ICoreWebView2Controller3 {
+  HB_WV2_METHOD(get_AllowExternalDrop)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_AllowExternalDrop)(BOOL value) = 0;
+};
+
 #undef HB_WV2_METHOD
 
 // The loader's one export the program uses.

@@ -16,7 +16,8 @@ using namespace wv2;
 
 namespace {
 
-enum TLogKind { lkDialog, lkOtherSite, lkWindow, lkPermission };
+enum TLogKind { lkDialog, lkOtherSite, lkWindow, lkPermission, lkDownload };
+static_assert(lkDownload < TWebView2LockState::kLogKinds);
 constexpr uint64_t kLogGapMs = 60000;
 
 std::string TakeUri(LPWSTR uri) {
@@ -120,6 +121,27 @@ class TNavigationStartingHandler : public TComObject<ICoreWebView2NavigationStar
   TState FState;
 };
 
+// Unhandled, the runtime saves the file to the Downloads folder and opens its download panel over
+// the map: cancelled, and handled so no panel shows either.
+class TDownloadHandler : public TComObject<ICoreWebView2DownloadStartingEventHandler> {
+ public:
+  explicit TDownloadHandler(TState state)
+      : TComObject(IID_ICoreWebView2DownloadStartingEventHandler), FState(std::move(state)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2DownloadStartingEventArgs* args) override {
+    CallbackGuarded([&] {
+      if (!args) return;
+      args->put_Cancel(TRUE);
+      args->put_Handled(TRUE);
+      FState->LogThrottled(lkDownload, "已拦截页面发起的下载");
+    });
+    return S_OK;
+  }
+
+ private:
+  TState FState;
+};
+
 } // namespace
 
 void TWebView2LockState::OwnNavigation(const std::string& url) {
@@ -128,14 +150,15 @@ void TWebView2LockState::OwnNavigation(const std::string& url) {
 }
 
 void TWebView2LockState::LogThrottled(int kind, const std::string& text) {
-  if (kind < 0 || kind >= 4) return;
+  if (kind < 0 || kind >= kLogKinds) return;
   const uint64_t now = GetTickCount64() + kLogGapMs; // never 0, which means "not yet"
   if (LastLog[kind] != 0 && now - LastLog[kind] < kLogGapMs) return;
   LastLog[kind] = now;
   WriteLog(text);
 }
 
-bool LockDownWebView(ICoreWebView2* webView, std::shared_ptr<TWebView2LockState> state) {
+bool LockDownWebView(ICoreWebView2* webView, ICoreWebView2Controller* controller,
+                     std::shared_ptr<TWebView2LockState> state) {
   if (!webView || !state) return false;
   bool all = true;
   TComPtr<ICoreWebView2Settings> settings;
@@ -156,6 +179,19 @@ bool LockDownWebView(ICoreWebView2* webView, std::shared_ptr<TWebView2LockState>
   all = SUCCEEDED(webView->add_ScriptDialogOpening(dialog.Get(), &token)) && all;
   all = SUCCEEDED(webView->add_PermissionRequested(permission.Get(), &token)) && all;
   all = SUCCEEDED(webView->add_NavigationStarting(starting.Get(), &token)) && all;
+  // Downloads come with the fourth web view generation. An older runtime offers no event for
+  // them: nothing here can stop its downloads, which it saves and shows as it always has.
+  if (auto webView4 =
+          TComPtr<ICoreWebView2>::Share(webView).As<ICoreWebView2_4>(IID_ICoreWebView2_4)) {
+    auto download =
+        TComPtr<ICoreWebView2DownloadStartingEventHandler>::Attach(new TDownloadHandler(state));
+    all = SUCCEEDED(webView4->add_DownloadStarting(download.Get(), &token)) && all;
+  }
+  // A file dragged onto the display would open in a window of its own, outside the lock-down.
+  // Refusing it takes the fourth controller generation; older runtimes keep allowing it.
+  if (auto controller4 = TComPtr<ICoreWebView2Controller>::Share(controller)
+                             .As<ICoreWebView2Controller4>(IID_ICoreWebView2Controller4))
+    all = SUCCEEDED(controller4->put_AllowExternalDrop(FALSE)) && all;
   return all;
 }
 

@@ -33,6 +33,8 @@ struct TFake {
   void (*ScriptDialog)(int) = nullptr;
   void (*Permission)(int) = nullptr;
   void (*NavigationStarting)(const char*) = nullptr;
+  void (*Download)(const char*) = nullptr;
+  void (*ExternalDrop)(const char*) = nullptr;
   template <class T> void Get(T& fn, const char* name) {
     fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
   }
@@ -54,6 +56,8 @@ struct TFake {
     Get(ScriptDialog, "HbFakeScriptDialog");
     Get(Permission, "HbFakePermission");
     Get(NavigationStarting, "HbFakeNavigationStarting");
+    Get(Download, "HbFakeDownload");
+    Get(ExternalDrop, "HbFakeExternalDrop");
   }
   std::string Log() {
     std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
@@ -214,6 +218,8 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "add_ScriptDialogOpening",
       "add_PermissionRequested",
       "add_NavigationStarting",
+      "add_DownloadStarting",
+      "put_AllowExternalDrop=0",
       "get_Settings",
       "put_AreDefaultContextMenusEnabled=0",
       "put_IsStatusBarEnabled=0",
@@ -260,6 +266,10 @@ TEST_F(WebView2Abi, NothingThePageOrAPasserByAsksForGetsPastTheLockDown) {
   EXPECT_EQ(last(), "modal dialog shown");
   FFake->Permission(4);
   EXPECT_EQ(last(), "permission prompt shown");
+  FFake->Download("https://cloud.test/files/setup.exe");
+  EXPECT_EQ(last(), "download saved");
+  FFake->ExternalDrop("C:\\Users\\Public\\Desktop\\notes.html");
+  EXPECT_EQ(last(), "drop opened in a new window");
 
   auto b = MakeBrowser(FLoader);
   b->Create(Options());
@@ -286,6 +296,13 @@ TEST_F(WebView2Abi, NothingThePageOrAPasserByAsksForGetsPastTheLockDown) {
     FFake->Permission(kind);
     EXPECT_EQ(last(), "permission denied") << kind;
   }
+  for (const char* uri : {"https://cloud.test/files/setup.exe", "https://elsewhere.test/a.zip",
+                          "data:application/octet-stream;base64,AAAA"}) {
+    FFake->Download(uri);
+    EXPECT_EQ(last(), "download cancelled") << uri;
+  }
+  FFake->ExternalDrop("C:\\Users\\Public\\Desktop\\notes.html");
+  EXPECT_EQ(last(), "drop refused");
   struct TCase {
     const char* Uri;
     bool Goes;
@@ -572,6 +589,13 @@ TEST_F(WebView2Abi, OlderRuntimesSkipMissingSettingsAndHttpStatus) {
   FFake->Pump();
   // Without the second controller generation the background stays the runtime's own.
   EXPECT_EQ(FFake->Log().find("put_DefaultBackgroundColor"), std::string::npos);
+  // Without the fourth generations nothing holds downloads or drops: the runtime's defaults
+  // stay, and the adapter asks for no slot the runtime lacks.
+  EXPECT_EQ(FFake->Log().find("add_DownloadStarting"), std::string::npos);
+  FFake->Download("https://cloud.test/files/setup.exe");
+  FFake->ExternalDrop("C:\\Users\\Public\\Desktop\\notes.html");
+  EXPECT_NE(FFake->Log().find("download saved\nExternalDrop"), std::string::npos);
+  EXPECT_NE(FFake->Log().find("drop opened in a new window"), std::string::npos);
   EXPECT_TRUE(b->SetSetting(TBrowserSetting::bsStatusBar, false));
   EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsAcceleratorKeys, false));
   EXPECT_FALSE(b->SetSetting(TBrowserSetting::bsSwipeNavigation, false));

@@ -374,7 +374,10 @@ class TProcessArgs : public TObject<ICoreWebView2ProcessFailedEventArgs> {
 // ---- The kiosk's adversaries: the runtime's defaults as Microsoft documents them ----
 // Unhandled, a new-window request opens a popup window of the runtime's own; with the runtime's
 // script dialogs on (the default) a dialog is modal and the event is not raised; a permission
-// left at its default state shows the runtime's prompt; a navigation not cancelled goes ahead.
+// left at its default state shows the runtime's prompt; a navigation not cancelled goes ahead; a
+// download nobody cancels is saved to the Downloads folder, its panel shown (the reference of
+// ICoreWebView2_4::add_DownloadStarting); a file dragged in from outside, while
+// ICoreWebView2Controller4::AllowExternalDrop is TRUE (its default), is opened in a new window.
 // Each outcome is logged in those words, so a test sees what a passer-by would.
 
 class TNewWindowArgs : public TObject<ICoreWebView2NewWindowRequestedEventArgs> {
@@ -462,11 +465,43 @@ class TPermissionArgs : public TObject<ICoreWebView2PermissionRequestedEventArgs
   int FKind;
 };
 
+class TDownloadArgs : public TObject<ICoreWebView2DownloadStartingEventArgs> {
+ public:
+  TDownloadArgs()
+      : TObject("DownloadStartingEventArgs", {&IID_ICoreWebView2DownloadStartingEventArgs}) {}
+  STUB(get_DownloadOperation, ICoreWebView2DownloadOperation**)
+  HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* v) override {
+    *v = Cancel;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("DownloadStarting.put_Cancel");
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(get_ResultFilePath, LPWSTR*)
+  STUB(put_ResultFilePath, LPCWSTR)
+  HRESULT STDMETHODCALLTYPE get_Handled(BOOL* v) override {
+    *v = Handled;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_Handled(BOOL v) override {
+    OnUiThread("DownloadStarting.put_Handled");
+    Handled = v;
+    return S_OK;
+  }
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  BOOL Cancel = FALSE, Handled = FALSE;
+};
+
 struct TKioskEvents {
   TRef<ICoreWebView2NewWindowRequestedEventHandler> NewWindow;
   TRef<ICoreWebView2ScriptDialogOpeningEventHandler> Dialog;
   TRef<ICoreWebView2PermissionRequestedEventHandler> Permission;
+  TRef<ICoreWebView2DownloadStartingEventHandler> Download;
 } gKioskEvents;
+// The latest controller's ICoreWebView2Controller4::AllowExternalDrop; TRUE by default.
+BOOL gAllowExternalDrop = TRUE;
 
 #define KIOSK_ADD(name, Iface, field)                                                              \
   HRESULT STDMETHODCALLTYPE name(Iface* h, EventRegistrationToken* t) override {                   \
@@ -547,7 +582,7 @@ class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs
 
 UINT64 gLastNavigationId = 1000;
 UINT64 gNavigationUnderWay = 0; // 0: none
-std::string gSource;             // the address of the latest navigation that went ahead
+std::string gSource;            // the address of the latest navigation that went ahead
 
 void CompleteNavigation(UINT64 id, BOOL ok, int webErrorStatus, int http) {
   auto args =
@@ -579,9 +614,14 @@ void BeginNavigation(const std::string& uri, bool user) {
   });
 }
 
-class TWebView : public TObject<ICoreWebView2> {
+class TWebView : public TObject<ICoreWebView2_4> {
  public:
-  TWebView() : TObject("WebView", {&IID_ICoreWebView2}) {}
+  // Up to the fourth generation (downloads); older runtimes offer only the first.
+  TWebView()
+      : TObject("WebView", {&IID_ICoreWebView2, &IID_ICoreWebView2_2, &IID_ICoreWebView2_3,
+                            &IID_ICoreWebView2_4}) {
+    if (gFlags & kNoNewerSettings) FIids.resize(1);
+  }
   HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** v) override {
     OnUiThread("get_Settings");
     Log("get_Settings");
@@ -711,6 +751,23 @@ class TWebView : public TObject<ICoreWebView2> {
   STUB(add_WindowCloseRequested, ICoreWebView2WindowCloseRequestedEventHandler*,
        EventRegistrationToken*)
   STUB(remove_WindowCloseRequested, EventRegistrationToken)
+  STUB(add_WebResourceResponseReceived, ICoreWebView2WebResourceResponseReceivedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_WebResourceResponseReceived, EventRegistrationToken)
+  STUB(NavigateWithWebResourceRequest, ICoreWebView2WebResourceRequest*)
+  STUB(add_DOMContentLoaded, ICoreWebView2DOMContentLoadedEventHandler*, EventRegistrationToken*)
+  STUB(remove_DOMContentLoaded, EventRegistrationToken)
+  STUB(get_CookieManager, ICoreWebView2CookieManager**)
+  STUB(get_Environment, ICoreWebView2Environment**)
+  STUB(TrySuspend, ICoreWebView2TrySuspendCompletedHandler*)
+  STUB(Resume)
+  STUB(get_IsSuspended, BOOL*)
+  STUB(SetVirtualHostNameToFolderMapping, LPCWSTR, LPCWSTR, COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND)
+  STUB(ClearVirtualHostNameToFolderMapping, LPCWSTR)
+  STUB(add_FrameCreated, ICoreWebView2FrameCreatedEventHandler*, EventRegistrationToken*)
+  STUB(remove_FrameCreated, EventRegistrationToken)
+  KIOSK_ADD(add_DownloadStarting, ICoreWebView2DownloadStartingEventHandler, Download)
+  STUB(remove_DownloadStarting, EventRegistrationToken)
 };
 
 // ---- Browser processes: one per user data folder, its exit, and what it refuses ----
@@ -772,15 +829,36 @@ void EndBrowserProcess(const std::shared_ptr<TBrowserProcess>& p, int kind) {
            [&](auto* a) { a->Invoke(p->Sender, args.Get()); });
 }
 
-class TController : public TObject<ICoreWebView2Controller2> {
+class TController : public TObject<ICoreWebView2Controller4> {
  public:
-  // The second controller generation (the default background colour) comes with the newer
-  // runtimes.
+  // The later controller generations (the default background colour, external drops) come with
+  // the newer runtimes.
   explicit TController(std::shared_ptr<TBrowserProcess> process)
-      : TObject("Controller", {&IID_ICoreWebView2Controller, &IID_ICoreWebView2Controller2}),
+      : TObject("Controller", {&IID_ICoreWebView2Controller, &IID_ICoreWebView2Controller2,
+                               &IID_ICoreWebView2Controller3, &IID_ICoreWebView2Controller4}),
         FProcess(std::move(process)) {
     if (gFlags & kNoNewerSettings) FIids.resize(1);
     ++FProcess->Controllers;
+    gAllowExternalDrop = TRUE;
+  }
+  STUB(get_RasterizationScale, double*)
+  STUB(put_RasterizationScale, double)
+  STUB(get_ShouldDetectMonitorScaleChanges, BOOL*)
+  STUB(put_ShouldDetectMonitorScaleChanges, BOOL)
+  STUB(add_RasterizationScaleChanged, ICoreWebView2RasterizationScaleChangedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_RasterizationScaleChanged, EventRegistrationToken)
+  STUB(get_BoundsMode, COREWEBVIEW2_BOUNDS_MODE*)
+  STUB(put_BoundsMode, COREWEBVIEW2_BOUNDS_MODE)
+  HRESULT STDMETHODCALLTYPE get_AllowExternalDrop(BOOL* v) override {
+    *v = gAllowExternalDrop;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE put_AllowExternalDrop(BOOL v) override {
+    OnUiThread("put_AllowExternalDrop");
+    Log(std::string("put_AllowExternalDrop=") + (v ? "1" : "0"));
+    gAllowExternalDrop = v;
+    return S_OK;
   }
   STUB(get_DefaultBackgroundColor, COREWEBVIEW2_COLOR*)
   HRESULT STDMETHODCALLTYPE put_DefaultBackgroundColor(COREWEBVIEW2_COLOR c) override {
@@ -1006,6 +1084,7 @@ __declspec(dllexport) void HbFakeConfigure(unsigned flags) {
   gBrowserVersion = "120.0.2210.91";
   gDefaultScriptDialogs = true;
   gKioskEvents = {};
+  gAllowExternalDrop = TRUE;
   std::lock_guard<std::mutex> lock(gLogLock);
   gLog.clear();
   gPending.clear();
@@ -1137,10 +1216,26 @@ __declspec(dllexport) void HbFakePermission(int kind) {
                                                      : "permission prompt shown");
 }
 
+// A link to a file: the download starts unless a handler cancels it.
+__declspec(dllexport) void HbFakeDownload(const char* uri) {
+  Log(std::string("DownloadStarting ") + uri);
+  auto args = Adopt(new TDownloadArgs());
+  INVOKE(gKioskEvents.Download, ICoreWebView2DownloadStartingEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  Log(args.Get()->Cancel ? "download cancelled" : "download saved");
+}
+
+// A file dragged from the desktop onto the display.
+__declspec(dllexport) void HbFakeExternalDrop(const char* path) {
+  Log(std::string("ExternalDrop ") + path);
+  Log(gAllowExternalDrop ? "drop opened in a new window" : "drop refused");
+}
+
 __declspec(dllexport) void HbFakeNavigationStarting(const char* uri) {
   // A person's navigation (a link clicked): every handler sees it, any may cancel it.
-  TRef<ICoreWebView2NavigationStartingEventArgs> args(Adopt<ICoreWebView2NavigationStartingEventArgs>(
-      new TNavStartingArgs(uri, ++gLastNavigationId, true)));
+  TRef<ICoreWebView2NavigationStartingEventArgs> args(
+      Adopt<ICoreWebView2NavigationStartingEventArgs>(
+          new TNavStartingArgs(uri, ++gLastNavigationId, true)));
   auto handlers = gEvents.Starting;
   for (const auto& h : handlers)
     INVOKE(h, ICoreWebView2NavigationStartingEventHandler,
