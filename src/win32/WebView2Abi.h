@@ -336,6 +336,23 @@ struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
   HB_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
   HB_WV2_METHOD(get_NavigationId)(UINT64* navigationId) = 0;
 };
+// The third generation tells a history navigation (back, forward) from a new document.
+enum COREWEBVIEW2_NAVIGATION_KIND : int {
+  COREWEBVIEW2_NAVIGATION_KIND_RELOAD = 0,
+  COREWEBVIEW2_NAVIGATION_KIND_BACK_OR_FORWARD = 1,
+  COREWEBVIEW2_NAVIGATION_KIND_NEW_DOCUMENT = 2,
+};
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventArgs2 = {
+    0x9086be93, 0x91aa, 0x472d, {0xa7, 0xe0, 0x57, 0x9f, 0x2b, 0xa0, 0x06, 0xad}};
+inline constexpr GUID IID_ICoreWebView2NavigationStartingEventArgs3 = {
+    0xddffe494, 0x4942, 0x4bd2, {0xab, 0x73, 0x35, 0xb8, 0xff, 0x40, 0xe1, 0x9f}};
+struct ICoreWebView2NavigationStartingEventArgs2 : ICoreWebView2NavigationStartingEventArgs {
+  HB_WV2_METHOD(get_AdditionalAllowedFrameAncestors)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_AdditionalAllowedFrameAncestors)(LPCWSTR value) = 0;
+};
+struct ICoreWebView2NavigationStartingEventArgs3 : ICoreWebView2NavigationStartingEventArgs2 {
+  HB_WV2_METHOD(get_NavigationKind)(COREWEBVIEW2_NAVIGATION_KIND* value) = 0;
+};
 struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
   HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
