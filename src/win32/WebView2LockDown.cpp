@@ -16,8 +16,8 @@ using namespace wv2;
 
 namespace {
 
-enum TLogKind { lkDialog, lkOtherSite, lkWindow, lkPermission, lkDownload };
-static_assert(lkDownload < TWebView2LockState::kLogKinds);
+enum TLogKind { lkDialog, lkOtherSite, lkWindow, lkPermission, lkDownload, lkHistory };
+static_assert(lkHistory < TWebView2LockState::kLogKinds);
 constexpr uint64_t kLogGapMs = 60000;
 
 std::string TakeUri(LPWSTR uri) {
@@ -96,7 +96,11 @@ class TPermissionHandler : public TComObject<ICoreWebView2PermissionRequestedEve
 };
 
 // The top-level page stays in the cloud's origin; anything else is cancelled, and ends as a
-// cancelled navigation.
+// cancelled navigation. Back and forward are cancelled too, wherever they lead: the history holds
+// pages the program has since left (an older address, an error page), and the runtime offers no
+// way to clear it. Telling them apart takes the third arguments generation; an older runtime
+// offers none, and there back and forward within the cloud's origin still go ahead (those to
+// other origins are cancelled as any other).
 class TNavigationStartingHandler : public TComObject<ICoreWebView2NavigationStartingEventHandler> {
  public:
   explicit TNavigationStartingHandler(TState state)
@@ -104,7 +108,18 @@ class TNavigationStartingHandler : public TComObject<ICoreWebView2NavigationStar
   HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
                                    ICoreWebView2NavigationStartingEventArgs* args) override {
     CallbackGuarded([&] {
-      if (!args || FState->Origin.empty()) return;
+      if (!args) return;
+      COREWEBVIEW2_NAVIGATION_KIND kind = COREWEBVIEW2_NAVIGATION_KIND_NEW_DOCUMENT;
+      if (auto args3 = TComPtr<ICoreWebView2NavigationStartingEventArgs>::Share(args)
+                           .As<ICoreWebView2NavigationStartingEventArgs3>(
+                               IID_ICoreWebView2NavigationStartingEventArgs3);
+          args3 && SUCCEEDED(args3->get_NavigationKind(&kind)) &&
+          kind == COREWEBVIEW2_NAVIGATION_KIND_BACK_OR_FORWARD) {
+        args->put_Cancel(TRUE);
+        FState->LogThrottled(lkHistory, "已拦截页面的后退/前进");
+        return;
+      }
+      if (FState->Origin.empty()) return;
       LPWSTR raw = nullptr;
       if (FAILED(args->get_Uri(&raw))) return;
       const std::string uri = TakeUri(raw);

@@ -17,7 +17,7 @@ namespace hb::win {
 // was last logged (one line a minute at most for each).
 struct TWebView2LockState {
   std::string Origin;
-  static constexpr int kLogKinds = 5;
+  static constexpr int kLogKinds = 6;
   uint64_t LastLog[kLogKinds] = {};
   // The program navigates its page: the address's origin is the one the page may stay in.
   void OwnNavigation(const std::string& url);

@@ -33,6 +33,7 @@ struct TFake {
   void (*ScriptDialog)(int) = nullptr;
   void (*Permission)(int) = nullptr;
   void (*NavigationStarting)(const char*) = nullptr;
+  void (*HistoryNavigation)(const char*) = nullptr;
   void (*Download)(const char*) = nullptr;
   void (*ExternalDrop)(const char*) = nullptr;
   template <class T> void Get(T& fn, const char* name) {
@@ -56,6 +57,7 @@ struct TFake {
     Get(ScriptDialog, "HbFakeScriptDialog");
     Get(Permission, "HbFakePermission");
     Get(NavigationStarting, "HbFakeNavigationStarting");
+    Get(HistoryNavigation, "HbFakeHistoryNavigation");
     Get(Download, "HbFakeDownload");
     Get(ExternalDrop, "HbFakeExternalDrop");
   }
@@ -320,6 +322,40 @@ TEST_F(WebView2Abi, NothingThePageOrAPasserByAsksForGetsPastTheLockDown) {
     FFake->NavigationStarting(c.Uri);
     EXPECT_EQ(last(),
               std::string(c.Goes ? "navigation goes to " : "navigation cancelled ") + c.Uri);
+  }
+}
+
+// The history holds pages the program has since left; the runtime cannot clear it, so the mouse's
+// back button and the page's history.back() are cancelled, even within the cloud's own origin.
+// An older runtime does not tell them from a link: there back within the origin still goes ahead.
+TEST_F(WebView2Abi, BackAndForwardAreCancelledWhereTheRuntimeTellsThemApart) {
+  struct TCase {
+    const char* Runtime;
+    unsigned Flags;
+    bool BackGoes;
+  } runtimes[] = {{"current", 0, false}, {"older", 2 | 4, true}};
+  for (const TCase& r : runtimes) {
+    FFake->Configure(r.Flags);
+    auto b = MakeBrowser(FLoader);
+    b->Create(Options());
+    FFake->Pump();
+    b->Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
+    FFake->Pump();
+    auto last = [this] {
+      std::string log = FFake->Log();
+      log.pop_back();
+      return log.substr(log.rfind('\n') + 1);
+    };
+    const char* back = "https://cloud.test/seatmap/display?NetBarId=5&embed=1&m=3";
+    FFake->HistoryNavigation(back);
+    EXPECT_EQ(last(),
+              std::string(r.BackGoes ? "navigation goes to " : "navigation cancelled ") + back)
+        << r.Runtime;
+    FFake->NavigationStarting("https://cloud.test/shop/news?id=3"); // an ordinary link
+    EXPECT_EQ(last(), "navigation goes to https://cloud.test/shop/news?id=3") << r.Runtime;
+    FFake->HistoryNavigation("https://elsewhere.test/");
+    EXPECT_EQ(last(), "navigation cancelled https://elsewhere.test/") << r.Runtime;
+    b.reset();
   }
 }
 

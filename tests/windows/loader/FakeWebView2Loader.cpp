@@ -538,11 +538,18 @@ ICoreWebView2* gWebView = nullptr;
 // one's end. Starting events are raised later, from the pump, as the runtime raises them after
 // Navigate has returned.
 
-class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs> {
+// Up to the third generation, which tells back and forward from a new document; an older runtime
+// offers only the first.
+class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs3> {
  public:
-  TNavStartingArgs(std::string uri, UINT64 id, bool user)
-      : TObject("NavigationStartingEventArgs", {&IID_ICoreWebView2NavigationStartingEventArgs}),
-        FUri(std::move(uri)), FId(id), FUser(user) {}
+  TNavStartingArgs(std::string uri, UINT64 id, bool user,
+                   COREWEBVIEW2_NAVIGATION_KIND kind = COREWEBVIEW2_NAVIGATION_KIND_NEW_DOCUMENT)
+      : TObject("NavigationStartingEventArgs", {&IID_ICoreWebView2NavigationStartingEventArgs,
+                                                &IID_ICoreWebView2NavigationStartingEventArgs2,
+                                                &IID_ICoreWebView2NavigationStartingEventArgs3}),
+        FUri(std::move(uri)), FId(id), FUser(user), FKind(kind) {
+    if (gFlags & kNoNewerSettings) FIids.resize(1);
+  }
   HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
     OnUiThread("NavigationStarting.get_Uri");
     *v = CoCopy(FUri);
@@ -571,12 +578,20 @@ class TNavStartingArgs : public TObject<ICoreWebView2NavigationStartingEventArgs
     *v = FId;
     return S_OK;
   }
+  STUB(get_AdditionalAllowedFrameAncestors, LPWSTR*)
+  STUB(put_AdditionalAllowedFrameAncestors, LPCWSTR)
+  HRESULT STDMETHODCALLTYPE get_NavigationKind(COREWEBVIEW2_NAVIGATION_KIND* v) override {
+    OnUiThread("NavigationStarting.get_NavigationKind");
+    *v = FKind;
+    return S_OK;
+  }
   BOOL Cancelled() const { return FCancel; }
 
  private:
   std::string FUri;
   UINT64 FId;
   BOOL FUser;
+  COREWEBVIEW2_NAVIGATION_KIND FKind;
   BOOL FCancel = FALSE;
 };
 
@@ -1231,16 +1246,26 @@ __declspec(dllexport) void HbFakeExternalDrop(const char* path) {
   Log(gAllowExternalDrop ? "drop opened in a new window" : "drop refused");
 }
 
-__declspec(dllexport) void HbFakeNavigationStarting(const char* uri) {
-  // A person's navigation (a link clicked): every handler sees it, any may cancel it.
+// A person's navigation: every handler sees it, any may cancel it.
+static void PersonNavigates(const char* uri, COREWEBVIEW2_NAVIGATION_KIND kind) {
   TRef<ICoreWebView2NavigationStartingEventArgs> args(
       Adopt<ICoreWebView2NavigationStartingEventArgs>(
-          new TNavStartingArgs(uri, ++gLastNavigationId, true)));
+          new TNavStartingArgs(uri, ++gLastNavigationId, true, kind)));
   auto handlers = gEvents.Starting;
   for (const auto& h : handlers)
     INVOKE(h, ICoreWebView2NavigationStartingEventHandler,
            [&](auto* a) { a->Invoke(gWebView, args.Get()); });
   const bool cancelled = static_cast<TNavStartingArgs*>(args.Get())->Cancelled();
   Log(std::string(cancelled ? "navigation cancelled " : "navigation goes to ") + uri);
+}
+
+// A link clicked.
+__declspec(dllexport) void HbFakeNavigationStarting(const char* uri) {
+  PersonNavigates(uri, COREWEBVIEW2_NAVIGATION_KIND_NEW_DOCUMENT);
+}
+
+// The mouse's back button, or the page's history.back(): back to an earlier entry.
+__declspec(dllexport) void HbFakeHistoryNavigation(const char* uri) {
+  PersonNavigates(uri, COREWEBVIEW2_NAVIGATION_KIND_BACK_OR_FORWARD);
 }
 }
