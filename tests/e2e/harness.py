@@ -41,6 +41,17 @@ def wait_until(predicate, timeout, interval=0.2, what="condition"):
     raise AssertionError("timed out after %.0f s waiting for %s (last: %r)" % (timeout, what, last))
 
 
+def end_process(pid, what="the program"):
+    """Asks pid to end and waits for it; a process already gone, or one that will not go, is left."""
+    if not pid:
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+        wait_until(lambda: not os.path.exists("/proc/%d" % pid), 15, what=what + " to end")
+    except (OSError, AssertionError):
+        pass
+
+
 class Xvfb:
     """A private X server; 1280x720 like a small display computer."""
 

@@ -6,12 +6,11 @@ import glob
 import json
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import unittest
 
-from harness import Demo, Program, Xvfb, wait_until
+from harness import end_process, Demo, Program, Xvfb, wait_until
 
 DIST = os.environ.get("HB_RELEASE_DIST", "")
 # A program built from the same source and key with a lower version code: the one to update.
@@ -35,13 +34,7 @@ class Release(unittest.TestCase):
         self.restarted_pid = None
 
     def tearDown(self):
-        if self.restarted_pid:
-            try:
-                os.kill(self.restarted_pid, signal.SIGTERM)
-                wait_until(lambda: not os.path.exists("/proc/%d" % self.restarted_pid), 15,
-                           what="the restarted program to end")
-            except (OSError, AssertionError):
-                pass
+        end_process(self.restarted_pid, "the restarted program")
         if self.program:
             self.program.cleanup()
         self.demo.stop()

@@ -4,14 +4,13 @@ and starts the program again, which then reports the new version code."""
 
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
 import unittest
 import urllib.request
 
-from harness import BUILD, Demo, Program, Xvfb, wait_until
+from harness import end_process, BUILD, Demo, Program, Xvfb, wait_until
 
 TOP = os.environ.get("HB_E2E_TOP", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 PACK = os.path.join(BUILD, "tools/pack/hallboard-pack")
@@ -27,13 +26,7 @@ class SelfUpdate(unittest.TestCase):
         self.restarted_pid = None
 
     def tearDown(self):
-        if self.restarted_pid:
-            try:
-                os.kill(self.restarted_pid, signal.SIGTERM)
-                wait_until(lambda: not os.path.exists("/proc/%d" % self.restarted_pid), 15,
-                           what="the restarted program to end")
-            except (OSError, AssertionError):
-                pass
+        end_process(self.restarted_pid, "the restarted program")
         self.program.cleanup()
         self.demo.stop()
         self.x.stop()
