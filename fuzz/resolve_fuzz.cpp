@@ -31,6 +31,7 @@ class TNoDiskSystem : public hb::ISystem {
   uint32_t ProcessId() override { return 1; }
   void KeepAwake(bool) override {}
   bool LaunchInstaller(const std::string&) override { return false; }
+  bool FileLockedElsewhere(const std::string&) override { return false; }
   std::string FileNameKey(const std::string& name) override { return name; }
   std::string DecodeGbk(const std::string& bytes) override { return bytes; }
 };

@@ -24,6 +24,11 @@ public:
   virtual void KeepAwake(bool on) = 0;   // keep display and system on while the window exists
   // Starts the installer script detached; true when it was started.
   virtual bool LaunchInstaller(const std::string& scriptPath) = 0;
+  // True while another process holds the file locked for itself alone: the installer keeps its
+  // lock file so for as long as it lives, and the lock goes with the process however it ends
+  // (an open without sharing on Windows; flock on Linux, which is also what .NET's
+  // FileShare.None takes there). A missing file is not locked.
+  virtual bool FileLockedElsewhere(const std::string& path) = 0;
   // A key under which two file names compare equal exactly when they are the same name
   // without regard to letter case, for every alphabet.
   virtual std::string FileNameKey(const std::string& name) = 0;

@@ -115,8 +115,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (!EnsureSingleInstance(kSingleInstanceId, 0)) return 0;
   WriteLog(StartLine(system.ExeFolder()));
   // An installation that a power cut or a kill interrupted is finished or reversed before the
-  // display shows anything; only this instance may touch the program folder.
-  RecoverInterruptedInstall(system.ExeFolder());
+  // display shows anything; only this instance may touch the program folder. A start while an
+  // installer is at work ends here: the installer opens the program itself.
+  if (!SettleInstallAtStart(system.ExeFolder())) return 0;
   SetEnvironmentVariableW(L"HALLBOARD_INSTALLER", nullptr);
   // Only the instance that runs the display registers: a second copy that merely woke the first
   // must not be started again.

@@ -104,6 +104,18 @@ std::string TWin32System::LocalAppData() {
   return temp;
 }
 
+bool TWin32System::FileLockedElsewhere(const std::string& path) {
+  // Any open at all is refused while the installer holds the file without sharing.
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 uint32_t TWin32System::ProcessId() {
   return GetCurrentProcessId();
 }

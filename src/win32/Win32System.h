@@ -16,6 +16,7 @@ class TWin32System : public ISystem {
   uint32_t ProcessId() override;
   void KeepAwake(bool on) override;
   bool LaunchInstaller(const std::string& scriptPath) override;
+  bool FileLockedElsewhere(const std::string& path) override;
   std::string FileNameKey(const std::string& name) override;
   std::string DecodeGbk(const std::string& bytes) override;
 };

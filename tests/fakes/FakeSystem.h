@@ -1,6 +1,7 @@
 #pragma once
 // ISystem for tests: a settable clock and folders, recorded installer launches.
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ class TFakeSystem : public ISystem {
   std::vector<std::string> Launched;
   int GuidCounter = 0;
   std::atomic<int> Trims{0};
+  // Tests that run a real installer put the shell's real lock check here; default: nothing locked.
+  std::function<bool(const std::string&)> LockCheck;
 
   uint64_t TickCount64() override { return Tick.load(); }
   int64_t UtcNowUnixMs() override { return UtcMs.load(); }
@@ -43,6 +46,9 @@ class TFakeSystem : public ISystem {
   uint32_t ProcessId() override { return Pid; }
   void KeepAwake(bool on) override { Awake = on; }
   bool LaunchInstaller(const std::string& scriptPath) override;
+  bool FileLockedElsewhere(const std::string& path) override {
+    return LockCheck && LockCheck(path);
+  }
   // ASCII and Latin-1/Greek/Cyrillic simple folding is enough for the tests that use the fake.
   std::string FileNameKey(const std::string& name) override;
   std::string DecodeGbk(const std::string& bytes) override { return bytes; }

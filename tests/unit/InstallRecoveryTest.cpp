@@ -1,12 +1,18 @@
 // The start-up recovery on hand-made work folders: what it may delete and what it must leave.
 // (The crash test runs it after every interruption of the real scripts.)
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
+#include "AppIdentity.h"
 #include "FakeSystem.h"
 #include "InstallerTestKit.h"
+#include "LinuxSystem.h"
 #include "Platform.h"
+#include "shell/DiagnosticLog.h"
 #include "update/uHallBoardUpdate.h"
 
 namespace hb {
@@ -86,6 +92,46 @@ TEST_F(InstallRecovery, LeavesTheWorkOfARunningInstallerAlone) {
   EXPECT_FALSE(fs::exists(FWork));
   // Nothing to do: nothing said.
   EXPECT_EQ(RecoverInterruptedInstall(FDst.string()), "");
+}
+
+TEST_F(InstallRecovery, AStartWhileTheInstallerHoldsItsLockLeavesEverythingAndEnds) {
+  // A person starts the program in the moments between the old program's exit and the new
+  // one's start: the swap is half done, the journal is there, nothing is committed. Reversing
+  // it now would undo the installer's renames as it makes them.
+  FSys.LockCheck = FileFlockedElsewhere;
+  Write(FDst / "hallBoard", "new program");
+  Write(FWork / "old" / "hallBoard", "old program");
+  fs::create_directories(FWork / "new");
+  Write(FWork / "install.txt", "code 3\n");
+  Write(FWork / "journal.txt", "new hallBoard\nold hallBoard\n");
+  Write(FWork / kInstallerLockFile, "");
+  const auto before = Tree(FDst);
+  // The installer's own lock: another open of the file (flock conflicts between opens even
+  // within one process, so this stands for the installer's process).
+  const int held = open((FWork / kInstallerLockFile).c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+
+  EXPECT_TRUE(InstallerAtWork(FDst.string()));
+  EXPECT_EQ(RecoverInterruptedInstall(FDst.string()), "");
+  EXPECT_FALSE(SettleInstallAtStart(FDst.string()));
+  EXPECT_EQ(Tree(FDst), before);
+  EXPECT_NE(Read(LogFilePath(kAppFolder))
+                .find("更新：安装器正在安装新版本，装好后由它打开机位图，这次启动就此结束\r\n"),
+            std::string::npos);
+  // The installer's own child is watched by it: it goes on, and touches nothing either.
+  setenv(kInstallerChildVariable, "1", 1);
+  EXPECT_TRUE(SettleInstallAtStart(FDst.string()));
+  EXPECT_EQ(Tree(FDst), before);
+  unsetenv(kInstallerChildVariable);
+
+  // The installer is gone (a power cut, a kill): its lock went with it, and the next start
+  // reverses the half-done swap.
+  close(held);
+  EXPECT_FALSE(InstallerAtWork(FDst.string()));
+  EXPECT_TRUE(SettleInstallAtStart(FDst.string()));
+  EXPECT_EQ(Read(FDst / "hallBoard"), "old program");
+  EXPECT_FALSE(fs::exists(FWork));
 }
 
 } // namespace

@@ -24,6 +24,7 @@
 
 #include "FakeSystem.h"
 #include "InstallerTestKit.h"
+#include "LinuxSystem.h"
 #include "Platform.h"
 #include "update/uHallBoardUpdate.h"
 
@@ -55,6 +56,8 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
     FProg = GetParam() == TShell::pwsh ? "hallBoard.exe" : "hallBoard";
     FSys.Exe = (FRoot / "exe").string() + "/";
     fs::create_directories(FSys.Exe);
+    // Recovery asks the real lock, as the program does: a killed script must leave it free.
+    FSys.LockCheck = FileFlockedElsewhere;
     InstallPlatform(&FSys, nullptr);
   }
   void TearDown() override {
@@ -142,6 +145,11 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
 
   // Runs the script to its end or its kill; true when it was killed.
   bool Run(int killAt, uint32_t oldPid = 0, int waitSeconds = 120) {
+    return Finish(Start(killAt, oldPid, waitSeconds));
+  }
+
+  // Starts the script; `path` first in its PATH when given.
+  pid_t Start(int killAt, uint32_t oldPid = 0, int waitSeconds = 120, const fs::path& path = {}) {
     TInstallerInputs in;
     in.LogPath = FLog.string();
     in.ProcessId = oldPid ? oldPid : EndedPid();
@@ -164,8 +172,11 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
                                       Script().string()}
            : std::vector<std::string>{"/bin/sh", Script().string()};
     const std::string out = (FRoot / "out.txt").string();
+    const std::string searched =
+        path.empty() ? std::string() : path.string() + ":" + std::getenv("PATH");
     pid_t child = fork();
     if (child == 0) {
+      if (!searched.empty()) setenv("PATH", searched.c_str(), 1);
       int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(fd, 1);
       dup2(fd, 2);
@@ -177,6 +188,10 @@ class InstallerCrash : public ::testing::TestWithParam<TShell> {
       execv(args[0], args.data());
       _exit(127);
     }
+    return child;
+  }
+
+  bool Finish(pid_t child) {
     int status = 0;
     waitpid(child, &status, 0);
     // pwsh may be a launcher that reports its runtime's death as status 137.
@@ -400,6 +415,84 @@ TEST_P(InstallerCrash, AnOldProgramThatNeverExitsIsEnded) {
       std::string::npos)
       << log;
   ExpectWhole("an old program that never exits");
+  EXPECT_EQ(Tree(Dst()), FNew);
+}
+
+TEST_P(InstallerCrash, AnOldProgramThatCannotBeEndedLeavesEverythingAsItWas) {
+  // The one process no signal ends: the system's first, which the kernel shields even from
+  // SIGKILL (and which an ordinary user may not signal at all). Standing in for an old program
+  // that neither exits nor can be ended, it must leave the program folder exactly as it was,
+  // the log saying why, and nothing of the attempt behind but the script.
+  Reset();
+  Trees(true);
+  ASSERT_FALSE(Run(0, 1, 1));
+  const std::string log = Read(FLog);
+  EXPECT_NE(log.find("UPDATE_INSTALL_FAILED 旧程序（进程 1）1 秒内没有退出，也无法结束"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("；未改动任何文件"), std::string::npos) << log;
+  EXPECT_EQ(log.find("UPDATE_INSTALLED"), std::string::npos) << log;
+  EXPECT_EQ(Tree(Dst()), FOld);
+  std::vector<std::string> left;
+  for (auto& e : fs::directory_iterator(Temp())) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{Script().filename().string()});
+  EXPECT_EQ(Read(FStarts), "") << "no program may be started over the one still running";
+}
+
+TEST_P(InstallerCrash, AStartWhileTheInstallerWorksLeavesItToTheInstaller) {
+  // A person starts the program while the installer works: first while the installer still
+  // waits for the old program, then (sh, where a stand-in `sync` can hold the script there) with
+  // the swap done and the commit not yet written. Each time the start must leave the folder
+  // untouched and end; the installer then finishes as if nobody had come.
+  Reset();
+  Trees(true);
+  const fs::path lock = Dst() / kInstallWorkFolder / kInstallerLockFile;
+  const fs::path bin = FRoot / "bin", reached = FRoot / "reached", go = FRoot / "go";
+  const bool sh = GetParam() == TShell::sh;
+  if (sh) {
+    // Holds the script at the sync that comes right before the commit marker.
+    Write(bin / "sync", "#!/bin/sh\nfor a; do last=$a; done\nif [ \"$last\" = '" + Dst().string() +
+                            "' ]; then : > '" + reached.string() + "'; while [ ! -e '" +
+                            go.string() + "' ]; do sleep 0.05; done; fi\nexec /bin/sync \"$@\"\n");
+    fs::permissions(bin / "sync", fs::perms::owner_all);
+  }
+  pid_t old = fork();
+  if (old == 0) {
+    execl("/bin/sleep", "sleep", "300", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const pid_t script = Start(0, static_cast<uint32_t>(old), 120, sh ? bin : fs::path());
+  auto waitFor = [](auto done) {
+    for (int i = 0; i < 6000 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+  };
+  auto startByHand = [&](const std::string& when) {
+    const auto before = Tree(Dst());
+    EXPECT_TRUE(InstallerAtWork(Dst().string())) << when;
+    EXPECT_EQ(RecoverInterruptedInstall(Dst().string()), "") << when;
+    EXPECT_FALSE(SettleInstallAtStart(Dst().string())) << when;
+    EXPECT_EQ(Tree(Dst()), before) << when;
+  };
+  // The start marker comes once the work folder, its lock and install.txt are in place.
+  const fs::path marker = InstallerStartedMarker(Script().string());
+  ASSERT_TRUE(waitFor([&] { return fs::exists(marker); })) << Read(FRoot / "out.txt");
+  ASSERT_TRUE(FileFlockedElsewhere(lock.string())) << "the installer took no lock\n"
+                                                   << Read(FRoot / "out.txt");
+  startByHand("while the installer waits for the old program");
+  kill(old, SIGKILL);
+  waitpid(old, nullptr, 0);
+  if (sh) {
+    ASSERT_TRUE(waitFor([&] { return fs::exists(reached); })) << Read(FRoot / "out.txt");
+    ASSERT_TRUE(fs::exists(Dst() / kInstallWorkFolder / "journal.txt"));
+    ASSERT_FALSE(fs::exists(Dst() / kInstallWorkFolder / "committed"));
+    startByHand("with the swap done and not yet committed");
+    Write(go, "");
+  }
+  ASSERT_FALSE(Finish(script));
+  EXPECT_NE(Read(FLog).find("UPDATE_INSTALLED 新版本已在运行"), std::string::npos) << Read(FLog);
+  EXPECT_FALSE(InstallerAtWork(Dst().string()));
+  ExpectWhole("a start while the installer works");
   EXPECT_EQ(Tree(Dst()), FNew);
 }
 

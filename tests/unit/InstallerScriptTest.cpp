@@ -81,7 +81,6 @@ TEST(PowerShellInstaller, InsertedValuesAndLineEnds) {
   const std::vector<std::string> want = {
       "$ErrorActionPreference='Stop'",
       "$started='" + tmp + "HallBoard-install-4.started'",
-      "[IO.File]::Open($started,[IO.FileMode]::CreateNew).Dispose()",
       "$log='C:\\hallBoard\\logs\\hallBoard_20261210.log'",
       "$opid=4242",
       "$src='" + tmp + "HallBoard-stage-1'",
@@ -114,9 +113,9 @@ TEST(PowerShellInstaller, TypographicQuoteAndEmptyLogPath) {
   in.Staging = "C:\\Users\\Bob\xE2\x80\x99s PC\\Temp\\HallBoard-stage-1";
   in.VersionCode = 12;
   std::vector<std::string> got = SplitCrLf(PowerShellInstallerText(in));
-  EXPECT_EQ(got[3], "$log=''");
-  EXPECT_EQ(got[5], "$src='C:\\Users\\Bob\xE2\x80\x99\xE2\x80\x99s PC\\Temp\\HallBoard-stage-1'");
-  EXPECT_EQ(got[10], "$code='12'");
+  EXPECT_EQ(got[2], "$log=''");
+  EXPECT_EQ(got[4], "$src='C:\\Users\\Bob\xE2\x80\x99\xE2\x80\x99s PC\\Temp\\HallBoard-stage-1'");
+  EXPECT_EQ(got[9], "$code='12'");
 }
 
 TEST(ShInstaller, EveryInsertedValueIsQuoted) {

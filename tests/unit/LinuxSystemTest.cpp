@@ -1,6 +1,8 @@
 // The Linux system services: GUIDs, file-name keys, GBK decoding, folders, the detached launch.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -242,6 +244,48 @@ TEST(LinuxSystemTest, InstallerLeavesTheServiceControlGroup) {
     setenv("INVOCATION_ID", oldId.c_str(), 1);
   else
     unsetenv("INVOCATION_ID");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(LinuxSystemTest, AFileIsLockedElsewhereOnlyWhileAnotherProcessHoldsItsExclusiveLock) {
+  char tmpl[] = "/tmp/hb-lock-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::filesystem::path dir = tmpl;
+  const std::string file = (dir / "installer.lock").string();
+  EXPECT_FALSE(FileFlockedElsewhere(file)) << "a missing file";
+  std::ofstream(file).put('x');
+  EXPECT_FALSE(FileFlockedElsewhere(file)) << "nobody holds it";
+
+  // The lock as the sh installer takes it (flock(1) on an inherited descriptor), and as .NET
+  // takes it for FileShare.None: an exclusive flock. A shared one is no installer's.
+  struct TCase {
+    const char* Command;
+    bool Held;
+  };
+  const TCase cases[] = {
+      {"exec 9>\"$0\"; flock -n 9 && echo locked && exec sleep 300", true},
+      {"exec 9>\"$0\"; flock -s -n 9 && echo locked && exec sleep 300", false},
+  };
+  for (const TCase& c : cases) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      execl("/bin/sh", "sh", "-c", c.Command, file.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    char said[8] = {};
+    ASSERT_GT(read(out[0], said, sizeof said - 1), 0) << c.Command; // waits for the lock
+    close(out[0]);
+    EXPECT_EQ(FileFlockedElsewhere(file), c.Held) << c.Command;
+    // The lock goes with its process, killed or not.
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_FALSE(FileFlockedElsewhere(file)) << c.Command << ": after the kill";
+  }
   std::filesystem::remove_all(dir);
 }
 

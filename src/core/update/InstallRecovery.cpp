@@ -2,6 +2,8 @@
 //
 // Both installer scripts keep their work in one folder inside the program folder, so that every
 // change to the program folder is a rename on one file system:
+//   installer.lock  held locked by the installer from its first step to its end, so that a
+//                 start in the meantime can tell a live installation from an interrupted one
 //   install.txt   the version code, the backup folder and the temporary files of the attempt;
 //                 written before anything else
 //   new/          the release's entries, copied in before anything of the old program moves
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "FileUtil.h"
+#include "Platform.h"
 #include "shell/DiagnosticLog.h"
 #include "uHallBoardUpdate.h"
 
@@ -152,12 +155,21 @@ std::string ReverseInstall(const std::string& programFolder, const std::string& 
   return failed;
 }
 
+bool InstallerAtWork(const std::string& programFolder) {
+  // The program an installer starts must leave the installer's work alone: the installer still
+  // watches it and may yet reverse the installation.
+  if (const char* by = std::getenv(kInstallerChildVariable); by && *by) return false;
+  const std::string work = JoinPath(programFolder, kInstallWorkFolder);
+  return System().FileLockedElsewhere(JoinPath(work, kInstallerLockFile));
+}
+
 std::string RecoverInterruptedInstall(const std::string& programFolder) {
   const std::string work = JoinPath(programFolder, kInstallWorkFolder);
   if (!Exists(PathFromUtf8(work))) return {};
-  // The program an installer starts must leave the installer's work alone: the installer still
-  // watches it and may yet reverse the installation.
   if (const char* by = std::getenv(kInstallerChildVariable); by && *by) return {};
+  // A live installer is not an interrupted one: reversing under it would undo its renames as it
+  // makes them.
+  if (InstallerAtWork(programFolder)) return {};
 
   if (Exists(PathFromUtf8(JoinPath(work, "done")))) {
     // The installer finished and logged its outcome; only files it could not delete are left.
@@ -201,6 +213,15 @@ std::string RecoverInterruptedInstall(const std::string& programFolder) {
   if (!dropped) line += "；工作文件夹 " + work + " 中有无法删除的旧文件，下次启动再删";
   WriteLog(line);
   return line;
+}
+
+bool SettleInstallAtStart(const std::string& programFolder) {
+  if (InstallerAtWork(programFolder)) {
+    WriteLog("更新：安装器正在安装新版本，装好后由它打开机位图，这次启动就此结束");
+    return false;
+  }
+  RecoverInterruptedInstall(programFolder);
+  return true;
 }
 
 } // namespace hb

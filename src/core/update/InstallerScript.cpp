@@ -88,7 +88,6 @@ std::string PowerShellInstallerText(const TInstallerInputs& in) {
   std::vector<std::string> lines = {
       "$ErrorActionPreference='Stop'",
       "$started=" + PsQuote(in.Started),
-      "[IO.File]::Open($started,[IO.FileMode]::CreateNew).Dispose()",
       "$log=" + PsQuote(in.LogPath),
       "$opid=" + std::to_string(in.ProcessId),
       "$src=" + PsQuote(in.Staging),
@@ -104,7 +103,7 @@ std::string PowerShellInstallerText(const TInstallerInputs& in) {
   };
   static const char* const kBody =
       R"PS($nw=[IO.Path]::Combine($work,'new'); $ow=[IO.Path]::Combine($work,'old')
-$steps=0; $what=''; $err=''; $child=$null; $mine=$false; $journaled=$false; $new=@(); $old=@()
+$steps=0; $what=''; $err=''; $child=$null; $mine=$false; $journaled=$false; $new=@(); $old=@(); $lock=$null; $claimErr=''
 $utf8=New-Object Text.UTF8Encoding $false
 function Step { $script:steps++; if($script:steps -eq $killAt){ [Diagnostics.Process]::GetCurrentProcess().Kill() } }
 # The log's own escaping: no file name or message can break a line or forge one.
@@ -128,12 +127,25 @@ function WaitOld {
   try { $p.Kill(); if(-not $p.WaitForExit(10000)){ throw '进程没有结束' } } catch { W "UPDATE_INSTALL_FAILED 旧程序（进程 $($opid)）$($wait) 秒内没有退出，也无法结束：$(Msg $_)；未改动任何文件"; return $false }
   W "安装器：旧程序（进程 $($opid)）$($wait) 秒内没有退出，已将其结束"; $true
 }
+$info="code $($code)`nbackup $($bak)`ntemp $($src)`ntemp $($pkg)`ntemp $($started)`n"
+# The work folder and its lock come first, before the old program may exit: from then until this
+# script ends, a start of the program by hand finds the lock file held (opened without sharing)
+# and leaves the folder to it. The lock goes with the script however it ends. False only when a
+# start holds the lock because it is recovering this very folder.
+function Claim {
+  if(Ex $work){ $script:claimErr='上一次安装的工作文件夹仍在'; return $true }
+  try { [void][IO.Directory]::CreateDirectory($work) } catch { $script:claimErr=Msg $_; return $true }
+  $script:mine=$true
+  try { $script:lock=[IO.File]::Open((J $work 'installer.lock'),[IO.FileMode]::OpenOrCreate,[IO.FileAccess]::ReadWrite,[IO.FileShare]::None) } catch { if(($_.Exception.HResult -band 0xFFFF) -eq 32){ return $false } }
+  try { Put (J $work 'install.txt') $info } catch {}
+  $true
+}
+function Unclaim { if($lock){ $lock.Dispose(); $script:lock=$null }; if($mine){ try { Remove-Item -LiteralPath $work -Recurse -Force } catch {} } }
 function Prepare {
   $script:what='读取更新文件'; if(-not [IO.Directory]::Exists($src)){ throw "找不到更新文件：$($src)" }
-  $script:what="建立工作文件夹 $($work)"; if(Ex $work){ throw '上一次安装的工作文件夹仍在' }
-  [void][IO.Directory]::CreateDirectory($work); $script:mine=$true
+  $script:what="建立工作文件夹 $($work)"; if(-not $mine){ throw $claimErr }
   [void][IO.Directory]::CreateDirectory($nw); [void][IO.Directory]::CreateDirectory($ow)
-  $script:what='写入 install.txt'; Put (J $work 'install.txt') "code $($code)`nbackup $($bak)`ntemp $($src)`ntemp $($pkg)`ntemp $($started)`n"; Step
+  $script:what='写入 install.txt'; Put (J $work 'install.txt') $info; Step
   $script:new=@(Names $src | Where-Object { @('manifest.json','.installed-version-code') -notcontains $_.ToLowerInvariant() -and -not (Kept $_) }) + '.installed-version-code'
   $script:old=@(Names $dst | Where-Object { -not (Kept $_) })
   $script:what="建立备份文件夹 $($bak)"; [void][IO.Directory]::CreateDirectory($bak)
@@ -170,6 +182,8 @@ function Reverse {
 # Drops the attempt's work once the program folder is whole. Whatever cannot be deleted stays
 # in the work folder, marked done, for the next start to try again.
 function Drop {
+  # Windows deletes no file that is open without sharing: the lock goes first.
+  if($lock){ $lock.Dispose(); $script:lock=$null }
   if($mine){ try { Put (J $work 'done') ''; Remove-Item -LiteralPath (J $work 'journal.txt') -Force -ErrorAction SilentlyContinue; Remove-Item -LiteralPath $work -Recurse -Force } catch { W "安装器：工作文件夹 $($work) 中有无法删除的旧文件，下次启动再删：$(Msg $_)" } }
   Clean $true
 }
@@ -182,7 +196,10 @@ function Launch {
 # The program must still run after the health period; one that ends at once (another
 # processor, a missing library, a held lock) has not started.
 function Healthy { if($child.WaitForExit($health*1000)){ throw "启动后即退出，退出代码 $($child.ExitCode)" } }
-if(-not (WaitOld)){ Clean $false; exit 1 }
+if(-not (Claim)){ exit 0 }
+# Announce the start; a program that gave up waiting made the marker first and runs on.
+try { [IO.File]::Open($started,[IO.FileMode]::CreateNew).Dispose() } catch { Unclaim; exit 0 }
+if(-not (WaitOld)){ Unclaim; Clean $false; exit 1 }
 $installed=$false
 try { Prepare; Swap; $installed=$true } catch { $err=Msg $_ }
 if($installed){
@@ -229,12 +246,14 @@ std::string ShEscapeProgram() {
 }
 
 // The sh installer for the Linux program. Its steps, and the PowerShell script's, in order:
+// - Claim the work folder in the program folder and lock its lock file, which it holds to its
+//   end: a start of the program meanwhile leaves the folder to it (InstallRecovery.cpp).
 // - Announce itself through the start marker (a program that gave up waiting made it first).
 // - Wait for the old program; one that has not ended after the wait is ended by its process id,
 //   and when even that fails no file is touched.
-// - Prepare, changing nothing of the program: the work folder in the program folder with
-//   install.txt, the backup copy in the temporary folder, the release copied into work/new, then
-//   the journal (see InstallRecovery.cpp). A full disk or a copy that fails stops here.
+// - Prepare, changing nothing of the program: install.txt in the work folder, the backup copy
+//   in the temporary folder, the release copied into work/new, then the journal (see
+//   InstallRecovery.cpp). A full disk or a copy that fails stops here.
 // - Swap by renames on the program's own file system: every old entry (replaced or no longer
 //   carried) into work/old, every new one out of work/new; then the committed marker. A file
 //   replaced by a file is hard-linked aside and renamed over, so the program file never lacks.
@@ -248,7 +267,6 @@ std::string ShInstallerText(const TInstallerInputs& in) {
       "#!/bin/sh",
       "# Installs a staged hallBoard release once the running program has exited.",
       "started=" + ShQuote(in.Started),
-      "(set -C; : >\"$started\") 2>/dev/null || exit 0",
       "log=" + ShQuote(in.LogPath),
       "pid=" + std::to_string(in.ProcessId),
       "src=" + ShQuote(in.Staging),
@@ -265,7 +283,7 @@ std::string ShInstallerText(const TInstallerInputs& in) {
   };
   static const char* const kBody = R"SH(nl='
 '
-steps=0 err= what= child= mine= journaled= new= old= back=
+steps=0 err= what= child= mine= journaled= new= old= back= claimerr=
 Step() { steps=$((steps + 1)); [ "$steps" != "$killat" ] || kill -9 $$; }
 W() { [ -n "$log" ] || return 0; { printf '%s %s\r\n' "$(date +%H:%M:%S)" "$(Esc "$1")" >>"$log"; } 2>/dev/null || :; }
 Exists() { [ -e "$1" ] || [ -L "$1" ]; }
@@ -291,19 +309,31 @@ CopyTree() {
 # A zombie (ended, not yet reaped) still answers kill -0: read its state as well.
 Alive() { kill -0 "$1" 2>/dev/null || return 1; s=$(cat "/proc/$1/stat" 2>/dev/null) || return 0; case ${s##*') '} in Z*|X*) return 1 ;; esac; }
 WaitOld() {
-  n=0; while [ "$n" -lt "$wait" ] && Alive "$pid"; do sleep 1; n=$((n + 1)); done
+  n=0; while [ "$n" -lt "$wait" ] && Alive "$pid"; do sleep 1 9>&-; n=$((n + 1)); done
   Alive "$pid" || return 0
   # Left running, it would hold the single-instance lock and the new program would end at once.
   kerr=$(kill -9 "$pid" 2>&1); n=0
-  while Alive "$pid" && [ "$n" -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
+  while Alive "$pid" && [ "$n" -lt 100 ]; do sleep 0.1 9>&-; n=$((n + 1)); done
   if Alive "$pid"; then W "UPDATE_INSTALL_FAILED 旧程序（进程 $pid）$wait 秒内没有退出，也无法结束${kerr:+：$kerr}；未改动任何文件"; return 1; fi
   W "安装器：旧程序（进程 $pid）$wait 秒内没有退出，已将其结束"
 }
+# The work folder and its lock come first, before the old program may exit: from then until this
+# script ends, a start of the program by hand sees the lock and leaves the folder to it. The
+# lock goes with the script however it ends; its waits and the program it starts do not inherit
+# it, so none of them can outlive it holding the lock. Without flock the lock is not taken.
+Claim() {
+  claimerr=$(mkdir -- "$work" 2>&1) || return 0
+  mine=1
+  if command -v flock >/dev/null 2>&1 && { command exec 9>"$work/installer.lock"; } 2>/dev/null; then
+    flock -n -E 75 9; [ $? != 75 ] || return 1
+  fi
+  Put "$work/install.txt" "$info" || :
+}
 Prepare() {
   what="读取更新文件"; [ -d "$src" ] || { err="找不到更新文件：$src"; return 1; }
-  what="建立工作文件夹 $work"; Run mkdir -- "$work" || return 1; mine=1
+  what="建立工作文件夹 $work"; [ -n "$mine" ] || { err=${claimerr:-上一次安装的工作文件夹仍在}; return 1; }
   Run mkdir -- "$work/new" "$work/old" || return 1
-  what="写入 install.txt"; Put "$work/install.txt" "code $code${nl}backup $bak${nl}temp $src${nl}temp $pkg${nl}temp $started$nl" || return 1; Step
+  what="写入 install.txt"; Put "$work/install.txt" "$info" || return 1; Step
   what="列出文件"; new=$(Released) && old=$(Present) || { err="无法列出文件"; return 1; }
   new="${new:+$new$nl}.installed-version-code$nl"; old="${old:+$old$nl}"
   what="建立备份文件夹 $bak"; Run mkdir -p -- "$bak" || return 1
@@ -359,14 +389,19 @@ Drop() {
 }
 Launch() {
   if [ -f "$dst/$prog" ] && [ -x "$dst/$prog" ]; then
-    (cd -- "$dst" && HALLBOARD_INSTALLER=1 exec nohup "./$prog") </dev/null >/dev/null 2>&1 & child=$!
+    (cd -- "$dst" && HALLBOARD_INSTALLER=1 exec nohup "./$prog" 9>&-) </dev/null >/dev/null 2>&1 & child=$!
   else err="主程序无法启动：$dst/$prog"; return 1; fi
 }
 # The program must still run after the health period; one that ends at once (another
 # processor, a newer C library, a held lock) has not started.
-Healthy() { i=0; while [ "$i" -lt "$health" ]; do sleep 1; if ! Alive "$child"; then wait "$child"; err="启动后即退出，退出代码 $?"; return 1; fi; i=$((i + 1)); done; }
+Healthy() { i=0; while [ "$i" -lt "$health" ]; do sleep 1 9>&-; if ! Alive "$child"; then wait "$child"; err="启动后即退出，退出代码 $?"; return 1; fi; i=$((i + 1)); done; }
 IFS=$nl
-WaitOld || { rm -rf -- "$src"; rm -f -- "$pkg" "$started"; exit 1; }
+info="code $code${nl}backup $bak${nl}temp $src${nl}temp $pkg${nl}temp $started$nl"
+# A start that is recovering this very folder holds the lock: it is the program's now.
+Claim || exit 0
+# Announce the start; a program that gave up waiting made the marker first and runs on.
+(set -C; : >"$started") 2>/dev/null || { [ -z "$mine" ] || rm -rf -- "$work"; exit 0; }
+WaitOld || { [ -z "$mine" ] || rm -rf -- "$work"; rm -rf -- "$src"; rm -f -- "$pkg" "$started"; exit 1; }
 if Prepare && Swap; then
   W "UPDATE_INSTALLED 已安装版本代码 $code，正在重新打开机位图"
   what="启动新版本"

@@ -109,6 +109,9 @@ inline constexpr int kInstallerWaitSeconds = 120;
 // variable it sets for the program it starts, which must then leave that folder alone.
 inline constexpr const char* kInstallWorkFolder = ".hallBoard-update";
 inline constexpr const char* kInstallerChildVariable = "HALLBOARD_INSTALLER";
+// The file in the work folder that a running installer keeps locked from its first step to its
+// end; a lock that is free means the installer is gone.
+inline constexpr const char* kInstallerLockFile = "installer.lock";
 
 // Everything an installer script needs. The log path and process id are taken when the script
 // is built (BuildInstallerScript); tests fill them in directly.
@@ -170,6 +173,17 @@ std::string ReverseInstall(const std::string& programFolder, const std::string& 
 // and logs one line saying which. The installer's own child skips it. The line written, or ""
 // when there was nothing to do.
 std::string RecoverInterruptedInstall(const std::string& programFolder);
+
+// True when an installer is at work on the program folder right now (it holds its lock): a
+// start by hand in the moments between the old program's exit and the new one's start. Such a
+// start must leave at once; the installer opens the program itself. False for the installer's
+// own child, which the installer watches.
+bool InstallerAtWork(const std::string& programFolder);
+
+// What a start does first about installations, before it shows anything: false (with one log
+// line) when an installer is at work, and the start must end; else any interrupted installation
+// is recovered, and true.
+bool SettleInstallAtStart(const std::string& programFolder);
 
 // Tests shorten the health period of real runs; 0 or less restores it.
 void SetInstallerHealthSecondsForTests(int healthSeconds);

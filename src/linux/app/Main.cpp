@@ -50,8 +50,9 @@ int main(int argc, char** argv) {
   if (!instance.Acquire(lin::RuntimeFolder())) return 0;
   WriteLog(StartLine(system.ExeFolder()));
   // An installation that a power cut or a kill interrupted is finished or reversed before the
-  // display shows anything; only this instance may touch the program folder.
-  RecoverInterruptedInstall(system.ExeFolder());
+  // display shows anything; only this instance may touch the program folder. A start while an
+  // installer is at work ends here: the installer opens the program itself.
+  if (!SettleInstallAtStart(system.ExeFolder())) return 0;
   unsetenv(kInstallerChildVariable);
 #if HB_TEST_TIMERS
   // The soak run's shortened waits (bench/soak.sh); a release build has neither this nor a way

@@ -6,6 +6,7 @@
 #include <iconv.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,6 +131,20 @@ std::string TLinuxSystem::LocalAppData() {
   }
   if (home.back() == '/') home.pop_back();
   return home + "/.local/share";
+}
+
+bool FileFlockedElsewhere(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  // A shared lock is refused exactly while some other open holds the exclusive one.
+  bool held = false;
+  while (flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    held = errno == EWOULDBLOCK;
+    break;
+  }
+  close(fd); // also drops our own shared lock
+  return held;
 }
 
 uint32_t TLinuxSystem::ProcessId() {

@@ -11,6 +11,8 @@ namespace hb {
 // The installer's command line: `/bin/sh scriptPath`, inside a systemd service wrapped in
 // `systemd-run --user --scope` so that the installer leaves the service's control group.
 std::vector<std::string> InstallerCommand(const std::string& scriptPath);
+// Whether another open of the file holds an exclusive flock on it (TLinuxSystem's answer).
+bool FileFlockedElsewhere(const std::string& path);
 
 class TLinuxSystem : public ISystem {
  public:
@@ -30,6 +32,7 @@ class TLinuxSystem : public ISystem {
   // Runs InstallerCommand fully detached: its own session, stdio on /dev/null, no inherited
   // descriptors, so it outlives the program it is about to replace.
   bool LaunchInstaller(const std::string& scriptPath) override;
+  bool FileLockedElsewhere(const std::string& path) override { return FileFlockedElsewhere(path); }
   // Full Unicode case folding, then NFC. So "Straße" and "STRASSE" share a key, as do Greek
   // "Σ", "σ" and "ς"; Turkish "İ" (U+0130) folds to "i" + U+0307 and stays apart from "I"/"i",
   // and dotless "ı" stays apart from both. Invalid UTF-8 is first made valid (U+FFFD).
