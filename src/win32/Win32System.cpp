@@ -105,8 +105,9 @@ std::string TWin32System::LocalAppData() {
 }
 
 bool TWin32System::FileLockedElsewhere(const std::string& path) {
-  // Any open at all is refused while the installer holds the file without sharing.
-  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+  // An open for reading is refused while the installer holds the file without sharing (one for
+  // the attributes alone is not: sharing guards the data only).
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h != INVALID_HANDLE_VALUE) {

@@ -144,6 +144,29 @@ TEST(Win32System, TempAndAppDataFoldersKeepBlanksAndChinese) {
   SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
 }
 
+TEST(Win32System, AFileIsLockedElsewhereOnlyWhileOpenedWithoutSharing) {
+  // The installer holds its lock file as PowerShell's FileShare.None opens it: no sharing at
+  // all. An open that shares is anybody's and locks nothing.
+  TWin32System sys;
+  const std::wstring folder = MakeFolder(L"机位图 [锁]");
+  const std::wstring file = folder + L"\\installer.lock";
+  EXPECT_FALSE(sys.FileLockedElsewhere(Utf8(file))) << "a missing file";
+  struct TCase {
+    DWORD Share;
+    bool Held;
+  };
+  for (const TCase& c : {TCase{0, true}, TCase{FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+                         TCase{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false}}) {
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, c.Share, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sys.FileLockedElsewhere(Utf8(file)), c.Held) << "sharing " << c.Share;
+    CloseHandle(h);
+    EXPECT_FALSE(sys.FileLockedElsewhere(Utf8(file))) << "sharing " << c.Share << ", closed";
+  }
+  DeleteFileW(file.c_str());
+}
+
 // Run by ExeFolderOfACopyInAChineseFolder in a copy of this program: writes ExeFolder() to the
 // file named by HB_EXE_FOLDER_OUT.
 TEST(Win32System, DISABLED_WriteExeFolder) {
