@@ -45,6 +45,7 @@ void AutoEnvironmentDone(HRESULT hr);
 void AutoControllerDone(HRESULT hr, HWND parent);
 void AutoControllerClosed();
 void AutoPageBounds(const RECT& r);
+void AutoPageVisible(BOOL visible);
 void AutoNavigationBegun(UINT64 id, const std::string& uri);
 
 void Log(const std::string& s) {
@@ -896,7 +897,12 @@ class TController : public TObject<ICoreWebView2Controller4> {
     return S_OK;
   }
   STUB(get_IsVisible, BOOL*)
-  BOOLPUT(put_IsVisible)
+  HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL v) override {
+    OnUiThread("put_IsVisible");
+    Log(std::string("put_IsVisible=") + (v ? "1" : "0"));
+    AutoPageVisible(v);
+    return S_OK;
+  }
   STUB(get_Bounds, RECT*)
   HRESULT STDMETHODCALLTYPE put_Bounds(RECT r) override {
     OnUiThread("put_Bounds");
@@ -1449,6 +1455,11 @@ bool RuntimeFault(const std::string& fault) {
 }
 
 void MapShown() {
+  // Loaded in a hidden controller (or a window already gone) is not on screen.
+  if (!gAuto.Page || !IsWindowVisible(gAuto.Page)) {
+    Trace("map loaded out of sight");
+    return;
+  }
   Trace("map shown " + std::to_string(++gAuto.MapsShown));
   const std::string* next = NextFault();
   if (!next) {
@@ -1580,6 +1591,11 @@ void AutoControllerClosed() {
 void AutoPageBounds(const RECT& r) {
   if (gAuto.On && gAuto.Page)
     MoveWindow(gAuto.Page, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+}
+
+// A hidden controller hides its page, as the runtime's window does.
+void AutoPageVisible(BOOL visible) {
+  if (gAuto.On && gAuto.Page) ShowWindow(gAuto.Page, visible ? SW_SHOWNA : SW_HIDE);
 }
 
 void AutoNavigationBegun(UINT64 id, const std::string& uri) {
