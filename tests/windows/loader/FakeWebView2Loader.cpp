@@ -1311,7 +1311,10 @@ __declspec(dllexport) void HbFakeHistoryNavigation(const char* uri) {
 // - at a navigation of the program's: nav-hang (it never completes), replaced (the page's own
 //   redirect replaces it, and it completes with OPERATION_CANCELED);
 // - a second after the map has shown: browser-exit, render-exit, hung, frame-exit (the kinds of
-//   ProcessFailed; a hung page completes nothing and hears the event again every 15 seconds),
+//   ProcessFailed as Microsoft's reference of COREWEBVIEW2_PROCESS_FAILED_KIND and of the event
+//   describe them: the browser's exit takes its windows along; a page whose renderer exited
+//   shows an error page until it is loaded again; a hung page completes nothing and hears the
+//   event again every few seconds, 15 here; a frame's renderer leaves that part blank),
 //   new-version (NewBrowserVersionAvailable).
 // Every step goes to standin-trace.txt beside this file, a line each, "<ms> <what>": "map shown N"
 // whenever the map has come on screen, "scenario done" once every fault has been met and the map
