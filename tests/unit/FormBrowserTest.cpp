@@ -3,6 +3,7 @@
 #include "FormFixture.h"
 #include "display/BrowserHost.h"
 #include "display/PageScripts.h"
+#include "shell/TestTimers.h"
 
 namespace hb {
 namespace {
@@ -394,6 +395,39 @@ TEST_F(TFormFixture, CreationHasADeadline) {
   Browser.FireCreated(0);
   EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl});
 }
+
+#if HB_TEST_TIMERS
+// The test runs' divisor shortens the browser's own waits as well: the creation deadline (but
+// not below the room a slow machine needs to start a browser), the countdown's back-off, the
+// quiet look for a runtime installed later, and the quiet moment for a new version.
+TEST_F(TFormFixture, TheTestDivisorShortensTheBrowsersWaits) {
+  struct TDivisor {
+    TDivisor() { SetTestTimeDivisor(30); }
+    ~TDivisor() { SetTestTimeDivisor(1); }
+  } divisor;
+  Browser.Version = "120.0.2210.91";
+  Make();
+  Form->FirstShow();
+  Deliver();
+  Clock.Advance(kShortestTestDeadlineMs - 1);
+  EXPECT_EQ(Log().find("HRESULT=800705B4"), std::string::npos) << Log();
+  Clock.Advance(1);
+  EXPECT_NE(Log().find("HRESULT=800705B4"), std::string::npos) << Log();
+  Clock.Advance(1000); // the 30-second countdown
+  EXPECT_EQ(Browser.Creates, 2);
+  Browser.FireCreated(static_cast<int32_t>(0x80070002u));
+  Clock.Advance(10000 - 1); // the five-minute look
+  EXPECT_EQ(Browser.Creates, 2);
+  Clock.Advance(1);
+  EXPECT_EQ(Browser.Creates, 3);
+  Browser.FireCreated(0);
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireNewBrowserVersion();
+  Sys.Tick += 2000; // the minute of the quiet moment
+  Clock.Advance(2000);
+  EXPECT_EQ(Browser.Creates, 4);
+}
+#endif
 
 // A loader missing beside the program: the title stays, the detail names the file instead of
 // advising a runtime install that would not help.

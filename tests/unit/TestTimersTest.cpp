@@ -23,6 +23,28 @@ TEST(TestTimersTest, DividesWaitsButNeverToZero) {
   }
   SetTestTimeDivisor(1);
 }
+
+// Deadlines shrink with the divisor but keep room for a slow machine's browser start, and a
+// deadline already shorter than that room is left as it is.
+TEST(TestTimersTest, DeadlinesKeepRoomForASlowMachine) {
+  struct TCase {
+    uint32_t Divisor;
+    uint64_t Ms, Expected;
+  };
+  const TCase cases[] = {
+      {1, 60000, 60000},
+      {2, 60000, 30000},
+      {10, 60000, kShortestTestDeadlineMs},
+      {1000, 60000, kShortestTestDeadlineMs},
+      {10, 5000, 5000},
+      {10, 300000, 30000},
+  };
+  for (const auto& c : cases) {
+    SetTestTimeDivisor(c.Divisor);
+    EXPECT_EQ(ScaledDeadlineMs(c.Ms), c.Expected) << c.Divisor << " " << c.Ms;
+  }
+  SetTestTimeDivisor(1);
+}
 #endif
 
 } // namespace

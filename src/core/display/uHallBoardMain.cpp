@@ -73,15 +73,15 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FUpdateTimer->SetEnabled(false);
   FUpdateTimer->OnTick = [this] { UpdateTick(); };
   FNavDeadline = FPorts.NewTimer();
-  FNavDeadline->SetInterval(kNavigationDeadlineMs);
+  FNavDeadline->SetInterval(static_cast<uint32_t>(ScaledDeadlineMs(kNavigationDeadlineMs)));
   FNavDeadline->SetEnabled(false);
   FNavDeadline->OnTick = [this] { NavigationDeadline(); };
   FRecheckTimer = FPorts.NewTimer();
-  FRecheckTimer->SetInterval(kRuntimeRecheckMs);
+  FRecheckTimer->SetInterval(static_cast<uint32_t>(ScaledMs(kRuntimeRecheckMs)));
   FRecheckTimer->SetEnabled(false);
   FRecheckTimer->OnTick = [this] { RuntimeRecheck(); };
   FVersionTimer = FPorts.NewTimer();
-  FVersionTimer->SetInterval(kQuietMomentMs);
+  FVersionTimer->SetInterval(static_cast<uint32_t>(ScaledMs(kQuietMomentMs)));
   FVersionTimer->SetEnabled(false);
   FVersionTimer->OnTick = [this] { QuietMomentTick(); };
   FBrowser.OnNewBrowserVersion = [this] { NewBrowserVersion(); };
@@ -328,8 +328,9 @@ void THallBoardForm::QuietMomentTick() {
   // down or loads.
   const uint64_t now = FPorts.System.TickCount64();
   const bool quiet = FBrowserReady && !FCreating && !FConfiguring && FMapShownTick != 0 &&
-                     now - FMapShownTick >= kQuietMomentMs && !(FMenu && FMenu->Visible()) &&
-                     !FRetryTimer->Enabled() && !FNavDeadline->Enabled();
+                     now - FMapShownTick >= ScaledMs(kQuietMomentMs) &&
+                     !(FMenu && FMenu->Visible()) && !FRetryTimer->Enabled() &&
+                     !FNavDeadline->Enabled();
   if (!quiet) return;
   FVersionTimer->SetEnabled(false);
   FOldBrowserVersion = FBrowser.BrowserVersion();
@@ -381,7 +382,7 @@ void THallBoardForm::BrowserConfigured() {
 void THallBoardForm::ArmNavigationDeadline() {
   // Re-enabling restarts the count from now.
   FNavDeadline->SetEnabled(false);
-  FNavDeadline->SetInterval(kNavigationDeadlineMs);
+  FNavDeadline->SetInterval(static_cast<uint32_t>(ScaledDeadlineMs(kNavigationDeadlineMs)));
   FDeadlineExtendedMs = 0;
   FNavDeadline->SetEnabled(true);
 }

@@ -24,4 +24,10 @@ uint64_t ScaledMs(uint64_t ms) {
 }
 #endif
 
+uint64_t ScaledDeadlineMs(uint64_t ms) {
+  const uint64_t floor = ms < kShortestTestDeadlineMs ? ms : kShortestTestDeadlineMs;
+  const uint64_t scaled = ScaledMs(ms);
+  return scaled < floor ? floor : scaled;
+}
+
 } // namespace hb

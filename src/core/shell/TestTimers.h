@@ -17,4 +17,11 @@ void SetTestTimeDivisor(uint32_t divisor);
 // The wait `ms`, shortened when a test divisor is set; never below 1 ms.
 uint64_t ScaledMs(uint64_t ms);
 
+// A deadline for work outside the program (a browser starting, a page loading), shortened like
+// ScaledMs but never below kShortestTestDeadlineMs (nor above `ms`): the divisor shortens the
+// program's own waits, not how long a loaded test machine takes to start a browser, and a
+// deadline shorter than that would fail runs that are merely slow.
+constexpr uint64_t kShortestTestDeadlineMs = 20000;
+uint64_t ScaledDeadlineMs(uint64_t ms);
+
 } // namespace hb

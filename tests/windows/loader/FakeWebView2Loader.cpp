@@ -36,6 +36,18 @@ enum : unsigned {
   kRefuseSynchronously = 8, // CreateCoreWebView2EnvironmentWithOptions itself fails
 };
 
+// Self-driving runs (the block at the end of this file): what the model below tells them. Each
+// does nothing unless a run is self-driving.
+void AutoStart(); // on the user-interface thread, at each environment request
+bool AutoEnvironmentFault(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler,
+                          const std::string& folder);
+void AutoEnvironmentDone(HRESULT hr);
+void AutoControllerDone(HRESULT hr, HWND parent);
+void AutoControllerClosed();
+void AutoPageBounds(const RECT& r);
+void AutoPageVisible(BOOL visible);
+void AutoNavigationBegun(UINT64 id, const std::string& uri);
+
 void Log(const std::string& s) {
   std::lock_guard<std::mutex> lock(gLogLock);
   gLog.push_back(s);
@@ -626,6 +638,7 @@ void BeginNavigation(const std::string& uri, bool user) {
     gNavigationUnderWay = id;
     gSource = uri;
     if (replaced) CompleteNavigation(replaced, FALSE, 14, 0);
+    AutoNavigationBegun(id, uri);
   });
 }
 
@@ -884,11 +897,17 @@ class TController : public TObject<ICoreWebView2Controller4> {
     return S_OK;
   }
   STUB(get_IsVisible, BOOL*)
-  BOOLPUT(put_IsVisible)
+  HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL v) override {
+    OnUiThread("put_IsVisible");
+    Log(std::string("put_IsVisible=") + (v ? "1" : "0"));
+    AutoPageVisible(v);
+    return S_OK;
+  }
   STUB(get_Bounds, RECT*)
   HRESULT STDMETHODCALLTYPE put_Bounds(RECT r) override {
     OnUiThread("put_Bounds");
     Log("put_Bounds " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
+    AutoPageBounds(r);
     return S_OK;
   }
   STUB(get_ZoomFactor, double*)
@@ -922,6 +941,7 @@ class TController : public TObject<ICoreWebView2Controller4> {
     OnUiThread("Close");
     Log("Close");
     gEvents = {};
+    AutoControllerClosed();
     if (!FClosed && --FProcess->Controllers == 0) {
       auto p = FProcess;
       gPending.push_back([p] { EndBrowserProcess(p, 0); });
@@ -959,7 +979,7 @@ class TEnvironment : public TObject<ICoreWebView2Environment5> {
     Log(std::string("CreateController ") + (IsWindow(parent) ? "window" : "no-window"));
     TRef<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler> handler(h);
     auto process = FProcess;
-    gPending.push_back([handler, process] {
+    gPending.push_back([handler, process, parent] {
       TRef<ICoreWebView2Controller> c;
       if (process->Alive) {
         c = Adopt<ICoreWebView2Controller>(new TController(process));
@@ -968,6 +988,7 @@ class TEnvironment : public TObject<ICoreWebView2Environment5> {
       HRESULT hr = c ? S_OK : HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
       INVOKE(handler, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler,
              [&](auto* a) { a->Invoke(hr, c.Get()); });
+      AutoControllerDone(hr, parent);
     });
     return S_OK;
   }
@@ -1030,6 +1051,7 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
     PCWSTR browserFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* options,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
   gUiThread = GetCurrentThreadId();
+  AutoStart();
   if (gFlags & kRefuseSynchronously) return E_ACCESSDENIED;
   TRef<ICoreWebView2EnvironmentOptions> opts;
   INVOKE(
@@ -1051,6 +1073,7 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
   CoTaskMemFree(lang);
   TRef<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> h(handler);
   gPending.push_back([h, folder, optionText] {
+    if (AutoEnvironmentFault(h.Get(), folder)) return;
     TRef<ICoreWebView2Environment> env;
     HRESULT hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     if (!(gFlags & kFailEnvironment)) {
@@ -1073,6 +1096,7 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2Enviro
     }
     INVOKE(h, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
            [&](auto* a) { a->Invoke(hr, env.Get()); });
+    AutoEnvironmentDone(hr);
   });
   return S_OK;
 }
@@ -1269,3 +1293,338 @@ __declspec(dllexport) void HbFakeHistoryNavigation(const char* uri) {
   PersonNavigates(uri, COREWEBVIEW2_NAVIGATION_KIND_BACK_OR_FORWARD);
 }
 }
+
+// ---- Self-driving runs: the real program meets the runtime's failures with nobody at it ----
+//
+// With HB_STANDIN_SCENARIO set (faults separated by commas), the stand-in drives itself from a
+// timer of the user-interface thread's message loop, the way the runtime delivers its events:
+// it runs what it has queued, completes each navigation a moment after it starts, and shows the
+// page as a window of its own in the controller's bounds, below the program's cover, painted
+// kMapColour (another colour where a renderer has gone). The faults are met in the order given,
+// each where the real runtime meets it:
+// - at an environment request: invalid-state (another copy's browser holds the data folder with
+//   other options, and exits a moment after the refusal), missing (no runtime; one is installed
+//   right after), abort, unexpected, disk-full, access-denied (the results Microsoft's reference
+//   of CreateCoreWebView2EnvironmentWithOptions names as ones that may pass), busy (0x800700AA,
+//   which users of the runtime's issue tracker report for a restart on the same folder), and
+//   env-hang (the request is never answered);
+// - at a navigation of the program's: nav-hang (it never completes), replaced (the page's own
+//   redirect replaces it, and it completes with OPERATION_CANCELED);
+// - a second after the map has shown: browser-exit, render-exit, hung, frame-exit (the kinds of
+//   ProcessFailed as Microsoft's reference of COREWEBVIEW2_PROCESS_FAILED_KIND and of the event
+//   describe them: the browser's exit takes its windows along; a page whose renderer exited
+//   shows an error page until it is loaded again; a hung page completes nothing and hears the
+//   event again every few seconds, 15 here; a frame's renderer leaves that part blank),
+//   new-version (NewBrowserVersionAvailable).
+// Every step goes to standin-trace.txt beside this file, a line each, "<ms> <what>": "map shown N"
+// whenever the map has come on screen, "scenario done" once every fault has been met and the map
+// is on screen again. Without the variable nothing here runs and the tests drive the stand-in.
+namespace {
+
+constexpr COLORREF kMapColour = RGB(0x21, 0xA0, 0x7A);
+constexpr COLORREF kBlankColour = RGB(0x10, 0x10, 0x10);
+constexpr COLORREF kGoneColour = RGB(0x80, 0x80, 0x80);
+constexpr const wchar_t* kPageClass = L"HbStandInPage";
+constexpr UINT kHungRepeatMs = 15000;
+enum class TPage { pgBlank, pgMap, pgRendererGone, pgFrameGone };
+
+struct TAuto {
+  bool Started = false, On = false, InTick = false, Done = false;
+  std::vector<std::string> Faults; // in order; Next is the one still to meet
+  size_t Next = 0;
+  std::vector<std::pair<ULONGLONG, std::function<void()>>> Due;
+  std::wstring TracePath;
+  HWND Page = nullptr;
+  TPage State = TPage::pgBlank;
+  unsigned Controller = 0; // a new serial with every controller made or closed
+  unsigned Armed = 0;      // the serial of the latest runtime fault set to come
+  int MapsShown = 0;
+  bool Hung = false;
+  bool Redirect = false; // the page's own redirect is starting: no fault for it
+  bool ForeignEnds = false;
+  std::vector<TRef<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>> Unanswered;
+} gAuto;
+
+void Trace(const std::string& what) {
+  if (gAuto.TracePath.empty()) return;
+  if (FILE* f = _wfopen(gAuto.TracePath.c_str(), L"ab")) {
+    std::fprintf(f, "%llu %s\n", static_cast<unsigned long long>(GetTickCount64()), what.c_str());
+    std::fclose(f);
+  }
+}
+std::string Hex(HRESULT hr) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08lX", static_cast<unsigned long>(hr));
+  return buf;
+}
+const std::string* NextFault() {
+  return gAuto.Next < gAuto.Faults.size() ? &gAuto.Faults[gAuto.Next] : nullptr;
+}
+void Met(const std::string& fault) {
+  Trace("fault " + fault);
+  ++gAuto.Next;
+}
+void After(ULONGLONG ms, std::function<void()> action) {
+  gAuto.Due.emplace_back(GetTickCount64() + ms, std::move(action));
+}
+void Repaint() {
+  if (gAuto.Page) InvalidateRect(gAuto.Page, nullptr, FALSE);
+}
+
+LRESULT CALLBACK PageProc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_ERASEBKGND) return 1;
+  if (m != WM_PAINT) return DefWindowProcW(h, m, wp, lp);
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(h, &ps);
+  RECT rc;
+  GetClientRect(h, &rc);
+  auto fill = [dc](const RECT& r, COLORREF c) {
+    HBRUSH b = CreateSolidBrush(c);
+    FillRect(dc, &r, b);
+    DeleteObject(b);
+  };
+  fill(rc, gAuto.State == TPage::pgBlank          ? kBlankColour
+           : gAuto.State == TPage::pgRendererGone ? kGoneColour
+                                                  : kMapColour);
+  // A frame whose renderer has gone: its part of the map is blank.
+  if (gAuto.State == TPage::pgFrameGone) {
+    const RECT frame{rc.right / 4, rc.bottom / 4, rc.right * 3 / 4, rc.bottom * 3 / 4};
+    fill(frame, kGoneColour);
+  }
+  EndPaint(h, &ps);
+  return 0;
+}
+
+void CALLBACK AutoTick(HWND, UINT, UINT_PTR, DWORD) {
+  // A handler of the program's that runs a message loop of its own must not start another round.
+  if (gAuto.InTick) return;
+  gAuto.InTick = true;
+  HbFakePump();
+  const ULONGLONG now = GetTickCount64();
+  std::vector<std::function<void()>> due;
+  for (auto it = gAuto.Due.begin(); it != gAuto.Due.end();) {
+    if (it->first > now) {
+      ++it;
+      continue;
+    }
+    due.push_back(std::move(it->second));
+    it = gAuto.Due.erase(it);
+  }
+  for (auto& action : due) action();
+  HbFakePump();
+  gAuto.InTick = false;
+}
+
+void RepeatHung(unsigned controller) {
+  After(kHungRepeatMs, [controller] {
+    if (!gAuto.Hung || controller != gAuto.Controller) return;
+    Trace("still unresponsive");
+    HbFakeProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE);
+    RepeatHung(controller);
+  });
+}
+
+void InjectRuntimeFault() {
+  const std::string* next = NextFault();
+  if (!next) return;
+  const std::string fault = *next;
+  Met(fault);
+  if (fault == "browser-exit") {
+    // The browser's windows go with its process.
+    if (gAuto.Page) DestroyWindow(gAuto.Page);
+    gAuto.Page = nullptr;
+    HbFakeBrowserCrash();
+  } else if (fault == "render-exit") {
+    gAuto.State = TPage::pgRendererGone;
+    Repaint();
+    HbFakeProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
+  } else if (fault == "hung") {
+    gAuto.Hung = true;
+    HbFakeProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE);
+    RepeatHung(gAuto.Controller);
+  } else if (fault == "frame-exit") {
+    gAuto.State = TPage::pgFrameGone;
+    Repaint();
+    HbFakeProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND_FRAME_RENDER_PROCESS_EXITED);
+  } else if (fault == "new-version") {
+    HbFakeNewBrowserVersion("121.0.2277.83");
+  }
+}
+
+bool RuntimeFault(const std::string& fault) {
+  for (const char* f : {"browser-exit", "render-exit", "hung", "frame-exit", "new-version"})
+    if (fault == f) return true;
+  return false;
+}
+
+void MapShown() {
+  // Loaded in a hidden controller (or a window already gone) is not on screen.
+  if (!gAuto.Page || !IsWindowVisible(gAuto.Page)) {
+    Trace("map loaded out of sight");
+    return;
+  }
+  Trace("map shown " + std::to_string(++gAuto.MapsShown));
+  const std::string* next = NextFault();
+  if (!next) {
+    if (!gAuto.Done) Trace("scenario done");
+    gAuto.Done = true;
+    return;
+  }
+  if (!RuntimeFault(*next)) return;
+  const unsigned armed = ++gAuto.Armed, controller = gAuto.Controller;
+  After(1000, [armed, controller] {
+    if (armed == gAuto.Armed && controller == gAuto.Controller && gAuto.State == TPage::pgMap)
+      InjectRuntimeFault();
+  });
+}
+
+HMODULE SelfModule() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&SelfModule), &self);
+  return self;
+}
+
+void AutoStart() {
+  if (gAuto.Started) return;
+  gAuto.Started = true;
+  wchar_t text[1024];
+  const DWORD n = GetEnvironmentVariableW(L"HB_STANDIN_SCENARIO", text, 1024);
+  if (n == 0 || n >= 1024) return;
+  gAuto.On = true;
+  const std::string scenario = hb::win::Utf8(text, n);
+  for (size_t at = 0; at <= scenario.size();) {
+    size_t comma = scenario.find(',', at);
+    if (comma == std::string::npos) comma = scenario.size();
+    if (comma > at) gAuto.Faults.push_back(scenario.substr(at, comma - at));
+    at = comma + 1;
+  }
+  HMODULE self = SelfModule();
+  wchar_t path[MAX_PATH];
+  const DWORD len = GetModuleFileNameW(self, path, MAX_PATH);
+  std::wstring folder(path, len);
+  folder.resize(folder.find_last_of(L"\\/") + 1);
+  gAuto.TracePath = folder + L"standin-trace.txt";
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = PageProc;
+  wc.hInstance = self;
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.lpszClassName = kPageClass;
+  RegisterClassW(&wc);
+  Trace("scenario " + scenario);
+  SetTimer(nullptr, 0, 15, AutoTick);
+}
+
+bool AutoEnvironmentFault(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler,
+                          const std::string& folder) {
+  const std::string* next = gAuto.On ? NextFault() : nullptr;
+  if (!next) return false;
+  const std::string fault = *next;
+  if (fault == "invalid-state") {
+    // The model refuses the folder while that browser runs; it exits after the refusal.
+    Met(fault);
+    HbFakeForeignBrowser(folder.c_str(), "en-US|--another-copy");
+    gAuto.ForeignEnds = true;
+    return false;
+  }
+  if (fault == "env-hang") {
+    Met(fault);
+    gAuto.Unanswered.emplace_back(handler);
+    return true;
+  }
+  const struct {
+    const char* Name;
+    HRESULT Result;
+  } codes[] = {{"missing", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+               {"abort", E_ABORT},
+               {"unexpected", E_UNEXPECTED},
+               {"disk-full", HRESULT_FROM_WIN32(ERROR_DISK_FULL)},
+               {"access-denied", E_ACCESSDENIED},
+               {"busy", HRESULT_FROM_WIN32(ERROR_BUSY)}};
+  for (const auto& c : codes) {
+    if (fault != c.Name) continue;
+    Met(fault);
+    TRef<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> h(handler);
+    INVOKE(h, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+           [&](auto* a) { a->Invoke(c.Result, nullptr); });
+    AutoEnvironmentDone(c.Result);
+    return true;
+  }
+  return false;
+}
+
+void AutoEnvironmentDone(HRESULT hr) {
+  if (!gAuto.On) return;
+  Trace("environment " + Hex(hr));
+  if (gAuto.ForeignEnds) {
+    gAuto.ForeignEnds = false;
+    After(500, [] {
+      Trace("the other copy's browser exits");
+      HbFakeEndForeignBrowsers();
+    });
+  }
+}
+
+void AutoControllerDone(HRESULT hr, HWND parent) {
+  if (!gAuto.On) return;
+  Trace("controller " + Hex(hr));
+  if (FAILED(hr)) return;
+  ++gAuto.Controller;
+  gAuto.Hung = false;
+  gAuto.State = TPage::pgBlank;
+  if (gAuto.Page) DestroyWindow(gAuto.Page);
+  RECT rc{};
+  GetClientRect(parent, &rc);
+  gAuto.Page = CreateWindowExW(0, kPageClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0,
+                               rc.right, rc.bottom, parent, nullptr, SelfModule(), nullptr);
+}
+
+void AutoControllerClosed() {
+  if (!gAuto.On) return;
+  Trace("controller closed");
+  ++gAuto.Controller;
+  gAuto.Hung = false;
+  // What the closed web view was loading goes with it.
+  gNavigationUnderWay = 0;
+  if (gAuto.Page) DestroyWindow(gAuto.Page);
+  gAuto.Page = nullptr;
+}
+
+void AutoPageBounds(const RECT& r) {
+  if (gAuto.On && gAuto.Page)
+    MoveWindow(gAuto.Page, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+}
+
+// A hidden controller hides its page, as the runtime's window does.
+void AutoPageVisible(BOOL visible) {
+  if (gAuto.On && gAuto.Page) ShowWindow(gAuto.Page, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void AutoNavigationBegun(UINT64 id, const std::string& uri) {
+  if (!gAuto.On) return;
+  const std::string* next = NextFault();
+  if (gAuto.Redirect) {
+    gAuto.Redirect = false;
+  } else if (next && *next == "nav-hang") {
+    Met(*next);
+    return;
+  } else if (next && *next == "replaced") {
+    Met(*next);
+    gAuto.Redirect = true;
+    BeginNavigation(uri, false);
+    return;
+  }
+  const unsigned controller = gAuto.Controller;
+  After(150, [id, controller] {
+    // Replaced meanwhile, its web view gone, or a renderer that answers nothing.
+    if (controller != gAuto.Controller || gNavigationUnderWay != id || gAuto.Hung) return;
+    gNavigationUnderWay = 0;
+    gAuto.State = TPage::pgMap;
+    Repaint();
+    CompleteNavigation(id, TRUE, 0, 200);
+    MapShown();
+  });
+}
+
+} // namespace
