@@ -638,8 +638,9 @@ struct ICoreWebView2FrameCreatedEventHandler : IUnknown {
 };
 
 // ---- The web view's later generations, up to the one that tells of external programs ----
-// Each adds to the one before it; the lock-down calls into the tenth (sign-in prompts) and the
-// eighteenth (links to other programs), the others are here for their slots.
+// Each adds to the one before it; the lock-down calls into the fifth (client certificates), the
+// tenth (sign-in prompts), the eighteenth (links to other programs), the twenty-fifth (the save
+// dialog) and the twenty-seventh (screen capture); the others are here for their slots.
 
 inline constexpr GUID IID_ICoreWebView2_5 = {
     0xbedb11b8, 0xd63c, 0x11eb, {0xb8, 0xbc, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
@@ -701,9 +702,31 @@ struct ICoreWebView2LaunchingExternalUriSchemeEventHandler : IUnknown {
   HB_WV2_METHOD(Invoke)
   (ICoreWebView2* sender, ICoreWebView2LaunchingExternalUriSchemeEventArgs* args) = 0;
 };
+inline constexpr GUID IID_ICoreWebView2ClientCertificateRequestedEventArgs = {
+    0xbc59db28, 0xbcc3, 0x11eb, {0x85, 0x29, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+inline constexpr GUID IID_ICoreWebView2ClientCertificateRequestedEventHandler = {
+    0xd7175ba2, 0xbcc3, 0x11eb, {0x85, 0x29, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+struct ICoreWebView2ClientCertificateRequestedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Host)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(get_Port)(int* value) = 0;
+  HB_WV2_METHOD(get_IsProxy)(BOOL* value) = 0;
+  HB_WV2_METHOD(get_AllowedCertificateAuthorities)(IUnknown** value) = 0;
+  HB_WV2_METHOD(get_MutuallyTrustedCertificates)(IUnknown** value) = 0;
+  HB_WV2_METHOD(get_SelectedCertificate)(IUnknown** value) = 0;
+  HB_WV2_METHOD(put_SelectedCertificate)(IUnknown* value) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL value) = 0;
+  HB_WV2_METHOD(get_Handled)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Handled)(BOOL value) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+};
+struct ICoreWebView2ClientCertificateRequestedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2* sender, ICoreWebView2ClientCertificateRequestedEventArgs* args) = 0;
+};
 struct ICoreWebView2_5 : ICoreWebView2_4 {
   HB_WV2_METHOD(add_ClientCertificateRequested)
-  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  (ICoreWebView2ClientCertificateRequestedEventHandler* handler, EventRegistrationToken* token) = 0;
   HB_WV2_METHOD(remove_ClientCertificateRequested)(EventRegistrationToken token) = 0;
 };
 struct ICoreWebView2_6 : ICoreWebView2_5 {
@@ -779,6 +802,103 @@ struct ICoreWebView2_18 : ICoreWebView2_17 {
   HB_WV2_METHOD(add_LaunchingExternalUriScheme)
   (ICoreWebView2LaunchingExternalUriSchemeEventHandler* handler, EventRegistrationToken* token) = 0;
   HB_WV2_METHOD(remove_LaunchingExternalUriScheme)(EventRegistrationToken token) = 0;
+};
+
+// Beyond it, up to the generation that tells of screen capture and the one of the save dialog.
+inline constexpr GUID IID_ICoreWebView2_19 = {
+    0x6921f954, 0x79b0, 0x437f, {0xa9, 0x97, 0xc8, 0x58, 0x11, 0x89, 0x7c, 0x68}};
+inline constexpr GUID IID_ICoreWebView2_20 = {
+    0xb4bc1926, 0x7305, 0x11ee, {0xb9, 0x62, 0x02, 0x42, 0xac, 0x12, 0x00, 0x02}};
+inline constexpr GUID IID_ICoreWebView2_21 = {
+    0xc4980dea, 0x587b, 0x43b9, {0x81, 0x43, 0x3e, 0xf3, 0xbf, 0x55, 0x2d, 0x95}};
+inline constexpr GUID IID_ICoreWebView2_22 = {
+    0xdb75dfc7, 0xa857, 0x4632, {0xa3, 0x98, 0x69, 0x69, 0xdd, 0xe2, 0x6c, 0x0a}};
+inline constexpr GUID IID_ICoreWebView2_23 = {
+    0x508f0db5, 0x90c4, 0x5872, {0x90, 0xa7, 0x26, 0x7a, 0x91, 0x37, 0x75, 0x02}};
+inline constexpr GUID IID_ICoreWebView2_24 = {
+    0x39a7ad55, 0x4287, 0x5cc1, {0x88, 0xa1, 0xc6, 0xf4, 0x58, 0x59, 0x38, 0x24}};
+inline constexpr GUID IID_ICoreWebView2_25 = {
+    0xb5a86092, 0xdf50, 0x5b4f, {0xa1, 0x7b, 0x6c, 0x8f, 0x8b, 0x40, 0xb7, 0x71}};
+inline constexpr GUID IID_ICoreWebView2_26 = {
+    0x806268b8, 0xf897, 0x5685, {0x88, 0xe5, 0xc4, 0x5f, 0xca, 0x0b, 0x1a, 0x48}};
+inline constexpr GUID IID_ICoreWebView2_27 = {
+    0x00fbe33b, 0x8c07, 0x517c, {0xaa, 0x23, 0x0d, 0xdd, 0x4b, 0x5f, 0x6f, 0xa0}};
+inline constexpr GUID IID_ICoreWebView2SaveAsUIShowingEventArgs = {
+    0x55902952, 0x0e0d, 0x5aaa, {0xa7, 0xd0, 0xe8, 0x33, 0xcd, 0xb3, 0x4f, 0x62}};
+inline constexpr GUID IID_ICoreWebView2SaveAsUIShowingEventHandler = {
+    0x6baa177e, 0x3a2e, 0x5ccf, {0x9a, 0x13, 0xfa, 0xd6, 0x76, 0xcd, 0x05, 0x22}};
+inline constexpr GUID IID_ICoreWebView2ScreenCaptureStartingEventArgs = {
+    0x892c03fd, 0xaee3, 0x5eba, {0xa1, 0xfa, 0x6f, 0xd2, 0xf6, 0x48, 0x4b, 0x2b}};
+inline constexpr GUID IID_ICoreWebView2ScreenCaptureStartingEventHandler = {
+    0xe24ff05a, 0x1db5, 0x59d9, {0x89, 0xf3, 0x3c, 0x86, 0x42, 0x68, 0xdb, 0x4a}};
+struct ICoreWebView2SaveAsUIShowingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_ContentMimeType)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL value) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_SuppressDefaultDialog)(BOOL value) = 0;
+  HB_WV2_METHOD(get_SuppressDefaultDialog)(BOOL* value) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** value) = 0;
+  HB_WV2_METHOD(put_SaveAsFilePath)(LPCWSTR value) = 0;
+  HB_WV2_METHOD(get_SaveAsFilePath)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_AllowReplace)(BOOL value) = 0;
+  HB_WV2_METHOD(get_AllowReplace)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Kind)(int value) = 0;
+  HB_WV2_METHOD(get_Kind)(int* value) = 0;
+};
+struct ICoreWebView2SaveAsUIShowingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2SaveAsUIShowingEventArgs* args) = 0;
+};
+struct ICoreWebView2ScreenCaptureStartingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Cancel)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL value) = 0;
+  HB_WV2_METHOD(get_Handled)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Handled)(BOOL value) = 0;
+  HB_WV2_METHOD(get_OriginalSourceFrameInfo)(IUnknown** value) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** value) = 0;
+};
+struct ICoreWebView2ScreenCaptureStartingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2* sender, ICoreWebView2ScreenCaptureStartingEventArgs* args) = 0;
+};
+struct ICoreWebView2_19 : ICoreWebView2_18 {
+  HB_WV2_METHOD(get_MemoryUsageTargetLevel)(int* value) = 0;
+  HB_WV2_METHOD(put_MemoryUsageTargetLevel)(int value) = 0;
+};
+struct ICoreWebView2_20 : ICoreWebView2_19 {
+  HB_WV2_METHOD(get_FrameId)(UINT32* value) = 0;
+};
+struct ICoreWebView2_21 : ICoreWebView2_20 {
+  HB_WV2_METHOD(ExecuteScriptWithResult)(LPCWSTR javaScript, IUnknown* handler) = 0;
+};
+struct ICoreWebView2_22 : ICoreWebView2_21 {
+  HB_WV2_METHOD(AddWebResourceRequestedFilterWithRequestSourceKinds)
+  (LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context, int requestSourceKinds) = 0;
+  HB_WV2_METHOD(RemoveWebResourceRequestedFilterWithRequestSourceKinds)
+  (LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context, int requestSourceKinds) = 0;
+};
+struct ICoreWebView2_23 : ICoreWebView2_22 {
+  HB_WV2_METHOD(PostWebMessageAsJsonWithAdditionalObjects)
+  (LPCWSTR webMessageAsJson, IUnknown* additionalObjects) = 0;
+};
+struct ICoreWebView2_24 : ICoreWebView2_23 {
+  HB_WV2_METHOD(add_NotificationReceived)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NotificationReceived)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2_25 : ICoreWebView2_24 {
+  HB_WV2_METHOD(add_SaveAsUIShowing)
+  (ICoreWebView2SaveAsUIShowingEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_SaveAsUIShowing)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(ShowSaveAsUI)(IUnknown* handler) = 0;
+};
+struct ICoreWebView2_26 : ICoreWebView2_25 {
+  HB_WV2_METHOD(add_SaveFileSecurityCheckStarting)
+  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_SaveFileSecurityCheckStarting)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2_27 : ICoreWebView2_26 {
+  HB_WV2_METHOD(add_ScreenCaptureStarting)
+  (ICoreWebView2ScreenCaptureStartingEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ScreenCaptureStarting)(EventRegistrationToken token) = 0;
 };
 
 // The seventh settings generation hides buttons of the runtime's PDF viewer.

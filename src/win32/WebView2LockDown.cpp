@@ -26,9 +26,12 @@ enum TLogKind {
   lkDownload,
   lkHistory,
   lkExternal,
-  lkSignIn
+  lkSignIn,
+  lkCertificate,
+  lkSaveAs,
+  lkScreenCapture
 };
-static_assert(lkSignIn < TWebView2LockState::kLogKinds);
+static_assert(lkScreenCapture < TWebView2LockState::kLogKinds);
 constexpr uint64_t kLogGapMs = 60000;
 
 std::string TakeUri(LPWSTR uri) {
@@ -258,6 +261,67 @@ class TSignInHandler : public TComObject<ICoreWebView2BasicAuthenticationRequest
   TState FState;
 };
 
+// A server that asks for a client certificate would bring the runtime's certificate choice over
+// the map: answered without one, and the server decides.
+class TCertificateHandler : public TComObject<ICoreWebView2ClientCertificateRequestedEventHandler> {
+ public:
+  explicit TCertificateHandler(TState state)
+      : TComObject(IID_ICoreWebView2ClientCertificateRequestedEventHandler),
+        FState(std::move(state)) {}
+  HRESULT STDMETHODCALLTYPE
+  Invoke(ICoreWebView2*, ICoreWebView2ClientCertificateRequestedEventArgs* args) override {
+    CallbackGuarded([&] {
+      if (!args) return;
+      args->put_Handled(TRUE);
+      FState->LogThrottled(lkCertificate, "已不带证书回答服务器的客户端证书请求");
+    });
+    return S_OK;
+  }
+
+ private:
+  TState FState;
+};
+
+// The save dialog (the page's "save as", whichever way it was asked for) is the system's file
+// dialog, and from there the whole computer: cancelled before it shows.
+class TSaveAsHandler : public TComObject<ICoreWebView2SaveAsUIShowingEventHandler> {
+ public:
+  explicit TSaveAsHandler(TState state)
+      : TComObject(IID_ICoreWebView2SaveAsUIShowingEventHandler), FState(std::move(state)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2SaveAsUIShowingEventArgs* args) override {
+    CallbackGuarded([&] {
+      if (!args) return;
+      args->put_Cancel(TRUE);
+      FState->LogThrottled(lkSaveAs, "已拦截页面的另存为");
+    });
+    return S_OK;
+  }
+
+ private:
+  TState FState;
+};
+
+// The page's getDisplayMedia would show the runtime's choice of screen or window over the map,
+// and a passer-by's pick would hand the page a picture of the computer: refused without it.
+class TScreenCaptureHandler : public TComObject<ICoreWebView2ScreenCaptureStartingEventHandler> {
+ public:
+  explicit TScreenCaptureHandler(TState state)
+      : TComObject(IID_ICoreWebView2ScreenCaptureStartingEventHandler), FState(std::move(state)) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
+                                   ICoreWebView2ScreenCaptureStartingEventArgs* args) override {
+    CallbackGuarded([&] {
+      if (!args) return;
+      args->put_Cancel(TRUE);
+      FState->LogThrottled(lkScreenCapture, "已拒绝页面的屏幕共享");
+    });
+    return S_OK;
+  }
+
+ private:
+  TState FState;
+};
+
 // A frame's own chrome.webview.postMessage ("menu" on a right-click, "input") reaches the frame's
 // object only; it is handed to the page's message handler as if the page had posted it. Frames
 // nested deeper pass theirs up through their parents (the page script).
@@ -299,9 +363,13 @@ class TFrameCreatedHandler : public TComObject<ICoreWebView2FrameCreatedEventHan
 };
 
 // Printing opens the runtime's print preview over the map, and from there the system's print
-// dialog with its file dialogs: the page's window.print does nothing (the print keys are off
-// with the browser's other keys).
-constexpr wchar_t kNoPrintScript[] = L"window.print=function(){};";
+// dialog with its file dialogs; saving the page opens a file dialog at once. The page's
+// window.print does nothing, and Ctrl+P and Ctrl+S are kept from the browser in runtimes too old
+// to switch its keys off (the browser's other keys stay off in the newer ones).
+constexpr wchar_t kNoPrintScript[] =
+    L"(function(){window.print=function(){};document.addEventListener(\"keydown\",function(e){"
+    L"var k=e.key;if((e.ctrlKey||e.metaKey)&&(k===\"p\"||k===\"P\"||k===\"s\"||k===\"S\"))"
+    L"e.preventDefault();},true);})();";
 
 class TNoPrintAddedHandler
     : public TComObject<ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler> {
@@ -385,6 +453,11 @@ bool LockDownWebView(ICoreWebView2* webView, ICoreWebView2Controller* controller
       all = SUCCEEDED(webView4->add_FrameCreated(frames.Get(), &token)) && all;
     }
   }
+  if (auto webView5 = view.As<ICoreWebView2_5>(IID_ICoreWebView2_5)) {
+    auto certificate = TComPtr<ICoreWebView2ClientCertificateRequestedEventHandler>::Attach(
+        new TCertificateHandler(state));
+    all = SUCCEEDED(webView5->add_ClientCertificateRequested(certificate.Get(), &token)) && all;
+  }
   if (auto webView10 = view.As<ICoreWebView2_10>(IID_ICoreWebView2_10)) {
     auto signIn = TComPtr<ICoreWebView2BasicAuthenticationRequestedEventHandler>::Attach(
         new TSignInHandler(state));
@@ -394,6 +467,16 @@ bool LockDownWebView(ICoreWebView2* webView, ICoreWebView2Controller* controller
     auto external = TComPtr<ICoreWebView2LaunchingExternalUriSchemeEventHandler>::Attach(
         new TExternalSchemeHandler(state));
     all = SUCCEEDED(webView18->add_LaunchingExternalUriScheme(external.Get(), &token)) && all;
+  }
+  if (auto webView25 = view.As<ICoreWebView2_25>(IID_ICoreWebView2_25)) {
+    auto saveAs =
+        TComPtr<ICoreWebView2SaveAsUIShowingEventHandler>::Attach(new TSaveAsHandler(state));
+    all = SUCCEEDED(webView25->add_SaveAsUIShowing(saveAs.Get(), &token)) && all;
+  }
+  if (auto webView27 = view.As<ICoreWebView2_27>(IID_ICoreWebView2_27)) {
+    auto capture = TComPtr<ICoreWebView2ScreenCaptureStartingEventHandler>::Attach(
+        new TScreenCaptureHandler(state));
+    all = SUCCEEDED(webView27->add_ScreenCaptureStarting(capture.Get(), &token)) && all;
   }
   // A file dragged onto the display would open in a window of its own, outside the lock-down.
   // Refusing it takes the fourth controller generation; older runtimes keep allowing it.

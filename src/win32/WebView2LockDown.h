@@ -17,7 +17,7 @@ namespace hb::win {
 // was last logged (one line a minute at most for each).
 struct TWebView2LockState {
   std::string Origin;
-  static constexpr int kLogKinds = 8;
+  static constexpr int kLogKinds = 11;
   uint64_t LastLog[kLogKinds] = {};
   // The program navigates its page: the address's origin is the one the page may stay in.
   void OwnNavigation(const std::string& url);
@@ -25,7 +25,8 @@ struct TWebView2LockState {
 };
 
 // Registers the handlers (new windows, script dialogs, permissions, navigations of the page and
-// its frames, downloads, sign-in prompts, launches of other programs), switches the runtime's
+// its frames, downloads, sign-in and client certificate prompts, launches of other programs, the
+// save dialog, screen capture), switches the runtime's
 // own script dialogs, error page and PDF save and print buttons off, and refuses files dragged in
 // from outside (the controller's part). The web messages of the page's frames are handed to
 // `messages`, the page's own handler. False when any of them could not be put in place; the rest

@@ -42,6 +42,9 @@ struct TFake {
   void (*ExternalLaunch)(const char*) = nullptr;
   void (*SignIn)() = nullptr;
   void (*PdfViewer)() = nullptr;
+  void (*ClientCertificate)() = nullptr;
+  void (*SaveAs)() = nullptr;
+  void (*ScreenCapture)() = nullptr;
   template <class T> void Get(T& fn, const char* name) {
     fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
   }
@@ -72,6 +75,9 @@ struct TFake {
     Get(ExternalLaunch, "HbFakeExternalLaunch");
     Get(SignIn, "HbFakeSignIn");
     Get(PdfViewer, "HbFakePdfViewer");
+    Get(ClientCertificate, "HbFakeClientCertificate");
+    Get(SaveAs, "HbFakeSaveAs");
+    Get(ScreenCapture, "HbFakeScreenCapture");
   }
   std::string Log() {
     std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
@@ -235,11 +241,16 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       "add_PermissionRequested",
       "add_NavigationStarting",
       "add_FrameNavigationStarting",
-      "AddScript window.print=function(){};",
+      "AddScript (function(){window.print=function(){};document.addEventListener(\"keydown\","
+      "function(e){var k=e.key;if((e.ctrlKey||e.metaKey)&&(k===\"p\"||k===\"P\"||k===\"s\"||"
+      "k===\"S\"))e.preventDefault();},true);})();",
       "add_DownloadStarting",
       "add_FrameCreated",
+      "add_ClientCertificateRequested",
       "add_BasicAuthenticationRequested",
       "add_LaunchingExternalUriScheme",
+      "add_SaveAsUIShowing",
+      "add_ScreenCaptureStarting",
       "put_AllowExternalDrop=0",
       "get_Settings",
       "put_AreDefaultContextMenusEnabled=0",
@@ -419,10 +430,11 @@ TEST_F(WebView2Abi, FramesReachTheProgramsMenuAndAreLockedDownAsThePageIs) {
 }
 
 // Another program's scheme (mailto:, ms-settings: ...) never leaves the display, from the page or
-// from a frame at any depth; a server's sign-in prompt, the runtime's error page and the PDF
-// viewer's save and print buttons never show. An older runtime without the newer events is still
-// covered by the navigation events, and keeps what only the newer generations can stop.
-TEST_F(WebView2Abi, NoOtherProgramSignInPromptOrFileDialogIsReached) {
+// from a frame at any depth; a server's sign-in or certificate prompt, the save dialog, the choice
+// of a screen to share, the runtime's error page and the PDF viewer's save and print buttons never
+// show. An older runtime without the newer events is still covered by the navigation events, and
+// keeps what only the newer generations can stop.
+TEST_F(WebView2Abi, NoOtherProgramPromptOrFileDialogIsReached) {
   auto last = [this] {
     std::string log = FFake->Log();
     log.pop_back();
@@ -435,6 +447,12 @@ TEST_F(WebView2Abi, NoOtherProgramSignInPromptOrFileDialogIsReached) {
   EXPECT_EQ(last(), "sign-in dialog shown");
   FFake->PdfViewer();
   EXPECT_EQ(last(), "pdf viewer: save print save-as zoom-in full-screen more");
+  FFake->ClientCertificate();
+  EXPECT_EQ(last(), "certificate choice shown");
+  FFake->SaveAs();
+  EXPECT_EQ(last(), "save dialog shown");
+  FFake->ScreenCapture();
+  EXPECT_EQ(last(), "screen choice shown");
 
   struct TRuntime {
     const char* Name;
@@ -442,12 +460,18 @@ TEST_F(WebView2Abi, NoOtherProgramSignInPromptOrFileDialogIsReached) {
     const char* Redirect; // a server's redirect to another program's scheme
     const char* SignIn;
     const char* Pdf;
+    const char* Certificate;
+    const char* SaveAs;
+    const char* Capture;
   } runtimes[] = {
-      {"current", 0, "no program launched", "sign-in refused", "pdf viewer: zoom-in"},
+      {"current", 0, "no program launched", "sign-in refused", "pdf viewer: zoom-in",
+       "answered without a certificate", "nothing saved", "screen capture refused"},
       {"up to the fourth generation", 0x1000, "open this app? prompt shown", "sign-in dialog shown",
-       "pdf viewer: zoom-in"},
+       "pdf viewer: zoom-in", "certificate choice shown", "save dialog shown",
+       "screen choice shown"},
       {"first generation only", 2 | 4, "open this app? prompt shown", "sign-in dialog shown",
-       "pdf viewer: save print save-as zoom-in full-screen more"},
+       "pdf viewer: save print save-as zoom-in full-screen more", "certificate choice shown",
+       "save dialog shown", "screen choice shown"},
   };
   for (const TRuntime& r : runtimes) {
     FFake->Configure(r.Flags);
@@ -483,6 +507,12 @@ TEST_F(WebView2Abi, NoOtherProgramSignInPromptOrFileDialogIsReached) {
     EXPECT_EQ(last(), r.SignIn) << r.Name;
     FFake->PdfViewer();
     EXPECT_EQ(last(), r.Pdf) << r.Name;
+    FFake->ClientCertificate();
+    EXPECT_EQ(last(), r.Certificate) << r.Name;
+    FFake->SaveAs();
+    EXPECT_EQ(last(), r.SaveAs) << r.Name;
+    FFake->ScreenCapture();
+    EXPECT_EQ(last(), r.Capture) << r.Name;
     EXPECT_NE(FFake->Log().find("put_IsBuiltInErrorPageEnabled=0"), std::string::npos) << r.Name;
     b.reset();
   }

@@ -537,8 +537,13 @@ BOOL gAllowExternalDrop = TRUE;
 // ms-settings: ...) that no navigation handler cancelled raises
 // ICoreWebView2_18::LaunchingExternalUriScheme; left alone, the runtime asks the person with its
 // "open this app?" prompt. ICoreWebView2_10::BasicAuthenticationRequested left alone shows the
-// runtime's sign-in dialog. The built-in error page is on by default
-// (ICoreWebView2Settings::IsBuiltInErrorPageEnabled), and the PDF viewer shows all its buttons.
+// runtime's sign-in dialog; ICoreWebView2_5::ClientCertificateRequested left alone shows its
+// certificate choice (Handled without a certificate answers the server with none);
+// ICoreWebView2_25::SaveAsUIShowing left alone shows the system's save dialog (Cancel: no dialog,
+// nothing saved; SuppressDefaultDialog alone still saves); ICoreWebView2_27::ScreenCaptureStarting
+// left alone shows the choice of screen or window to share. The built-in error page is on by
+// default (ICoreWebView2Settings::IsBuiltInErrorPageEnabled), and the PDF viewer shows all its
+// buttons.
 enum : unsigned {
   kUpToFourthWebView = 0x1000, // the web view's generations stop at the fourth (frames, downloads)
 };
@@ -640,7 +645,81 @@ class TExternalArgs : public TObject<ICoreWebView2LaunchingExternalUriSchemeEven
   std::string FUri;
 };
 
+class TCertificateArgs : public TObject<ICoreWebView2ClientCertificateRequestedEventArgs> {
+ public:
+  TCertificateArgs()
+      : TObject("ClientCertificateRequestedEventArgs",
+                {&IID_ICoreWebView2ClientCertificateRequestedEventArgs}) {}
+  STUB(get_Host, LPWSTR*)
+  STUB(get_Port, int*)
+  STUB(get_IsProxy, BOOL*)
+  STUB(get_AllowedCertificateAuthorities, ICoreWebView2StringCollection**)
+  STUB(get_MutuallyTrustedCertificates, ICoreWebView2ClientCertificateCollection**)
+  STUB(get_SelectedCertificate, ICoreWebView2ClientCertificate**)
+  STUB(put_SelectedCertificate, ICoreWebView2ClientCertificate*)
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(get_Handled, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Handled(BOOL v) override {
+    OnUiThread("ClientCertificateRequested.put_Handled");
+    Handled = v;
+    return S_OK;
+  }
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  BOOL Cancel = FALSE, Handled = FALSE;
+};
+
+class TSaveAsArgs : public TObject<ICoreWebView2SaveAsUIShowingEventArgs> {
+ public:
+  TSaveAsArgs()
+      : TObject("SaveAsUIShowingEventArgs", {&IID_ICoreWebView2SaveAsUIShowingEventArgs}) {}
+  STUB(get_ContentMimeType, LPWSTR*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("SaveAsUIShowing.put_Cancel");
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_SuppressDefaultDialog(BOOL v) override {
+    Suppress = v;
+    return S_OK;
+  }
+  STUB(get_SuppressDefaultDialog, BOOL*)
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  STUB(put_SaveAsFilePath, LPCWSTR)
+  STUB(get_SaveAsFilePath, LPWSTR*)
+  STUB(put_AllowReplace, BOOL)
+  STUB(get_AllowReplace, BOOL*)
+  STUB(put_Kind, COREWEBVIEW2_SAVE_AS_KIND)
+  STUB(get_Kind, COREWEBVIEW2_SAVE_AS_KIND*)
+  BOOL Cancel = FALSE, Suppress = FALSE;
+};
+
+class TScreenCaptureArgs : public TObject<ICoreWebView2ScreenCaptureStartingEventArgs> {
+ public:
+  TScreenCaptureArgs()
+      : TObject("ScreenCaptureStartingEventArgs",
+                {&IID_ICoreWebView2ScreenCaptureStartingEventArgs}) {}
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("ScreenCaptureStarting.put_Cancel");
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(get_Handled, BOOL*)
+  STUB(put_Handled, BOOL)
+  STUB(get_OriginalSourceFrameInfo, ICoreWebView2FrameInfo**)
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  BOOL Cancel = FALSE;
+};
+
 struct TFrameEvents {
+  TRef<ICoreWebView2ClientCertificateRequestedEventHandler> Certificate;
+  TRef<ICoreWebView2SaveAsUIShowingEventHandler> SaveAs;
+  TRef<ICoreWebView2ScreenCaptureStartingEventHandler> Capture;
   TRef<ICoreWebView2FrameCreatedEventHandler> Created;
   std::vector<TRef<ICoreWebView2NavigationStartingEventHandler>> Starting;
   TRef<ICoreWebView2BasicAuthenticationRequestedEventHandler> SignIn;
@@ -774,17 +853,20 @@ void BeginNavigation(const std::string& uri, bool user) {
   });
 }
 
-class TWebView : public TObject<ICoreWebView2_18> {
+class TWebView : public TObject<ICoreWebView2_27> {
  public:
-  // Up to the eighteenth generation (launches of other programs); older runtimes offer only the
-  // first, or up to the fourth (frames, downloads).
+  // Up to the twenty-seventh generation (screen capture); older runtimes offer only the first, or
+  // up to the fourth (frames, downloads).
   TWebView()
-      : TObject("WebView", {&IID_ICoreWebView2, &IID_ICoreWebView2_2, &IID_ICoreWebView2_3,
-                            &IID_ICoreWebView2_4, &IID_ICoreWebView2_5, &IID_ICoreWebView2_6,
-                            &IID_ICoreWebView2_7, &IID_ICoreWebView2_8, &IID_ICoreWebView2_9,
+      : TObject("WebView", {&IID_ICoreWebView2,    &IID_ICoreWebView2_2,  &IID_ICoreWebView2_3,
+                            &IID_ICoreWebView2_4,  &IID_ICoreWebView2_5,  &IID_ICoreWebView2_6,
+                            &IID_ICoreWebView2_7,  &IID_ICoreWebView2_8,  &IID_ICoreWebView2_9,
                             &IID_ICoreWebView2_10, &IID_ICoreWebView2_11, &IID_ICoreWebView2_12,
                             &IID_ICoreWebView2_13, &IID_ICoreWebView2_14, &IID_ICoreWebView2_15,
-                            &IID_ICoreWebView2_16, &IID_ICoreWebView2_17, &IID_ICoreWebView2_18}) {
+                            &IID_ICoreWebView2_16, &IID_ICoreWebView2_17, &IID_ICoreWebView2_18,
+                            &IID_ICoreWebView2_19, &IID_ICoreWebView2_20, &IID_ICoreWebView2_21,
+                            &IID_ICoreWebView2_22, &IID_ICoreWebView2_23, &IID_ICoreWebView2_24,
+                            &IID_ICoreWebView2_25, &IID_ICoreWebView2_26, &IID_ICoreWebView2_27}) {
     if (gFlags & kUpToFourthWebView) FIids.resize(4);
     if (gFlags & kNoNewerSettings) FIids.resize(1);
   }
@@ -942,8 +1024,8 @@ class TWebView : public TObject<ICoreWebView2_18> {
   STUB(remove_DownloadStarting, EventRegistrationToken)
   // The later generations: sign-in prompts and launches of other programs are raised, the rest
   // is never called.
-  STUB(add_ClientCertificateRequested, ICoreWebView2ClientCertificateRequestedEventHandler*,
-       EventRegistrationToken*)
+  FRAMES_ADD(add_ClientCertificateRequested, ICoreWebView2ClientCertificateRequestedEventHandler,
+             Certificate)
   STUB(remove_ClientCertificateRequested, EventRegistrationToken)
   STUB(OpenTaskManagerWindow)
   STUB(PrintToPdf, LPCWSTR, ICoreWebView2PrintSettings*, ICoreWebView2PrintToPdfCompletedHandler*)
@@ -998,6 +1080,26 @@ class TWebView : public TObject<ICoreWebView2_18> {
   FRAMES_ADD(add_LaunchingExternalUriScheme, ICoreWebView2LaunchingExternalUriSchemeEventHandler,
              External)
   STUB(remove_LaunchingExternalUriScheme, EventRegistrationToken)
+  STUB(get_MemoryUsageTargetLevel, COREWEBVIEW2_MEMORY_USAGE_TARGET_LEVEL*)
+  STUB(put_MemoryUsageTargetLevel, COREWEBVIEW2_MEMORY_USAGE_TARGET_LEVEL)
+  STUB(get_FrameId, UINT32*)
+  STUB(ExecuteScriptWithResult, LPCWSTR, ICoreWebView2ExecuteScriptWithResultCompletedHandler*)
+  STUB(AddWebResourceRequestedFilterWithRequestSourceKinds, LPCWSTR,
+       COREWEBVIEW2_WEB_RESOURCE_CONTEXT, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS)
+  STUB(RemoveWebResourceRequestedFilterWithRequestSourceKinds, LPCWSTR,
+       COREWEBVIEW2_WEB_RESOURCE_CONTEXT, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS)
+  STUB(PostWebMessageAsJsonWithAdditionalObjects, LPCWSTR, ICoreWebView2ObjectCollectionView*)
+  STUB(add_NotificationReceived, ICoreWebView2NotificationReceivedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_NotificationReceived, EventRegistrationToken)
+  FRAMES_ADD(add_SaveAsUIShowing, ICoreWebView2SaveAsUIShowingEventHandler, SaveAs)
+  STUB(remove_SaveAsUIShowing, EventRegistrationToken)
+  STUB(ShowSaveAsUI, ICoreWebView2ShowSaveAsUICompletedHandler*)
+  STUB(add_SaveFileSecurityCheckStarting, ICoreWebView2SaveFileSecurityCheckStartingEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_SaveFileSecurityCheckStarting, EventRegistrationToken)
+  FRAMES_ADD(add_ScreenCaptureStarting, ICoreWebView2ScreenCaptureStartingEventHandler, Capture)
+  STUB(remove_ScreenCaptureStarting, EventRegistrationToken)
 };
 
 // ---- Browser processes: one per user data folder, its exit, and what it refuses ----
@@ -1572,5 +1674,33 @@ __declspec(dllexport) void HbFakePdfViewer() {
   for (const auto& b : buttons)
     if (!(gHiddenPdfItems & b.Item)) shown += std::string(" ") + b.Name;
   Log(shown);
+}
+
+// A server asks for a client certificate.
+__declspec(dllexport) void HbFakeClientCertificate() {
+  auto args = Adopt(new TCertificateArgs());
+  INVOKE(gFrameEvents.Certificate, ICoreWebView2ClientCertificateRequestedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  Log(args.Get()->Cancel    ? "certificate request aborted"
+      : args.Get()->Handled ? "answered without a certificate"
+                            : "certificate choice shown");
+}
+
+// The page's "save as" (a key, the viewer of a PDF, the runtime's own command).
+__declspec(dllexport) void HbFakeSaveAs() {
+  auto args = Adopt(new TSaveAsArgs());
+  INVOKE(gFrameEvents.SaveAs, ICoreWebView2SaveAsUIShowingEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  Log(args.Get()->Cancel     ? "nothing saved"
+      : args.Get()->Suppress ? "saved without a dialog"
+                             : "save dialog shown");
+}
+
+// The page's getDisplayMedia, after a click.
+__declspec(dllexport) void HbFakeScreenCapture() {
+  auto args = Adopt(new TScreenCaptureArgs());
+  INVOKE(gFrameEvents.Capture, ICoreWebView2ScreenCaptureStartingEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  Log(args.Get()->Cancel ? "screen capture refused" : "screen choice shown");
 }
 }
