@@ -240,87 +240,45 @@ class TExternalSchemeHandler
   TState FState;
 };
 
-// A server of the page (or of anything in it) that asks for a user name and password would put
-// the runtime's sign-in dialog over the map: cancelled, the request ends as refused.
-class TSignInHandler : public TComObject<ICoreWebView2BasicAuthenticationRequestedEventHandler> {
+// A prompt of the runtime's own that the page or one of its servers can bring over the map,
+// answered before it shows: `answer` (the arguments' Cancel or Handled) is set, and the log says
+// what was stopped.
+template <class Handler, class Args> class TAnswerHandler : public TComObject<Handler> {
  public:
-  explicit TSignInHandler(TState state)
-      : TComObject(IID_ICoreWebView2BasicAuthenticationRequestedEventHandler),
-        FState(std::move(state)) {}
-  HRESULT STDMETHODCALLTYPE
-  Invoke(ICoreWebView2*, ICoreWebView2BasicAuthenticationRequestedEventArgs* args) override {
+  using TAnswer = HRESULT (STDMETHODCALLTYPE Args::*)(BOOL);
+  TAnswerHandler(const GUID& iid, TState state, TAnswer answer, int kind, const char* text)
+      : TComObject<Handler>(iid), FState(std::move(state)), FAnswer(answer), FKind(kind),
+        FText(text) {}
+  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*, Args* args) override {
     CallbackGuarded([&] {
       if (!args) return;
-      args->put_Cancel(TRUE);
-      FState->LogThrottled(lkSignIn, "已拒绝页面要求的登录");
+      (args->*FAnswer)(TRUE);
+      FState->LogThrottled(FKind, FText);
     });
     return S_OK;
   }
 
  private:
   TState FState;
+  TAnswer FAnswer;
+  int FKind;
+  const char* FText;
 };
 
-// A server that asks for a client certificate would bring the runtime's certificate choice over
-// the map: answered without one, and the server decides.
-class TCertificateHandler : public TComObject<ICoreWebView2ClientCertificateRequestedEventHandler> {
- public:
-  explicit TCertificateHandler(TState state)
-      : TComObject(IID_ICoreWebView2ClientCertificateRequestedEventHandler),
-        FState(std::move(state)) {}
-  HRESULT STDMETHODCALLTYPE
-  Invoke(ICoreWebView2*, ICoreWebView2ClientCertificateRequestedEventArgs* args) override {
-    CallbackGuarded([&] {
-      if (!args) return;
-      args->put_Handled(TRUE);
-      FState->LogThrottled(lkCertificate, "已不带证书回答服务器的客户端证书请求");
-    });
-    return S_OK;
-  }
-
- private:
-  TState FState;
-};
-
-// The save dialog (the page's "save as", whichever way it was asked for) is the system's file
-// dialog, and from there the whole computer: cancelled before it shows.
-class TSaveAsHandler : public TComObject<ICoreWebView2SaveAsUIShowingEventHandler> {
- public:
-  explicit TSaveAsHandler(TState state)
-      : TComObject(IID_ICoreWebView2SaveAsUIShowingEventHandler), FState(std::move(state)) {}
-  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
-                                   ICoreWebView2SaveAsUIShowingEventArgs* args) override {
-    CallbackGuarded([&] {
-      if (!args) return;
-      args->put_Cancel(TRUE);
-      FState->LogThrottled(lkSaveAs, "已拦截页面的另存为");
-    });
-    return S_OK;
-  }
-
- private:
-  TState FState;
-};
-
-// The page's getDisplayMedia would show the runtime's choice of screen or window over the map,
-// and a passer-by's pick would hand the page a picture of the computer: refused without it.
-class TScreenCaptureHandler : public TComObject<ICoreWebView2ScreenCaptureStartingEventHandler> {
- public:
-  explicit TScreenCaptureHandler(TState state)
-      : TComObject(IID_ICoreWebView2ScreenCaptureStartingEventHandler), FState(std::move(state)) {}
-  HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2*,
-                                   ICoreWebView2ScreenCaptureStartingEventArgs* args) override {
-    CallbackGuarded([&] {
-      if (!args) return;
-      args->put_Cancel(TRUE);
-      FState->LogThrottled(lkScreenCapture, "已拒绝页面的屏幕共享");
-    });
-    return S_OK;
-  }
-
- private:
-  TState FState;
-};
+// Where the runtime offers the web view generation `View`, registers an answer handler for its
+// event; an older runtime keeps its default (true: nothing failed).
+template <class View, class Handler, class Args>
+bool AnswerWhereOffered(const TComPtr<ICoreWebView2>& view, const GUID& viewIid,
+                        HRESULT (STDMETHODCALLTYPE View::*add)(Handler*, EventRegistrationToken*),
+                        const GUID& handlerIid, HRESULT (STDMETHODCALLTYPE Args::*answer)(BOOL),
+                        TState state, int kind, const char* text) {
+  auto generation = view.As<View>(viewIid);
+  if (!generation) return true;
+  auto handler = TComPtr<Handler>::Attach(
+      new TAnswerHandler<Handler, Args>(handlerIid, std::move(state), answer, kind, text));
+  EventRegistrationToken token{};
+  return SUCCEEDED((generation.Get()->*add)(handler.Get(), &token));
+}
 
 // A frame's own chrome.webview.postMessage ("menu" on a right-click, "input") reaches the frame's
 // object only; it is handed to the page's message handler as if the page had posted it. Frames
@@ -453,31 +411,41 @@ bool LockDownWebView(ICoreWebView2* webView, ICoreWebView2Controller* controller
       all = SUCCEEDED(webView4->add_FrameCreated(frames.Get(), &token)) && all;
     }
   }
-  if (auto webView5 = view.As<ICoreWebView2_5>(IID_ICoreWebView2_5)) {
-    auto certificate = TComPtr<ICoreWebView2ClientCertificateRequestedEventHandler>::Attach(
-        new TCertificateHandler(state));
-    all = SUCCEEDED(webView5->add_ClientCertificateRequested(certificate.Get(), &token)) && all;
-  }
-  if (auto webView10 = view.As<ICoreWebView2_10>(IID_ICoreWebView2_10)) {
-    auto signIn = TComPtr<ICoreWebView2BasicAuthenticationRequestedEventHandler>::Attach(
-        new TSignInHandler(state));
-    all = SUCCEEDED(webView10->add_BasicAuthenticationRequested(signIn.Get(), &token)) && all;
-  }
+  // A server that asks for a client certificate would bring the runtime's certificate choice
+  // over the map: answered without one, and the server decides.
+  all = AnswerWhereOffered(view, IID_ICoreWebView2_5,
+                           &ICoreWebView2_5::add_ClientCertificateRequested,
+                           IID_ICoreWebView2ClientCertificateRequestedEventHandler,
+                           &ICoreWebView2ClientCertificateRequestedEventArgs::put_Handled, state,
+                           lkCertificate, "已不带证书回答服务器的客户端证书请求") &&
+        all;
+  // A server of the page (or of anything in it) that asks for a user name and password would put
+  // the runtime's sign-in dialog over the map: cancelled, the request ends as refused.
+  all = AnswerWhereOffered(view, IID_ICoreWebView2_10,
+                           &ICoreWebView2_10::add_BasicAuthenticationRequested,
+                           IID_ICoreWebView2BasicAuthenticationRequestedEventHandler,
+                           &ICoreWebView2BasicAuthenticationRequestedEventArgs::put_Cancel, state,
+                           lkSignIn, "已拒绝页面要求的登录") &&
+        all;
   if (auto webView18 = view.As<ICoreWebView2_18>(IID_ICoreWebView2_18)) {
     auto external = TComPtr<ICoreWebView2LaunchingExternalUriSchemeEventHandler>::Attach(
         new TExternalSchemeHandler(state));
     all = SUCCEEDED(webView18->add_LaunchingExternalUriScheme(external.Get(), &token)) && all;
   }
-  if (auto webView25 = view.As<ICoreWebView2_25>(IID_ICoreWebView2_25)) {
-    auto saveAs =
-        TComPtr<ICoreWebView2SaveAsUIShowingEventHandler>::Attach(new TSaveAsHandler(state));
-    all = SUCCEEDED(webView25->add_SaveAsUIShowing(saveAs.Get(), &token)) && all;
-  }
-  if (auto webView27 = view.As<ICoreWebView2_27>(IID_ICoreWebView2_27)) {
-    auto capture = TComPtr<ICoreWebView2ScreenCaptureStartingEventHandler>::Attach(
-        new TScreenCaptureHandler(state));
-    all = SUCCEEDED(webView27->add_ScreenCaptureStarting(capture.Get(), &token)) && all;
-  }
+  // The save dialog (the page's "save as", whichever way it was asked for) is the system's file
+  // dialog, and from there the whole computer: cancelled before it shows.
+  all = AnswerWhereOffered(view, IID_ICoreWebView2_25, &ICoreWebView2_25::add_SaveAsUIShowing,
+                           IID_ICoreWebView2SaveAsUIShowingEventHandler,
+                           &ICoreWebView2SaveAsUIShowingEventArgs::put_Cancel, state, lkSaveAs,
+                           "已拦截页面的另存为") &&
+        all;
+  // The page's getDisplayMedia would show the runtime's choice of a screen or window over the map,
+  // and a passer-by's pick would hand the page a picture of the computer: refused without it.
+  all = AnswerWhereOffered(view, IID_ICoreWebView2_27, &ICoreWebView2_27::add_ScreenCaptureStarting,
+                           IID_ICoreWebView2ScreenCaptureStartingEventHandler,
+                           &ICoreWebView2ScreenCaptureStartingEventArgs::put_Cancel, state,
+                           lkScreenCapture, "已拒绝页面的屏幕共享") &&
+        all;
   // A file dragged onto the display would open in a window of its own, outside the lock-down.
   // Refusing it takes the fourth controller generation; older runtimes keep allowing it.
   if (auto controller4 = TComPtr<ICoreWebView2Controller>::Share(controller)

@@ -1340,6 +1340,16 @@ class TEnvironment : public TObject<ICoreWebView2Environment5> {
   std::shared_ptr<TBrowserProcess> FProcess;
 };
 
+// Raises an event of this block on the web view's one handler for it; the arguments then tell
+// what came of it.
+template <class H, class A>
+TRef<A> RaiseOnWebView(const TRef<H>& handler, const IID& iid, const char* name, A* created) {
+  auto args = Adopt(created);
+  InvokeHandler(handler, iid, name, [&](H* h) { h->Invoke(gWebView, args.Get()); });
+  return args;
+}
+#define RAISE(field, Iface, args) RaiseOnWebView(gFrameEvents.field, IID_##Iface, #Iface, args)
+
 } // namespace
 
 // Declared by WebView2.h; the stand-in exports it as the loader does.
@@ -1615,10 +1625,8 @@ __declspec(dllexport) void HbFakeFrameWebMessage(int frame, const char* json) {
 
 // The runtime is about to hand an address to another program.
 static std::string LaunchExternal(const std::string& uri) {
-  auto args = Adopt(new TExternalArgs(uri));
-  if (gFrameEvents.External)
-    INVOKE(gFrameEvents.External, ICoreWebView2LaunchingExternalUriSchemeEventHandler,
-           [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  auto args =
+      RAISE(External, ICoreWebView2LaunchingExternalUriSchemeEventHandler, new TExternalArgs(uri));
   return args.Get()->Cancel ? "no program launched" : "open this app? prompt shown";
 }
 
@@ -1653,9 +1661,8 @@ __declspec(dllexport) void HbFakeExternalLaunch(const char* uri) {
 
 // A server of the page answers 401 with a Basic challenge.
 __declspec(dllexport) void HbFakeSignIn() {
-  auto args = Adopt(new TSignInArgs());
-  INVOKE(gFrameEvents.SignIn, ICoreWebView2BasicAuthenticationRequestedEventHandler,
-         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  auto args =
+      RAISE(SignIn, ICoreWebView2BasicAuthenticationRequestedEventHandler, new TSignInArgs());
   Log(args.Get()->Cancel ? "sign-in refused" : "sign-in dialog shown");
 }
 
@@ -1678,9 +1685,8 @@ __declspec(dllexport) void HbFakePdfViewer() {
 
 // A server asks for a client certificate.
 __declspec(dllexport) void HbFakeClientCertificate() {
-  auto args = Adopt(new TCertificateArgs());
-  INVOKE(gFrameEvents.Certificate, ICoreWebView2ClientCertificateRequestedEventHandler,
-         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  auto args = RAISE(Certificate, ICoreWebView2ClientCertificateRequestedEventHandler,
+                    new TCertificateArgs());
   Log(args.Get()->Cancel    ? "certificate request aborted"
       : args.Get()->Handled ? "answered without a certificate"
                             : "certificate choice shown");
@@ -1688,9 +1694,7 @@ __declspec(dllexport) void HbFakeClientCertificate() {
 
 // The page's "save as" (a key, the viewer of a PDF, the runtime's own command).
 __declspec(dllexport) void HbFakeSaveAs() {
-  auto args = Adopt(new TSaveAsArgs());
-  INVOKE(gFrameEvents.SaveAs, ICoreWebView2SaveAsUIShowingEventHandler,
-         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  auto args = RAISE(SaveAs, ICoreWebView2SaveAsUIShowingEventHandler, new TSaveAsArgs());
   Log(args.Get()->Cancel     ? "nothing saved"
       : args.Get()->Suppress ? "saved without a dialog"
                              : "save dialog shown");
@@ -1698,9 +1702,8 @@ __declspec(dllexport) void HbFakeSaveAs() {
 
 // The page's getDisplayMedia, after a click.
 __declspec(dllexport) void HbFakeScreenCapture() {
-  auto args = Adopt(new TScreenCaptureArgs());
-  INVOKE(gFrameEvents.Capture, ICoreWebView2ScreenCaptureStartingEventHandler,
-         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  auto args =
+      RAISE(Capture, ICoreWebView2ScreenCaptureStartingEventHandler, new TScreenCaptureArgs());
   Log(args.Get()->Cancel ? "screen capture refused" : "screen choice shown");
 }
 }
