@@ -43,15 +43,15 @@ std::string TakeUri(LPWSTR uri) {
 
 using TState = std::shared_ptr<TWebView2LockState>;
 
-// The schemes the browser shows itself. Any other (mailto:, ms-settings:, search-ms:,
-// ms-windows-store: ...) hands the address to another program on the computer, after the
-// runtime's "open this app?" prompt, which a passer-by can accept.
+// The schemes the browser handles itself (a frame's javascript: link runs in the frame). Any other
+// (mailto:, ms-settings:, search-ms:, ms-windows-store: ...) hands the address to another program
+// on the computer, after the runtime's "open this app?" prompt, which a passer-by can accept.
 bool IsWebScheme(const std::string& uri) {
   const size_t colon = uri.find(':');
   if (colon == std::string::npos) return true; // not an address with a scheme: nothing to launch
   std::string scheme = uri.substr(0, colon);
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const char* web : {"http", "https", "about", "data", "blob"})
+  for (const char* web : {"http", "https", "about", "data", "blob", "javascript"})
     if (scheme == web) return true;
   return false;
 }

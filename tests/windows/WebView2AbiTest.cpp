@@ -497,7 +497,7 @@ TEST_F(WebView2Abi, NoOtherProgramPromptOrFileDialogIsReached) {
     }
     // Frames may show any site, and what the browser shows itself.
     for (const char* uri : {"https://elsewhere.test/ad", "about:blank", "data:text/html,x",
-                            "blob:https://cloud.test/1"}) {
+                            "blob:https://cloud.test/1", "javascript:void(0)"}) {
       FFake->FrameNavigation(uri);
       EXPECT_EQ(last(), std::string("frame goes to ") + uri) << r.Name;
     }

@@ -1631,7 +1631,7 @@ static std::string LaunchExternal(const std::string& uri) {
 }
 
 static bool IsExternalScheme(const std::string& uri) {
-  for (const char* web : {"http:", "https:", "about:", "data:", "blob:"})
+  for (const char* web : {"http:", "https:", "about:", "data:", "blob:", "javascript:"})
     if (_strnicmp(uri.c_str(), web, strlen(web)) == 0) return false;
   return true;
 }
