@@ -586,6 +586,336 @@ struct ICoreWebView2Controller4 : ICoreWebView2Controller3 {
   HB_WV2_METHOD(put_AllowExternalDrop)(BOOL value) = 0;
 };
 
+// ---- Frames: a frame's web messages reach its own frame object, never the web view's ----
+
+inline constexpr GUID IID_ICoreWebView2Frame = {
+    0xf1131a5e, 0x9ba9, 0x11eb, {0xa8, 0xb3, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+inline constexpr GUID IID_ICoreWebView2Frame2 = {
+    0x7a6a5834, 0xd185, 0x4dbf, {0xb6, 0x3f, 0x4a, 0x9b, 0xc4, 0x31, 0x07, 0xd4}};
+inline constexpr GUID IID_ICoreWebView2FrameCreatedEventArgs = {
+    0x4d6e7b5e, 0x9baa, 0x11eb, {0xa8, 0xb3, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+inline constexpr GUID IID_ICoreWebView2FrameCreatedEventHandler = {
+    0x38059770, 0x9baa, 0x11eb, {0xa8, 0xb3, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+inline constexpr GUID IID_ICoreWebView2FrameWebMessageReceivedEventHandler = {
+    0xe371e005, 0x6d1d, 0x4517, {0x93, 0x4b, 0xa8, 0xf1, 0x62, 0x9c, 0x62, 0xa5}};
+struct ICoreWebView2Frame;
+struct ICoreWebView2FrameWebMessageReceivedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2Frame* sender, ICoreWebView2WebMessageReceivedEventArgs* args) = 0;
+};
+struct ICoreWebView2Frame : IUnknown {
+  HB_WV2_METHOD(get_Name)(LPWSTR* name) = 0;
+  HB_WV2_METHOD(add_NameChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NameChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(AddHostObjectToScriptWithOrigins)
+  (LPCWSTR name, VARIANT* object, UINT32 originsCount, LPCWSTR* origins) = 0;
+  HB_WV2_METHOD(RemoveHostObjectFromScript)(LPCWSTR name) = 0;
+  HB_WV2_METHOD(add_Destroyed)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_Destroyed)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(IsDestroyed)(BOOL* destroyed) = 0;
+};
+struct ICoreWebView2Frame2 : ICoreWebView2Frame {
+  HB_WV2_METHOD(add_NavigationStarting)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NavigationStarting)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_ContentLoading)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ContentLoading)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_NavigationCompleted)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NavigationCompleted)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(add_DOMContentLoaded)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_DOMContentLoaded)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(ExecuteScript)(LPCWSTR javaScript, IUnknown* handler) = 0;
+  HB_WV2_METHOD(PostWebMessageAsJson)(LPCWSTR webMessageAsJson) = 0;
+  HB_WV2_METHOD(PostWebMessageAsString)(LPCWSTR webMessageAsString) = 0;
+  HB_WV2_METHOD(add_WebMessageReceived)
+  (ICoreWebView2FrameWebMessageReceivedEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_WebMessageReceived)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2FrameCreatedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Frame)(ICoreWebView2Frame** frame) = 0;
+};
+struct ICoreWebView2FrameCreatedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2FrameCreatedEventArgs* args) = 0;
+};
+
+// ---- The web view's later generations, up to the one that tells of external programs ----
+// Each adds to the one before it; the lock-down calls into the fifth (client certificates), the
+// tenth (sign-in prompts), the eighteenth (links to other programs), the twenty-fifth (the save
+// dialog) and the twenty-seventh (screen capture); the others are here for their slots.
+
+inline constexpr GUID IID_ICoreWebView2_5 = {
+    0xbedb11b8, 0xd63c, 0x11eb, {0xb8, 0xbc, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+inline constexpr GUID IID_ICoreWebView2_6 = {
+    0x499aadac, 0xd92c, 0x4589, {0x8a, 0x75, 0x11, 0x1b, 0xfc, 0x16, 0x77, 0x95}};
+inline constexpr GUID IID_ICoreWebView2_7 = {
+    0x79c24d83, 0x09a3, 0x45ae, {0x94, 0x18, 0x48, 0x7f, 0x32, 0xa5, 0x87, 0x40}};
+inline constexpr GUID IID_ICoreWebView2_8 = {
+    0xe9632730, 0x6e1e, 0x43ab, {0xb7, 0xb8, 0x7b, 0x2c, 0x9e, 0x62, 0xe0, 0x94}};
+inline constexpr GUID IID_ICoreWebView2_9 = {
+    0x4d7b2eab, 0x9fdc, 0x468d, {0xb9, 0x98, 0xa9, 0x26, 0x0b, 0x5e, 0xd6, 0x51}};
+inline constexpr GUID IID_ICoreWebView2_10 = {
+    0xb1690564, 0x6f5a, 0x4983, {0x8e, 0x48, 0x31, 0xd1, 0x14, 0x3f, 0xec, 0xdb}};
+inline constexpr GUID IID_ICoreWebView2_11 = {
+    0x0be78e56, 0xc193, 0x4051, {0xb9, 0x43, 0x23, 0xb4, 0x60, 0xc0, 0x8b, 0xdb}};
+inline constexpr GUID IID_ICoreWebView2_12 = {
+    0x35d69927, 0xbcfa, 0x4566, {0x93, 0x49, 0x6b, 0x3e, 0x0d, 0x15, 0x4c, 0xac}};
+inline constexpr GUID IID_ICoreWebView2_13 = {
+    0xf75f09a8, 0x667e, 0x4983, {0x88, 0xd6, 0xc8, 0x77, 0x3f, 0x31, 0x5e, 0x84}};
+inline constexpr GUID IID_ICoreWebView2_14 = {
+    0x6daa4f10, 0x4a90, 0x4753, {0x88, 0x98, 0x77, 0xc5, 0xdf, 0x53, 0x41, 0x65}};
+inline constexpr GUID IID_ICoreWebView2_15 = {
+    0x517b2d1d, 0x7dae, 0x4a66, {0xa4, 0xf4, 0x10, 0x35, 0x2f, 0xfb, 0x95, 0x18}};
+inline constexpr GUID IID_ICoreWebView2_16 = {
+    0x0eb34dc9, 0x9f91, 0x41e1, {0x86, 0x39, 0x95, 0xcd, 0x59, 0x43, 0x90, 0x6b}};
+inline constexpr GUID IID_ICoreWebView2_17 = {
+    0x702e75d4, 0xfd44, 0x434d, {0x9d, 0x70, 0x1a, 0x68, 0xa6, 0xb1, 0x19, 0x2a}};
+inline constexpr GUID IID_ICoreWebView2_18 = {
+    0x7a626017, 0x28be, 0x49b2, {0xb8, 0x65, 0x3b, 0xa2, 0xb3, 0x52, 0x2d, 0x90}};
+inline constexpr GUID IID_ICoreWebView2BasicAuthenticationRequestedEventArgs = {
+    0xef05516f, 0xd897, 0x4f9e, {0xb6, 0x72, 0xd8, 0xe2, 0x30, 0x7a, 0x3f, 0xb0}};
+inline constexpr GUID IID_ICoreWebView2BasicAuthenticationRequestedEventHandler = {
+    0x58b4d6c2, 0x18d4, 0x497e, {0xb3, 0x9b, 0x9a, 0x96, 0x53, 0x3f, 0xa2, 0x78}};
+inline constexpr GUID IID_ICoreWebView2LaunchingExternalUriSchemeEventArgs = {
+    0x07d1a6c3, 0x7175, 0x4ba1, {0x93, 0x06, 0xe5, 0x93, 0xca, 0x07, 0xe4, 0x6c}};
+inline constexpr GUID IID_ICoreWebView2LaunchingExternalUriSchemeEventHandler = {
+    0x74f712e0, 0x8165, 0x43a9, {0xa1, 0x3f, 0x0c, 0xce, 0x59, 0x7e, 0x75, 0xdf}};
+struct ICoreWebView2BasicAuthenticationRequestedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(get_Challenge)(LPWSTR* challenge) = 0;
+  HB_WV2_METHOD(get_Response)(IUnknown** response) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* cancel) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL cancel) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+};
+struct ICoreWebView2BasicAuthenticationRequestedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2* sender, ICoreWebView2BasicAuthenticationRequestedEventArgs* args) = 0;
+};
+struct ICoreWebView2LaunchingExternalUriSchemeEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Uri)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(get_InitiatingOrigin)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(get_IsUserInitiated)(BOOL* value) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL value) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** value) = 0;
+};
+struct ICoreWebView2LaunchingExternalUriSchemeEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2* sender, ICoreWebView2LaunchingExternalUriSchemeEventArgs* args) = 0;
+};
+inline constexpr GUID IID_ICoreWebView2ClientCertificateRequestedEventArgs = {
+    0xbc59db28, 0xbcc3, 0x11eb, {0x85, 0x29, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+inline constexpr GUID IID_ICoreWebView2ClientCertificateRequestedEventHandler = {
+    0xd7175ba2, 0xbcc3, 0x11eb, {0x85, 0x29, 0x02, 0x42, 0xac, 0x13, 0x00, 0x03}};
+struct ICoreWebView2ClientCertificateRequestedEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Host)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(get_Port)(int* value) = 0;
+  HB_WV2_METHOD(get_IsProxy)(BOOL* value) = 0;
+  HB_WV2_METHOD(get_AllowedCertificateAuthorities)(IUnknown** value) = 0;
+  HB_WV2_METHOD(get_MutuallyTrustedCertificates)(IUnknown** value) = 0;
+  HB_WV2_METHOD(get_SelectedCertificate)(IUnknown** value) = 0;
+  HB_WV2_METHOD(put_SelectedCertificate)(IUnknown* value) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL value) = 0;
+  HB_WV2_METHOD(get_Handled)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Handled)(BOOL value) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** deferral) = 0;
+};
+struct ICoreWebView2ClientCertificateRequestedEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2* sender, ICoreWebView2ClientCertificateRequestedEventArgs* args) = 0;
+};
+struct ICoreWebView2_5 : ICoreWebView2_4 {
+  HB_WV2_METHOD(add_ClientCertificateRequested)
+  (ICoreWebView2ClientCertificateRequestedEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ClientCertificateRequested)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2_6 : ICoreWebView2_5 {
+  HB_WV2_METHOD(OpenTaskManagerWindow)() = 0;
+};
+struct ICoreWebView2_7 : ICoreWebView2_6 {
+  HB_WV2_METHOD(PrintToPdf)(LPCWSTR resultFilePath, IUnknown* printSettings, IUnknown* handler) = 0;
+};
+struct ICoreWebView2_8 : ICoreWebView2_7 {
+  HB_WV2_METHOD(add_IsMutedChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_IsMutedChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_IsMuted)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_IsMuted)(BOOL value) = 0;
+  HB_WV2_METHOD(add_IsDocumentPlayingAudioChanged)
+  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_IsDocumentPlayingAudioChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_IsDocumentPlayingAudio)(BOOL* value) = 0;
+};
+struct ICoreWebView2_9 : ICoreWebView2_8 {
+  HB_WV2_METHOD(add_IsDefaultDownloadDialogOpenChanged)
+  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_IsDefaultDownloadDialogOpenChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_IsDefaultDownloadDialogOpen)(BOOL* value) = 0;
+  HB_WV2_METHOD(OpenDefaultDownloadDialog)() = 0;
+  HB_WV2_METHOD(CloseDefaultDownloadDialog)() = 0;
+  HB_WV2_METHOD(get_DefaultDownloadDialogCornerAlignment)(int* value) = 0;
+  HB_WV2_METHOD(put_DefaultDownloadDialogCornerAlignment)(int value) = 0;
+  HB_WV2_METHOD(get_DefaultDownloadDialogMargin)(POINT* value) = 0;
+  HB_WV2_METHOD(put_DefaultDownloadDialogMargin)(POINT value) = 0;
+};
+struct ICoreWebView2_10 : ICoreWebView2_9 {
+  HB_WV2_METHOD(add_BasicAuthenticationRequested)
+  (ICoreWebView2BasicAuthenticationRequestedEventHandler* handler,
+   EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_BasicAuthenticationRequested)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2_11 : ICoreWebView2_10 {
+  HB_WV2_METHOD(CallDevToolsProtocolMethodForSession)
+  (LPCWSTR sessionId, LPCWSTR methodName, LPCWSTR parametersAsJson, IUnknown* handler) = 0;
+  HB_WV2_METHOD(add_ContextMenuRequested)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ContextMenuRequested)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2_12 : ICoreWebView2_11 {
+  HB_WV2_METHOD(add_StatusBarTextChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_StatusBarTextChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_StatusBarText)(LPWSTR* value) = 0;
+};
+struct ICoreWebView2_13 : ICoreWebView2_12 {
+  HB_WV2_METHOD(get_Profile)(IUnknown** value) = 0;
+};
+struct ICoreWebView2_14 : ICoreWebView2_13 {
+  HB_WV2_METHOD(add_ServerCertificateErrorDetected)
+  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ServerCertificateErrorDetected)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(ClearServerCertificateErrorActions)(IUnknown* handler) = 0;
+};
+struct ICoreWebView2_15 : ICoreWebView2_14 {
+  HB_WV2_METHOD(add_FaviconChanged)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_FaviconChanged)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(get_FaviconUri)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(GetFavicon)(int format, IUnknown* completedHandler) = 0;
+};
+struct ICoreWebView2_16 : ICoreWebView2_15 {
+  HB_WV2_METHOD(Print)(IUnknown* printSettings, IUnknown* handler) = 0;
+  HB_WV2_METHOD(ShowPrintUI)(int printDialogKind) = 0;
+  HB_WV2_METHOD(PrintToPdfStream)(IUnknown* printSettings, IUnknown* handler) = 0;
+};
+struct ICoreWebView2_17 : ICoreWebView2_16 {
+  HB_WV2_METHOD(PostSharedBufferToScript)
+  (IUnknown* sharedBuffer, int access, LPCWSTR additionalDataAsJson) = 0;
+};
+struct ICoreWebView2_18 : ICoreWebView2_17 {
+  HB_WV2_METHOD(add_LaunchingExternalUriScheme)
+  (ICoreWebView2LaunchingExternalUriSchemeEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_LaunchingExternalUriScheme)(EventRegistrationToken token) = 0;
+};
+
+// Beyond it, up to the generation that tells of screen capture and the one of the save dialog.
+inline constexpr GUID IID_ICoreWebView2_19 = {
+    0x6921f954, 0x79b0, 0x437f, {0xa9, 0x97, 0xc8, 0x58, 0x11, 0x89, 0x7c, 0x68}};
+inline constexpr GUID IID_ICoreWebView2_20 = {
+    0xb4bc1926, 0x7305, 0x11ee, {0xb9, 0x62, 0x02, 0x42, 0xac, 0x12, 0x00, 0x02}};
+inline constexpr GUID IID_ICoreWebView2_21 = {
+    0xc4980dea, 0x587b, 0x43b9, {0x81, 0x43, 0x3e, 0xf3, 0xbf, 0x55, 0x2d, 0x95}};
+inline constexpr GUID IID_ICoreWebView2_22 = {
+    0xdb75dfc7, 0xa857, 0x4632, {0xa3, 0x98, 0x69, 0x69, 0xdd, 0xe2, 0x6c, 0x0a}};
+inline constexpr GUID IID_ICoreWebView2_23 = {
+    0x508f0db5, 0x90c4, 0x5872, {0x90, 0xa7, 0x26, 0x7a, 0x91, 0x37, 0x75, 0x02}};
+inline constexpr GUID IID_ICoreWebView2_24 = {
+    0x39a7ad55, 0x4287, 0x5cc1, {0x88, 0xa1, 0xc6, 0xf4, 0x58, 0x59, 0x38, 0x24}};
+inline constexpr GUID IID_ICoreWebView2_25 = {
+    0xb5a86092, 0xdf50, 0x5b4f, {0xa1, 0x7b, 0x6c, 0x8f, 0x8b, 0x40, 0xb7, 0x71}};
+inline constexpr GUID IID_ICoreWebView2_26 = {
+    0x806268b8, 0xf897, 0x5685, {0x88, 0xe5, 0xc4, 0x5f, 0xca, 0x0b, 0x1a, 0x48}};
+inline constexpr GUID IID_ICoreWebView2_27 = {
+    0x00fbe33b, 0x8c07, 0x517c, {0xaa, 0x23, 0x0d, 0xdd, 0x4b, 0x5f, 0x6f, 0xa0}};
+inline constexpr GUID IID_ICoreWebView2SaveAsUIShowingEventArgs = {
+    0x55902952, 0x0e0d, 0x5aaa, {0xa7, 0xd0, 0xe8, 0x33, 0xcd, 0xb3, 0x4f, 0x62}};
+inline constexpr GUID IID_ICoreWebView2SaveAsUIShowingEventHandler = {
+    0x6baa177e, 0x3a2e, 0x5ccf, {0x9a, 0x13, 0xfa, 0xd6, 0x76, 0xcd, 0x05, 0x22}};
+inline constexpr GUID IID_ICoreWebView2ScreenCaptureStartingEventArgs = {
+    0x892c03fd, 0xaee3, 0x5eba, {0xa1, 0xfa, 0x6f, 0xd2, 0xf6, 0x48, 0x4b, 0x2b}};
+inline constexpr GUID IID_ICoreWebView2ScreenCaptureStartingEventHandler = {
+    0xe24ff05a, 0x1db5, 0x59d9, {0x89, 0xf3, 0x3c, 0x86, 0x42, 0x68, 0xdb, 0x4a}};
+struct ICoreWebView2SaveAsUIShowingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_ContentMimeType)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL value) = 0;
+  HB_WV2_METHOD(get_Cancel)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_SuppressDefaultDialog)(BOOL value) = 0;
+  HB_WV2_METHOD(get_SuppressDefaultDialog)(BOOL* value) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** value) = 0;
+  HB_WV2_METHOD(put_SaveAsFilePath)(LPCWSTR value) = 0;
+  HB_WV2_METHOD(get_SaveAsFilePath)(LPWSTR* value) = 0;
+  HB_WV2_METHOD(put_AllowReplace)(BOOL value) = 0;
+  HB_WV2_METHOD(get_AllowReplace)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Kind)(int value) = 0;
+  HB_WV2_METHOD(get_Kind)(int* value) = 0;
+};
+struct ICoreWebView2SaveAsUIShowingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)(ICoreWebView2* sender, ICoreWebView2SaveAsUIShowingEventArgs* args) = 0;
+};
+struct ICoreWebView2ScreenCaptureStartingEventArgs : IUnknown {
+  HB_WV2_METHOD(get_Cancel)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Cancel)(BOOL value) = 0;
+  HB_WV2_METHOD(get_Handled)(BOOL* value) = 0;
+  HB_WV2_METHOD(put_Handled)(BOOL value) = 0;
+  HB_WV2_METHOD(get_OriginalSourceFrameInfo)(IUnknown** value) = 0;
+  HB_WV2_METHOD(GetDeferral)(ICoreWebView2Deferral** value) = 0;
+};
+struct ICoreWebView2ScreenCaptureStartingEventHandler : IUnknown {
+  HB_WV2_METHOD(Invoke)
+  (ICoreWebView2* sender, ICoreWebView2ScreenCaptureStartingEventArgs* args) = 0;
+};
+struct ICoreWebView2_19 : ICoreWebView2_18 {
+  HB_WV2_METHOD(get_MemoryUsageTargetLevel)(int* value) = 0;
+  HB_WV2_METHOD(put_MemoryUsageTargetLevel)(int value) = 0;
+};
+struct ICoreWebView2_20 : ICoreWebView2_19 {
+  HB_WV2_METHOD(get_FrameId)(UINT32* value) = 0;
+};
+struct ICoreWebView2_21 : ICoreWebView2_20 {
+  HB_WV2_METHOD(ExecuteScriptWithResult)(LPCWSTR javaScript, IUnknown* handler) = 0;
+};
+struct ICoreWebView2_22 : ICoreWebView2_21 {
+  HB_WV2_METHOD(AddWebResourceRequestedFilterWithRequestSourceKinds)
+  (LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context, int requestSourceKinds) = 0;
+  HB_WV2_METHOD(RemoveWebResourceRequestedFilterWithRequestSourceKinds)
+  (LPCWSTR uri, COREWEBVIEW2_WEB_RESOURCE_CONTEXT context, int requestSourceKinds) = 0;
+};
+struct ICoreWebView2_23 : ICoreWebView2_22 {
+  HB_WV2_METHOD(PostWebMessageAsJsonWithAdditionalObjects)
+  (LPCWSTR webMessageAsJson, IUnknown* additionalObjects) = 0;
+};
+struct ICoreWebView2_24 : ICoreWebView2_23 {
+  HB_WV2_METHOD(add_NotificationReceived)(IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_NotificationReceived)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2_25 : ICoreWebView2_24 {
+  HB_WV2_METHOD(add_SaveAsUIShowing)
+  (ICoreWebView2SaveAsUIShowingEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_SaveAsUIShowing)(EventRegistrationToken token) = 0;
+  HB_WV2_METHOD(ShowSaveAsUI)(IUnknown* handler) = 0;
+};
+struct ICoreWebView2_26 : ICoreWebView2_25 {
+  HB_WV2_METHOD(add_SaveFileSecurityCheckStarting)
+  (IUnknown* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_SaveFileSecurityCheckStarting)(EventRegistrationToken token) = 0;
+};
+struct ICoreWebView2_27 : ICoreWebView2_26 {
+  HB_WV2_METHOD(add_ScreenCaptureStarting)
+  (ICoreWebView2ScreenCaptureStartingEventHandler* handler, EventRegistrationToken* token) = 0;
+  HB_WV2_METHOD(remove_ScreenCaptureStarting)(EventRegistrationToken token) = 0;
+};
+
+// The seventh settings generation hides buttons of the runtime's PDF viewer.
+inline constexpr GUID IID_ICoreWebView2Settings7 = {
+    0x488dc902, 0x35ef, 0x42d2, {0xbc, 0x7d, 0x94, 0xb6, 0x5c, 0x4b, 0xc4, 0x9c}};
+enum COREWEBVIEW2_PDF_TOOLBAR_ITEMS : int {
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE = 0x1,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT = 0x2,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE_AS = 0x4,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_FULL_SCREEN = 0x800,
+  COREWEBVIEW2_PDF_TOOLBAR_ITEMS_MORE_SETTINGS = 0x1000,
+};
+struct ICoreWebView2Settings7 : ICoreWebView2Settings6 {
+  HB_WV2_METHOD(get_HiddenPdfToolbarItems)(COREWEBVIEW2_PDF_TOOLBAR_ITEMS* value) = 0;
+  HB_WV2_METHOD(put_HiddenPdfToolbarItems)(COREWEBVIEW2_PDF_TOOLBAR_ITEMS value) = 0;
+};
+
 #undef HB_WV2_METHOD
 
 // The loader's one export the program uses.

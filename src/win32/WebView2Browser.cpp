@@ -687,7 +687,7 @@ void TWebView2Browser::ControllerCreated(unsigned generation, HRESULT hr,
     return Fail(step);
   }
   // A lock-down handler the runtime refuses leaves the others in place.
-  LockDownWebView(FWebView.Get(), FController.Get(), FLockState);
+  LockDownWebView(FWebView.Get(), FController.Get(), msg.Get(), FLockState);
   if (OnWindowCreated) OnWindowCreated();
   if (OnCreated) {
     auto proc = OnCreated;

@@ -17,17 +17,22 @@ namespace hb::win {
 // was last logged (one line a minute at most for each).
 struct TWebView2LockState {
   std::string Origin;
-  static constexpr int kLogKinds = 6;
+  static constexpr int kLogKinds = 11;
   uint64_t LastLog[kLogKinds] = {};
   // The program navigates its page: the address's origin is the one the page may stay in.
   void OwnNavigation(const std::string& url);
   void LogThrottled(int kind, const std::string& text);
 };
 
-// Registers the handlers (new windows, script dialogs, permissions, navigations, downloads),
-// switches the runtime's own script dialogs off and refuses files dragged in from outside (the
-// controller's part). False when any of them could not be put in place; the rest still hold.
+// Registers the handlers (new windows, script dialogs, permissions, navigations of the page and
+// its frames, downloads, sign-in and client certificate prompts, launches of other programs, the
+// save dialog, screen capture), switches the runtime's
+// own script dialogs, error page and PDF save and print buttons off, and refuses files dragged in
+// from outside (the controller's part). The web messages of the page's frames are handed to
+// `messages`, the page's own handler. False when any of them could not be put in place; the rest
+// still hold.
 bool LockDownWebView(wv2::ICoreWebView2* webView, wv2::ICoreWebView2Controller* controller,
+                     wv2::ICoreWebView2WebMessageReceivedEventHandler* messages,
                      std::shared_ptr<TWebView2LockState> state);
 
 } // namespace hb::win

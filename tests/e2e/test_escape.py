@@ -234,13 +234,32 @@ class EscapeTable(unittest.TestCase):
             with self.subTest(frame=name):
                 self.program.eval(FRAME % repr(src))
                 wait_until(lambda: self.program.eval("window.__hbFrameLoaded"), 10, what="the frame")
-                X.xdotool("mousemove", 200, 550)
-                X.xdotool("click", 3)
-                wait_until(lambda: self.program.state()["menuVisible"], 10, what="the program's menu")
-                X.xdotool("key", "Escape")
-                wait_until(lambda: not self.program.state()["menuVisible"], 10, what="the menu to close")
-                self.program.eval("document.getElementById('hb-frame').remove()")
-                self.assert_held()
+                self.right_click_in_the_frame_opens_the_menu()
+
+    def test_right_click_in_a_frame_inside_a_frame_opens_the_programs_menu(self):
+        # A frame of another site inside a frame of the cloud's own, filling it: its messages go up
+        # through the frame between.
+        outer = DEMO.cloud + "/demo/echo?frame=outer"
+        inner = DEMO.cloud.replace("127.0.0.1", "localhost") + "/demo/echo?frame=inner"
+        self.program.eval(FRAME % repr(outer))
+        wait_until(lambda: self.program.eval("window.__hbFrameLoaded"), 10, what="the outer frame")
+        self.program.eval(
+            "(function(){var d=document.getElementById('hb-frame').contentDocument;"
+            "var i=d.createElement('iframe');window.__hbInnerLoaded=0;"
+            "i.onload=function(){window.__hbInnerLoaded=1;};i.src=%s;"
+            "i.style.cssText='position:fixed;left:0;top:0;width:100%%;height:100%%;border:0';"
+            "d.body.appendChild(i);return true;})()" % repr(inner))
+        wait_until(lambda: self.program.eval("window.__hbInnerLoaded"), 10, what="the inner frame")
+        self.right_click_in_the_frame_opens_the_menu()
+
+    def right_click_in_the_frame_opens_the_menu(self):
+        X.xdotool("mousemove", 200, 550)
+        X.xdotool("click", 3)
+        wait_until(lambda: self.program.state()["menuVisible"], 10, what="the program's menu")
+        X.xdotool("key", "Escape")
+        wait_until(lambda: not self.program.state()["menuVisible"], 10, what="the menu to close")
+        self.program.eval("document.getElementById('hb-frame').remove()")
+        self.assert_held()
 
 
 class IdleReturn(unittest.TestCase):

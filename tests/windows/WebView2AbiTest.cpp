@@ -36,6 +36,15 @@ struct TFake {
   void (*HistoryNavigation)(const char*) = nullptr;
   void (*Download)(const char*) = nullptr;
   void (*ExternalDrop)(const char*) = nullptr;
+  int (*FrameCreated)() = nullptr;
+  void (*FrameWebMessage)(int, const char*) = nullptr;
+  void (*FrameNavigation)(const char*) = nullptr;
+  void (*ExternalLaunch)(const char*) = nullptr;
+  void (*SignIn)() = nullptr;
+  void (*PdfViewer)() = nullptr;
+  void (*ClientCertificate)() = nullptr;
+  void (*SaveAs)() = nullptr;
+  void (*ScreenCapture)() = nullptr;
   template <class T> void Get(T& fn, const char* name) {
     fn = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Dll, name)));
   }
@@ -60,6 +69,15 @@ struct TFake {
     Get(HistoryNavigation, "HbFakeHistoryNavigation");
     Get(Download, "HbFakeDownload");
     Get(ExternalDrop, "HbFakeExternalDrop");
+    Get(FrameCreated, "HbFakeFrameCreated");
+    Get(FrameWebMessage, "HbFakeFrameWebMessage");
+    Get(FrameNavigation, "HbFakeFrameNavigation");
+    Get(ExternalLaunch, "HbFakeExternalLaunch");
+    Get(SignIn, "HbFakeSignIn");
+    Get(PdfViewer, "HbFakePdfViewer");
+    Get(ClientCertificate, "HbFakeClientCertificate");
+    Get(SaveAs, "HbFakeSaveAs");
+    Get(ScreenCapture, "HbFakeScreenCapture");
   }
   std::string Log() {
     std::string s(static_cast<size_t>(LogText(nullptr, 0)), '\0');
@@ -216,11 +234,23 @@ TEST_F(WebView2Abi, CreationLockDownScriptsNavigationMessagesAndResources) {
       // The kiosk's lock-down: no runtime dialogs, and a handler for each adversary.
       "get_Settings",
       "put_AreDefaultScriptDialogsEnabled=0",
+      "put_IsBuiltInErrorPageEnabled=0",
+      "put_HiddenPdfToolbarItems=6151", // save, print, save as, full screen, more
       "add_NewWindowRequested",
       "add_ScriptDialogOpening",
       "add_PermissionRequested",
       "add_NavigationStarting",
+      "add_FrameNavigationStarting",
+      "AddScript (function(){window.print=function(){};document.addEventListener(\"keydown\","
+      "function(e){var k=e.key;if((e.ctrlKey||e.metaKey)&&(k===\"p\"||k===\"P\"||k===\"s\"||"
+      "k===\"S\"))e.preventDefault();},true);})();",
       "add_DownloadStarting",
+      "add_FrameCreated",
+      "add_ClientCertificateRequested",
+      "add_BasicAuthenticationRequested",
+      "add_LaunchingExternalUriScheme",
+      "add_SaveAsUIShowing",
+      "add_ScreenCaptureStarting",
       "put_AllowExternalDrop=0",
       "get_Settings",
       "put_AreDefaultContextMenusEnabled=0",
@@ -355,6 +385,135 @@ TEST_F(WebView2Abi, BackAndForwardAreCancelledWhereTheRuntimeTellsThemApart) {
     EXPECT_EQ(last(), "navigation goes to https://cloud.test/shop/news?id=3") << r.Runtime;
     FFake->HistoryNavigation("https://elsewhere.test/");
     EXPECT_EQ(last(), "navigation cancelled https://elsewhere.test/") << r.Runtime;
+    b.reset();
+  }
+}
+
+// A right-click in a frame posts "menu" through the frame's own object, which the runtime never
+// hands to the web view's handler; the frame's new windows, dialogs, downloads and permissions
+// come to the web view's handlers, as the page's do.
+TEST_F(WebView2Abi, FramesReachTheProgramsMenuAndAreLockedDownAsThePageIs) {
+  auto last = [this] {
+    std::string log = FFake->Log();
+    log.pop_back();
+    return log.substr(log.rfind('\n') + 1);
+  };
+  // The runtime's default: nobody hears a frame.
+  FFake->FrameWebMessage(FFake->FrameCreated(), "\"menu\"");
+  EXPECT_EQ(last(), "frame message lost");
+
+  auto b = MakeBrowser(FLoader);
+  std::vector<std::string> messages;
+  b->OnWebMessage = [&](const std::string& json) { messages.push_back(json); };
+  b->Create(Options());
+  FFake->Pump();
+  ASSERT_EQ(FCreated, std::vector<int32_t>{0});
+  b->Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
+  FFake->Pump();
+  const int same = FFake->FrameCreated(), other = FFake->FrameCreated();
+  FFake->FrameWebMessage(same, "\"menu\"");
+  FFake->FrameWebMessage(other, "\"input\"");
+  FFake->FrameWebMessage(other, "\"menu\"");
+  EXPECT_EQ(messages, (std::vector<std::string>{"\"menu\"", "\"input\"", "\"menu\""}));
+  EXPECT_EQ(FFake->Log().find("frame message lost", FFake->Log().find("Navigate ")),
+            std::string::npos);
+
+  // What a frame asks for, as the page's requests: nothing opens, nothing is kept.
+  FFake->NewWindow("https://elsewhere.test/ad");
+  EXPECT_EQ(last(), "no window");
+  FFake->ScriptDialog(0);
+  EXPECT_EQ(last(), "dialog accepted");
+  FFake->Download("https://elsewhere.test/a.zip");
+  EXPECT_EQ(last(), "download cancelled");
+  FFake->Permission(1); // COREWEBVIEW2_PERMISSION_KIND_GEOLOCATION
+  EXPECT_EQ(last(), "permission denied");
+}
+
+// Another program's scheme (mailto:, ms-settings: ...) never leaves the display, from the page or
+// from a frame at any depth; a server's sign-in or certificate prompt, the save dialog, the choice
+// of a screen to share, the runtime's error page and the PDF viewer's save and print buttons never
+// show. An older runtime without the newer events is still covered by the navigation events, and
+// keeps what only the newer generations can stop.
+TEST_F(WebView2Abi, NoOtherProgramPromptOrFileDialogIsReached) {
+  auto last = [this] {
+    std::string log = FFake->Log();
+    log.pop_back();
+    return log.substr(log.rfind('\n') + 1);
+  };
+  // The runtime's defaults.
+  FFake->FrameNavigation("ms-settings:privacy");
+  EXPECT_EQ(last(), "open this app? prompt shown");
+  FFake->SignIn();
+  EXPECT_EQ(last(), "sign-in dialog shown");
+  FFake->PdfViewer();
+  EXPECT_EQ(last(), "pdf viewer: save print save-as zoom-in full-screen more");
+  FFake->ClientCertificate();
+  EXPECT_EQ(last(), "certificate choice shown");
+  FFake->SaveAs();
+  EXPECT_EQ(last(), "save dialog shown");
+  FFake->ScreenCapture();
+  EXPECT_EQ(last(), "screen choice shown");
+
+  struct TRuntime {
+    const char* Name;
+    unsigned Flags;
+    const char* Redirect; // a server's redirect to another program's scheme
+    const char* SignIn;
+    const char* Pdf;
+    const char* Certificate;
+    const char* SaveAs;
+    const char* Capture;
+  } runtimes[] = {
+      {"current", 0, "no program launched", "sign-in refused", "pdf viewer: zoom-in",
+       "answered without a certificate", "nothing saved", "screen capture refused"},
+      {"up to the fourth generation", 0x1000, "open this app? prompt shown", "sign-in dialog shown",
+       "pdf viewer: zoom-in", "certificate choice shown", "save dialog shown",
+       "screen choice shown"},
+      {"first generation only", 2 | 4, "open this app? prompt shown", "sign-in dialog shown",
+       "pdf viewer: save print save-as zoom-in full-screen more", "certificate choice shown",
+       "save dialog shown", "screen choice shown"},
+  };
+  for (const TRuntime& r : runtimes) {
+    FFake->Configure(r.Flags);
+    auto b = MakeBrowser(FLoader);
+    b->Create(Options());
+    FFake->Pump();
+    ASSERT_FALSE(FCreated.empty()) << r.Name;
+    EXPECT_EQ(FCreated.back(), 0) << r.Name;
+    // Before the program has chosen its page, as after.
+    for (bool chosen : {false, true}) {
+      if (chosen) {
+        b->Navigate("https://cloud.test/seatmap/display?NetBarId=7&embed=1&m=3");
+        FFake->Pump();
+      }
+      for (const char* uri :
+           {"mailto:someone@cloud.test", "ms-settings:privacy", "search-ms:query=x",
+            "MS-WINDOWS-STORE://pdp/?productid=1", "tel:+86100", "file:///C:/Windows/win.ini"}) {
+        FFake->NavigationStarting(uri);
+        EXPECT_EQ(last(), std::string("navigation cancelled ") + uri) << r.Name << chosen;
+        FFake->FrameNavigation(uri);
+        EXPECT_EQ(last(), std::string("frame navigation cancelled ") + uri) << r.Name << chosen;
+      }
+    }
+    // Frames may show any site, and what the browser shows itself.
+    for (const char* uri : {"https://elsewhere.test/ad", "about:blank", "data:text/html,x",
+                            "blob:https://cloud.test/1", "javascript:void(0)"}) {
+      FFake->FrameNavigation(uri);
+      EXPECT_EQ(last(), std::string("frame goes to ") + uri) << r.Name;
+    }
+    FFake->ExternalLaunch("mailto:someone@cloud.test");
+    EXPECT_EQ(last(), r.Redirect) << r.Name;
+    FFake->SignIn();
+    EXPECT_EQ(last(), r.SignIn) << r.Name;
+    FFake->PdfViewer();
+    EXPECT_EQ(last(), r.Pdf) << r.Name;
+    FFake->ClientCertificate();
+    EXPECT_EQ(last(), r.Certificate) << r.Name;
+    FFake->SaveAs();
+    EXPECT_EQ(last(), r.SaveAs) << r.Name;
+    FFake->ScreenCapture();
+    EXPECT_EQ(last(), r.Capture) << r.Name;
+    EXPECT_NE(FFake->Log().find("put_IsBuiltInErrorPageEnabled=0"), std::string::npos) << r.Name;
     b.reset();
   }
 }

@@ -166,12 +166,16 @@ bool gDefaultScriptDialogs = true;
     return S_OK;                                                                                   \
   }
 
-class TSettings : public TObject<ICoreWebView2Settings6> {
+// The PDF viewer's buttons the seventh settings generation hides (none by default).
+COREWEBVIEW2_PDF_TOOLBAR_ITEMS gHiddenPdfItems = COREWEBVIEW2_PDF_TOOLBAR_ITEMS_NONE;
+
+class TSettings : public TObject<ICoreWebView2Settings7> {
  public:
   TSettings()
       : TObject("Settings", {&IID_ICoreWebView2Settings, &IID_ICoreWebView2Settings2,
                              &IID_ICoreWebView2Settings3, &IID_ICoreWebView2Settings4,
-                             &IID_ICoreWebView2Settings5, &IID_ICoreWebView2Settings6}) {
+                             &IID_ICoreWebView2Settings5, &IID_ICoreWebView2Settings6,
+                             &IID_ICoreWebView2Settings7}) {
     if (gFlags & kNoNewerSettings) FIids.resize(2);
   }
   STUB(get_IsScriptEnabled, BOOL*)
@@ -209,6 +213,13 @@ class TSettings : public TObject<ICoreWebView2Settings6> {
   BOOLPUT(put_IsPinchZoomEnabled)
   STUB(get_IsSwipeNavigationEnabled, BOOL*)
   BOOLPUT(put_IsSwipeNavigationEnabled)
+  STUB(get_HiddenPdfToolbarItems, COREWEBVIEW2_PDF_TOOLBAR_ITEMS*)
+  HRESULT STDMETHODCALLTYPE put_HiddenPdfToolbarItems(COREWEBVIEW2_PDF_TOOLBAR_ITEMS v) override {
+    OnUiThread("put_HiddenPdfToolbarItems");
+    Log("put_HiddenPdfToolbarItems=" + std::to_string(static_cast<int>(v)));
+    gHiddenPdfItems = v;
+    return S_OK;
+  }
 };
 
 class TNavArgs : public TObject<ICoreWebView2NavigationCompletedEventArgs2> {
@@ -526,6 +537,219 @@ BOOL gAllowExternalDrop = TRUE;
 
 // ---- End of the kiosk's adversaries ----
 
+// ---- Frames, sign-in prompts and other programs, as Microsoft documents them ----
+// ICoreWebView2_4::add_FrameCreated: raised for the page's direct frames (nested ones only in
+// runtimes newer than this header). A frame's window.chrome.webview.postMessage raises the
+// WebMessageReceived event of its ICoreWebView2Frame2, never the web view's; nobody registered
+// there, the message is lost. New windows, script dialogs, permissions and downloads of frames
+// are raised on the web view itself (NewWindowRequestedEventArgs3 names the frame a request came
+// from; ICoreWebView2Frame3's PermissionRequested is raised before the web view's), so the
+// exports above stand for frames too. ICoreWebView2::add_FrameNavigationStarting is raised for
+// frames at every depth. A navigation to a scheme another program has registered (mailto:,
+// ms-settings: ...) that no navigation handler cancelled raises
+// ICoreWebView2_18::LaunchingExternalUriScheme; left alone, the runtime asks the person with its
+// "open this app?" prompt. ICoreWebView2_10::BasicAuthenticationRequested left alone shows the
+// runtime's sign-in dialog; ICoreWebView2_5::ClientCertificateRequested left alone shows its
+// certificate choice (Handled without a certificate answers the server with none);
+// ICoreWebView2_25::SaveAsUIShowing left alone shows the system's save dialog (Cancel: no dialog,
+// nothing saved; SuppressDefaultDialog alone still saves); ICoreWebView2_27::ScreenCaptureStarting
+// left alone shows the choice of screen or window to share. The built-in error page is on by
+// default (ICoreWebView2Settings::IsBuiltInErrorPageEnabled), and the PDF viewer shows all its
+// buttons.
+enum : unsigned {
+  kUpToFourthWebView = 0x1000, // the web view's generations stop at the fourth (frames, downloads)
+};
+
+class TFrame : public TObject<ICoreWebView2Frame2> {
+ public:
+  TFrame() : TObject("Frame", {&IID_ICoreWebView2Frame, &IID_ICoreWebView2Frame2}) {}
+  STUB(get_Name, LPWSTR*)
+  STUB(add_NameChanged, ICoreWebView2FrameNameChangedEventHandler*, EventRegistrationToken*)
+  STUB(remove_NameChanged, EventRegistrationToken)
+  STUB(AddHostObjectToScriptWithOrigins, LPCWSTR, VARIANT*, UINT32, LPCWSTR*)
+  STUB(RemoveHostObjectFromScript, LPCWSTR)
+  STUB(add_Destroyed, ICoreWebView2FrameDestroyedEventHandler*, EventRegistrationToken*)
+  STUB(remove_Destroyed, EventRegistrationToken)
+  STUB(IsDestroyed, BOOL*)
+  STUB(add_NavigationStarting, ICoreWebView2FrameNavigationStartingEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_NavigationStarting, EventRegistrationToken)
+  STUB(add_ContentLoading, ICoreWebView2FrameContentLoadingEventHandler*, EventRegistrationToken*)
+  STUB(remove_ContentLoading, EventRegistrationToken)
+  STUB(add_NavigationCompleted, ICoreWebView2FrameNavigationCompletedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_NavigationCompleted, EventRegistrationToken)
+  STUB(add_DOMContentLoaded, ICoreWebView2FrameDOMContentLoadedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_DOMContentLoaded, EventRegistrationToken)
+  STUB(ExecuteScript, LPCWSTR, ICoreWebView2ExecuteScriptCompletedHandler*)
+  STUB(PostWebMessageAsJson, LPCWSTR)
+  STUB(PostWebMessageAsString, LPCWSTR)
+  HRESULT STDMETHODCALLTYPE add_WebMessageReceived(
+      ICoreWebView2FrameWebMessageReceivedEventHandler* h, EventRegistrationToken* t) override {
+    OnUiThread("Frame.add_WebMessageReceived");
+    Log("Frame.add_WebMessageReceived");
+    Message = TRef<ICoreWebView2FrameWebMessageReceivedEventHandler>(h);
+    t->value = 30;
+    return S_OK;
+  }
+  STUB(remove_WebMessageReceived, EventRegistrationToken)
+  TRef<ICoreWebView2FrameWebMessageReceivedEventHandler> Message;
+};
+
+class TFrameCreatedArgs : public TObject<ICoreWebView2FrameCreatedEventArgs> {
+ public:
+  explicit TFrameCreatedArgs(ICoreWebView2Frame* frame)
+      : TObject("FrameCreatedEventArgs", {&IID_ICoreWebView2FrameCreatedEventArgs}), FFrame(frame) {
+  }
+  HRESULT STDMETHODCALLTYPE get_Frame(ICoreWebView2Frame** v) override {
+    OnUiThread("FrameCreated.get_Frame");
+    FFrame->AddRef();
+    *v = FFrame;
+    return S_OK;
+  }
+
+ private:
+  ICoreWebView2Frame* FFrame;
+};
+
+class TSignInArgs : public TObject<ICoreWebView2BasicAuthenticationRequestedEventArgs> {
+ public:
+  TSignInArgs()
+      : TObject("BasicAuthenticationRequestedEventArgs",
+                {&IID_ICoreWebView2BasicAuthenticationRequestedEventArgs}) {}
+  STUB(get_Uri, LPWSTR*)
+  STUB(get_Challenge, LPWSTR*)
+  STUB(get_Response, ICoreWebView2BasicAuthenticationResponse**)
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("BasicAuthenticationRequested.put_Cancel");
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  BOOL Cancel = FALSE;
+};
+
+class TExternalArgs : public TObject<ICoreWebView2LaunchingExternalUriSchemeEventArgs> {
+ public:
+  explicit TExternalArgs(std::string uri)
+      : TObject("LaunchingExternalUriSchemeEventArgs",
+                {&IID_ICoreWebView2LaunchingExternalUriSchemeEventArgs}),
+        FUri(std::move(uri)) {}
+  HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* v) override {
+    OnUiThread("LaunchingExternalUriScheme.get_Uri");
+    *v = CoCopy(FUri);
+    return S_OK;
+  }
+  STUB(get_InitiatingOrigin, LPWSTR*)
+  STUB(get_IsUserInitiated, BOOL*)
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("LaunchingExternalUriScheme.put_Cancel");
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  BOOL Cancel = FALSE;
+
+ private:
+  std::string FUri;
+};
+
+class TCertificateArgs : public TObject<ICoreWebView2ClientCertificateRequestedEventArgs> {
+ public:
+  TCertificateArgs()
+      : TObject("ClientCertificateRequestedEventArgs",
+                {&IID_ICoreWebView2ClientCertificateRequestedEventArgs}) {}
+  STUB(get_Host, LPWSTR*)
+  STUB(get_Port, int*)
+  STUB(get_IsProxy, BOOL*)
+  STUB(get_AllowedCertificateAuthorities, ICoreWebView2StringCollection**)
+  STUB(get_MutuallyTrustedCertificates, ICoreWebView2ClientCertificateCollection**)
+  STUB(get_SelectedCertificate, ICoreWebView2ClientCertificate**)
+  STUB(put_SelectedCertificate, ICoreWebView2ClientCertificate*)
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(get_Handled, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Handled(BOOL v) override {
+    OnUiThread("ClientCertificateRequested.put_Handled");
+    Handled = v;
+    return S_OK;
+  }
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  BOOL Cancel = FALSE, Handled = FALSE;
+};
+
+class TSaveAsArgs : public TObject<ICoreWebView2SaveAsUIShowingEventArgs> {
+ public:
+  TSaveAsArgs()
+      : TObject("SaveAsUIShowingEventArgs", {&IID_ICoreWebView2SaveAsUIShowingEventArgs}) {}
+  STUB(get_ContentMimeType, LPWSTR*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("SaveAsUIShowing.put_Cancel");
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_SuppressDefaultDialog(BOOL v) override {
+    Suppress = v;
+    return S_OK;
+  }
+  STUB(get_SuppressDefaultDialog, BOOL*)
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  STUB(put_SaveAsFilePath, LPCWSTR)
+  STUB(get_SaveAsFilePath, LPWSTR*)
+  STUB(put_AllowReplace, BOOL)
+  STUB(get_AllowReplace, BOOL*)
+  STUB(put_Kind, COREWEBVIEW2_SAVE_AS_KIND)
+  STUB(get_Kind, COREWEBVIEW2_SAVE_AS_KIND*)
+  BOOL Cancel = FALSE, Suppress = FALSE;
+};
+
+class TScreenCaptureArgs : public TObject<ICoreWebView2ScreenCaptureStartingEventArgs> {
+ public:
+  TScreenCaptureArgs()
+      : TObject("ScreenCaptureStartingEventArgs",
+                {&IID_ICoreWebView2ScreenCaptureStartingEventArgs}) {}
+  STUB(get_Cancel, BOOL*)
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL v) override {
+    OnUiThread("ScreenCaptureStarting.put_Cancel");
+    Cancel = v;
+    return S_OK;
+  }
+  STUB(get_Handled, BOOL*)
+  STUB(put_Handled, BOOL)
+  STUB(get_OriginalSourceFrameInfo, ICoreWebView2FrameInfo**)
+  STUB(GetDeferral, ICoreWebView2Deferral**)
+  BOOL Cancel = FALSE;
+};
+
+struct TFrameEvents {
+  TRef<ICoreWebView2ClientCertificateRequestedEventHandler> Certificate;
+  TRef<ICoreWebView2SaveAsUIShowingEventHandler> SaveAs;
+  TRef<ICoreWebView2ScreenCaptureStartingEventHandler> Capture;
+  TRef<ICoreWebView2FrameCreatedEventHandler> Created;
+  std::vector<TRef<ICoreWebView2NavigationStartingEventHandler>> Starting;
+  TRef<ICoreWebView2BasicAuthenticationRequestedEventHandler> SignIn;
+  TRef<ICoreWebView2LaunchingExternalUriSchemeEventHandler> External;
+  std::vector<TRef<ICoreWebView2Frame>> Frames; // the page's frames, in the order created
+} gFrameEvents;
+
+#define FRAMES_ADD(name, Iface, field)                                                             \
+  HRESULT STDMETHODCALLTYPE name(Iface* h, EventRegistrationToken* t) override {                   \
+    OnUiThread(#name);                                                                             \
+    Log(#name);                                                                                    \
+    gFrameEvents.field = TRef<Iface>(h);                                                           \
+    t->value = 31;                                                                                 \
+    return S_OK;                                                                                   \
+  }
+
+// ---- End of frames, sign-in prompts and other programs ----
+
 // Holds the one handler registered for each event the program uses.
 struct TEvents {
   TRef<ICoreWebView2NavigationCompletedEventHandler> Nav;
@@ -642,12 +866,21 @@ void BeginNavigation(const std::string& uri, bool user) {
   });
 }
 
-class TWebView : public TObject<ICoreWebView2_4> {
+class TWebView : public TObject<ICoreWebView2_27> {
  public:
-  // Up to the fourth generation (downloads); older runtimes offer only the first.
+  // Up to the twenty-seventh generation (screen capture); older runtimes offer only the first, or
+  // up to the fourth (frames, downloads).
   TWebView()
-      : TObject("WebView", {&IID_ICoreWebView2, &IID_ICoreWebView2_2, &IID_ICoreWebView2_3,
-                            &IID_ICoreWebView2_4}) {
+      : TObject("WebView", {&IID_ICoreWebView2,    &IID_ICoreWebView2_2,  &IID_ICoreWebView2_3,
+                            &IID_ICoreWebView2_4,  &IID_ICoreWebView2_5,  &IID_ICoreWebView2_6,
+                            &IID_ICoreWebView2_7,  &IID_ICoreWebView2_8,  &IID_ICoreWebView2_9,
+                            &IID_ICoreWebView2_10, &IID_ICoreWebView2_11, &IID_ICoreWebView2_12,
+                            &IID_ICoreWebView2_13, &IID_ICoreWebView2_14, &IID_ICoreWebView2_15,
+                            &IID_ICoreWebView2_16, &IID_ICoreWebView2_17, &IID_ICoreWebView2_18,
+                            &IID_ICoreWebView2_19, &IID_ICoreWebView2_20, &IID_ICoreWebView2_21,
+                            &IID_ICoreWebView2_22, &IID_ICoreWebView2_23, &IID_ICoreWebView2_24,
+                            &IID_ICoreWebView2_25, &IID_ICoreWebView2_26, &IID_ICoreWebView2_27}) {
+    if (gFlags & kUpToFourthWebView) FIids.resize(4);
     if (gFlags & kNoNewerSettings) FIids.resize(1);
   }
   HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** v) override {
@@ -692,8 +925,14 @@ class TWebView : public TObject<ICoreWebView2_4> {
     return S_OK;
   }
   STUB(remove_NavigationCompleted, EventRegistrationToken)
-  STUB(add_FrameNavigationStarting, ICoreWebView2NavigationStartingEventHandler*,
-       EventRegistrationToken*)
+  HRESULT STDMETHODCALLTYPE add_FrameNavigationStarting(
+      ICoreWebView2NavigationStartingEventHandler* h, EventRegistrationToken* t) override {
+    OnUiThread("add_FrameNavigationStarting");
+    Log("add_FrameNavigationStarting");
+    gFrameEvents.Starting.push_back(TRef<ICoreWebView2NavigationStartingEventHandler>(h));
+    t->value = 32;
+    return S_OK;
+  }
   STUB(remove_FrameNavigationStarting, EventRegistrationToken)
   STUB(add_FrameNavigationCompleted, ICoreWebView2NavigationCompletedEventHandler*,
        EventRegistrationToken*)
@@ -792,10 +1031,88 @@ class TWebView : public TObject<ICoreWebView2_4> {
   STUB(get_IsSuspended, BOOL*)
   STUB(SetVirtualHostNameToFolderMapping, LPCWSTR, LPCWSTR, COREWEBVIEW2_HOST_RESOURCE_ACCESS_KIND)
   STUB(ClearVirtualHostNameToFolderMapping, LPCWSTR)
-  STUB(add_FrameCreated, ICoreWebView2FrameCreatedEventHandler*, EventRegistrationToken*)
+  FRAMES_ADD(add_FrameCreated, ICoreWebView2FrameCreatedEventHandler, Created)
   STUB(remove_FrameCreated, EventRegistrationToken)
   KIOSK_ADD(add_DownloadStarting, ICoreWebView2DownloadStartingEventHandler, Download)
   STUB(remove_DownloadStarting, EventRegistrationToken)
+  // The later generations: sign-in prompts and launches of other programs are raised, the rest
+  // is never called.
+  FRAMES_ADD(add_ClientCertificateRequested, ICoreWebView2ClientCertificateRequestedEventHandler,
+             Certificate)
+  STUB(remove_ClientCertificateRequested, EventRegistrationToken)
+  STUB(OpenTaskManagerWindow)
+  STUB(PrintToPdf, LPCWSTR, ICoreWebView2PrintSettings*, ICoreWebView2PrintToPdfCompletedHandler*)
+  STUB(add_IsMutedChanged, ICoreWebView2IsMutedChangedEventHandler*, EventRegistrationToken*)
+  STUB(remove_IsMutedChanged, EventRegistrationToken)
+  STUB(get_IsMuted, BOOL*)
+  STUB(put_IsMuted, BOOL)
+  STUB(add_IsDocumentPlayingAudioChanged, ICoreWebView2IsDocumentPlayingAudioChangedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_IsDocumentPlayingAudioChanged, EventRegistrationToken)
+  STUB(get_IsDocumentPlayingAudio, BOOL*)
+  STUB(add_IsDefaultDownloadDialogOpenChanged,
+       ICoreWebView2IsDefaultDownloadDialogOpenChangedEventHandler*, EventRegistrationToken*)
+  STUB(remove_IsDefaultDownloadDialogOpenChanged, EventRegistrationToken)
+  STUB(get_IsDefaultDownloadDialogOpen, BOOL*)
+  STUB(OpenDefaultDownloadDialog)
+  STUB(CloseDefaultDownloadDialog)
+  STUB(get_DefaultDownloadDialogCornerAlignment,
+       COREWEBVIEW2_DEFAULT_DOWNLOAD_DIALOG_CORNER_ALIGNMENT*)
+  STUB(put_DefaultDownloadDialogCornerAlignment,
+       COREWEBVIEW2_DEFAULT_DOWNLOAD_DIALOG_CORNER_ALIGNMENT)
+  STUB(get_DefaultDownloadDialogMargin, POINT*)
+  STUB(put_DefaultDownloadDialogMargin, POINT)
+  FRAMES_ADD(add_BasicAuthenticationRequested,
+             ICoreWebView2BasicAuthenticationRequestedEventHandler, SignIn)
+  STUB(remove_BasicAuthenticationRequested, EventRegistrationToken)
+  STUB(CallDevToolsProtocolMethodForSession, LPCWSTR, LPCWSTR, LPCWSTR,
+       ICoreWebView2CallDevToolsProtocolMethodCompletedHandler*)
+  STUB(add_ContextMenuRequested, ICoreWebView2ContextMenuRequestedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_ContextMenuRequested, EventRegistrationToken)
+  STUB(add_StatusBarTextChanged, ICoreWebView2StatusBarTextChangedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_StatusBarTextChanged, EventRegistrationToken)
+  STUB(get_StatusBarText, LPWSTR*)
+  STUB(get_Profile, ICoreWebView2Profile**)
+  STUB(add_ServerCertificateErrorDetected, ICoreWebView2ServerCertificateErrorDetectedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_ServerCertificateErrorDetected, EventRegistrationToken)
+  STUB(ClearServerCertificateErrorActions,
+       ICoreWebView2ClearServerCertificateErrorActionsCompletedHandler*)
+  STUB(add_FaviconChanged, ICoreWebView2FaviconChangedEventHandler*, EventRegistrationToken*)
+  STUB(remove_FaviconChanged, EventRegistrationToken)
+  STUB(get_FaviconUri, LPWSTR*)
+  STUB(GetFavicon, COREWEBVIEW2_FAVICON_IMAGE_FORMAT, ICoreWebView2GetFaviconCompletedHandler*)
+  STUB(Print, ICoreWebView2PrintSettings*, ICoreWebView2PrintCompletedHandler*)
+  STUB(ShowPrintUI, COREWEBVIEW2_PRINT_DIALOG_KIND)
+  STUB(PrintToPdfStream, ICoreWebView2PrintSettings*,
+       ICoreWebView2PrintToPdfStreamCompletedHandler*)
+  STUB(PostSharedBufferToScript, ICoreWebView2SharedBuffer*, COREWEBVIEW2_SHARED_BUFFER_ACCESS,
+       LPCWSTR)
+  FRAMES_ADD(add_LaunchingExternalUriScheme, ICoreWebView2LaunchingExternalUriSchemeEventHandler,
+             External)
+  STUB(remove_LaunchingExternalUriScheme, EventRegistrationToken)
+  STUB(get_MemoryUsageTargetLevel, COREWEBVIEW2_MEMORY_USAGE_TARGET_LEVEL*)
+  STUB(put_MemoryUsageTargetLevel, COREWEBVIEW2_MEMORY_USAGE_TARGET_LEVEL)
+  STUB(get_FrameId, UINT32*)
+  STUB(ExecuteScriptWithResult, LPCWSTR, ICoreWebView2ExecuteScriptWithResultCompletedHandler*)
+  STUB(AddWebResourceRequestedFilterWithRequestSourceKinds, LPCWSTR,
+       COREWEBVIEW2_WEB_RESOURCE_CONTEXT, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS)
+  STUB(RemoveWebResourceRequestedFilterWithRequestSourceKinds, LPCWSTR,
+       COREWEBVIEW2_WEB_RESOURCE_CONTEXT, COREWEBVIEW2_WEB_RESOURCE_REQUEST_SOURCE_KINDS)
+  STUB(PostWebMessageAsJsonWithAdditionalObjects, LPCWSTR, ICoreWebView2ObjectCollectionView*)
+  STUB(add_NotificationReceived, ICoreWebView2NotificationReceivedEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_NotificationReceived, EventRegistrationToken)
+  FRAMES_ADD(add_SaveAsUIShowing, ICoreWebView2SaveAsUIShowingEventHandler, SaveAs)
+  STUB(remove_SaveAsUIShowing, EventRegistrationToken)
+  STUB(ShowSaveAsUI, ICoreWebView2ShowSaveAsUICompletedHandler*)
+  STUB(add_SaveFileSecurityCheckStarting, ICoreWebView2SaveFileSecurityCheckStartingEventHandler*,
+       EventRegistrationToken*)
+  STUB(remove_SaveFileSecurityCheckStarting, EventRegistrationToken)
+  FRAMES_ADD(add_ScreenCaptureStarting, ICoreWebView2ScreenCaptureStartingEventHandler, Capture)
+  STUB(remove_ScreenCaptureStarting, EventRegistrationToken)
 };
 
 // ---- Browser processes: one per user data folder, its exit, and what it refuses ----
@@ -1044,6 +1361,16 @@ class TEnvironment : public TObject<ICoreWebView2Environment5> {
   std::shared_ptr<TBrowserProcess> FProcess;
 };
 
+// Raises an event of this block on the web view's one handler for it; the arguments then tell
+// what came of it.
+template <class H, class A>
+TRef<A> RaiseOnWebView(const TRef<H>& handler, const IID& iid, const char* name, A* created) {
+  auto args = Adopt(created);
+  InvokeHandler(handler, iid, name, [&](H* h) { h->Invoke(gWebView, args.Get()); });
+  return args;
+}
+#define RAISE(field, Iface, args) RaiseOnWebView(gFrameEvents.field, IID_##Iface, #Iface, args)
+
 } // namespace
 
 // Declared by WebView2.h; the stand-in exports it as the loader does.
@@ -1124,6 +1451,8 @@ __declspec(dllexport) void HbFakeConfigure(unsigned flags) {
   gDefaultScriptDialogs = true;
   gKioskEvents = {};
   gAllowExternalDrop = TRUE;
+  gFrameEvents = {};
+  gHiddenPdfItems = COREWEBVIEW2_PDF_TOOLBAR_ITEMS_NONE;
   std::lock_guard<std::mutex> lock(gLogLock);
   gLog.clear();
   gPending.clear();
@@ -1291,6 +1620,115 @@ __declspec(dllexport) void HbFakeNavigationStarting(const char* uri) {
 // The mouse's back button, or the page's history.back(): back to an earlier entry.
 __declspec(dllexport) void HbFakeHistoryNavigation(const char* uri) {
   PersonNavigates(uri, COREWEBVIEW2_NAVIGATION_KIND_BACK_OR_FORWARD);
+}
+
+// ---- Frames, sign-in prompts and other programs, fired ----
+
+// The page puts a frame in: FrameCreated is raised for it. Returns its number.
+__declspec(dllexport) int HbFakeFrameCreated() {
+  auto frame = Adopt<ICoreWebView2Frame>(new TFrame());
+  gFrameEvents.Frames.push_back(frame);
+  auto args = Adopt<ICoreWebView2FrameCreatedEventArgs>(new TFrameCreatedArgs(frame.Get()));
+  INVOKE(gFrameEvents.Created, ICoreWebView2FrameCreatedEventHandler,
+         [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  return static_cast<int>(gFrameEvents.Frames.size()) - 1;
+}
+
+// The frame's script runs window.chrome.webview.postMessage.
+__declspec(dllexport) void HbFakeFrameWebMessage(int frame, const char* json) {
+  if (frame < 0 || frame >= static_cast<int>(gFrameEvents.Frames.size())) return;
+  auto* f = static_cast<TFrame*>(gFrameEvents.Frames[static_cast<size_t>(frame)].Get());
+  if (!f->Message) {
+    Log("frame message lost");
+    return;
+  }
+  auto args = Adopt<ICoreWebView2WebMessageReceivedEventArgs>(new TMessageArgs(json));
+  INVOKE(f->Message, ICoreWebView2FrameWebMessageReceivedEventHandler,
+         [&](auto* a) { a->Invoke(f, args.Get()); });
+}
+
+// The runtime is about to hand an address to another program.
+static std::string LaunchExternal(const std::string& uri) {
+  auto args =
+      RAISE(External, ICoreWebView2LaunchingExternalUriSchemeEventHandler, new TExternalArgs(uri));
+  return args.Get()->Cancel ? "no program launched" : "open this app? prompt shown";
+}
+
+static bool IsExternalScheme(const std::string& uri) {
+  for (const char* web : {"http:", "https:", "about:", "data:", "blob:", "javascript:"})
+    if (_strnicmp(uri.c_str(), web, strlen(web)) == 0) return false;
+  return true;
+}
+
+// A frame at any depth navigates (a link in it, its own script, the page setting its src).
+__declspec(dllexport) void HbFakeFrameNavigation(const char* uri) {
+  TRef<ICoreWebView2NavigationStartingEventArgs> args(
+      Adopt<ICoreWebView2NavigationStartingEventArgs>(
+          new TNavStartingArgs(uri, ++gLastNavigationId, true)));
+  auto handlers = gFrameEvents.Starting;
+  for (const auto& h : handlers)
+    INVOKE(h, ICoreWebView2NavigationStartingEventHandler,
+           [&](auto* a) { a->Invoke(gWebView, args.Get()); });
+  if (static_cast<TNavStartingArgs*>(args.Get())->Cancelled())
+    Log(std::string("frame navigation cancelled ") + uri);
+  else if (IsExternalScheme(uri))
+    Log(LaunchExternal(uri));
+  else
+    Log(std::string("frame goes to ") + uri);
+}
+
+// A navigation to another program's scheme the navigation events did not see: a server's
+// redirect to it.
+__declspec(dllexport) void HbFakeExternalLaunch(const char* uri) {
+  Log(LaunchExternal(uri));
+}
+
+// A server of the page answers 401 with a Basic challenge.
+__declspec(dllexport) void HbFakeSignIn() {
+  auto args =
+      RAISE(SignIn, ICoreWebView2BasicAuthenticationRequestedEventHandler, new TSignInArgs());
+  Log(args.Get()->Cancel ? "sign-in refused" : "sign-in dialog shown");
+}
+
+// A PDF opens in the page or a frame: which of its viewer's buttons a person could use.
+__declspec(dllexport) void HbFakePdfViewer() {
+  std::string shown = "pdf viewer:";
+  const struct {
+    COREWEBVIEW2_PDF_TOOLBAR_ITEMS Item;
+    const char* Name;
+  } buttons[] = {{COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE, "save"},
+                 {COREWEBVIEW2_PDF_TOOLBAR_ITEMS_PRINT, "print"},
+                 {COREWEBVIEW2_PDF_TOOLBAR_ITEMS_SAVE_AS, "save-as"},
+                 {COREWEBVIEW2_PDF_TOOLBAR_ITEMS_ZOOM_IN, "zoom-in"},
+                 {COREWEBVIEW2_PDF_TOOLBAR_ITEMS_FULL_SCREEN, "full-screen"},
+                 {COREWEBVIEW2_PDF_TOOLBAR_ITEMS_MORE_SETTINGS, "more"}};
+  for (const auto& b : buttons)
+    if (!(gHiddenPdfItems & b.Item)) shown += std::string(" ") + b.Name;
+  Log(shown);
+}
+
+// A server asks for a client certificate.
+__declspec(dllexport) void HbFakeClientCertificate() {
+  auto args = RAISE(Certificate, ICoreWebView2ClientCertificateRequestedEventHandler,
+                    new TCertificateArgs());
+  Log(args.Get()->Cancel    ? "certificate request aborted"
+      : args.Get()->Handled ? "answered without a certificate"
+                            : "certificate choice shown");
+}
+
+// The page's "save as" (a key, the viewer of a PDF, the runtime's own command).
+__declspec(dllexport) void HbFakeSaveAs() {
+  auto args = RAISE(SaveAs, ICoreWebView2SaveAsUIShowingEventHandler, new TSaveAsArgs());
+  Log(args.Get()->Cancel     ? "nothing saved"
+      : args.Get()->Suppress ? "saved without a dialog"
+                             : "save dialog shown");
+}
+
+// The page's getDisplayMedia, after a click.
+__declspec(dllexport) void HbFakeScreenCapture() {
+  auto args =
+      RAISE(Capture, ICoreWebView2ScreenCaptureStartingEventHandler, new TScreenCaptureArgs());
+  Log(args.Get()->Cancel ? "screen capture refused" : "screen choice shown");
 }
 }
 
