@@ -1,6 +1,9 @@
 // The update check against a scripted gateway: the request, the installed version code, the
 // log lines of every outcome, the safety rule, and the download's clean-up.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -593,6 +596,54 @@ TEST_F(UpdateCheck, DownloadFailuresCleanUp) {
     // A gateway that keeps sending is cut off at the announced size.
     EXPECT_LE(FGateway.Delivered, static_cast<int64_t>(body.size())) << c.name;
   }
+}
+
+TEST_F(UpdateCheck, AProgramFolderThisUserCannotWriteIsNeverHandedToTheInstaller) {
+  // Installed by the package manager, or under Program Files by an administrator: the installer
+  // could only fail, after the display had closed for it. The folder is made read-only for real:
+  // a read-only bind mount in a mount namespace of our own (root passes any permission bits),
+  // or, for an ordinary user, the permission bits.
+  const std::string exe = FSys.Exe.substr(0, FSys.Exe.size() - 1);
+  bool mounted = false;
+  if (unshare(CLONE_NEWNS) == 0 &&
+      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+      mount(exe.c_str(), exe.c_str(), nullptr, MS_BIND, nullptr) == 0) {
+    mounted = mount(nullptr, exe.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    if (!mounted) umount(exe.c_str());
+  }
+  if (!mounted) {
+    if (geteuid() == 0)
+      GTEST_SKIP() << "skipped: no read-only bind mount here, and root writes anywhere";
+    fs::permissions(exe, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  // The log moves to the per-user folder, as it does for the program.
+  ResetLogFolderTestForTests();
+  FLogPath = LogFilePath(kAppFolder);
+  FLogStart = ReadAll(FLogPath).size();
+  Offer("\"version_code\":3,\"version\":\"1.0.2\",\"download_path\":\"/downloadUpdate?v=3\","
+        "\"sha256\":\"" +
+        kZeros + "\",\"size\":10");
+  bool started = true;
+  const std::string failure = Run(started);
+  if (mounted)
+    umount(exe.c_str());
+  else
+    fs::permissions(exe, fs::perms::owner_all);
+  ResetLogFolderTestForTests();
+
+  const std::string want =
+      "程序文件夹 " + exe +
+      " 不可写，无法自动安装更新：请用安装包更新，或让运行机位图的用户可以写这个文件夹";
+  EXPECT_EQ(failure, want);
+  EXPECT_FALSE(started);
+  const std::vector<std::string> lines = NewLogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "UPDATE_FAILED Exception：" + want);
+  EXPECT_EQ(FGateway.Requests.size(), 1u) << "nothing downloaded";
+  EXPECT_TRUE(FSys.Launched.empty());
+  EXPECT_TRUE(TempEntries().empty());
+  for (auto& e : fs::directory_iterator(exe))
+    EXPECT_NE(e.path().filename().string().rfind(".hallBoard-write-check-", 0), 0u);
 }
 
 } // namespace

@@ -68,6 +68,14 @@ bool IsRegularFile(const std::string& path) {
   return std::filesystem::is_regular_file(PathFromUtf8(path), ec);
 }
 
+// Whether this user may make files in the folder: one probe file, made and removed.
+bool FolderTakesFiles(const std::string& folder) {
+  const std::string probe = JoinPath(folder, ".hallBoard-write-check-" + NewNonce());
+  const bool made = WriteFileBytes(probe, "");
+  RemoveQuietly(probe);
+  return made;
+}
+
 int64_t FileSize(const std::string& path) {
   std::error_code ec;
   auto n = std::filesystem::file_size(PathFromUtf8(path), ec);
@@ -246,6 +254,13 @@ bool CheckForUpdate(const std::string& base, const std::string& versionText, int
   if (!MayInstallFrom(base, kBuiltInReleaseKeyIsDevelopment))
     throw Exception("本程序用开发密钥构建，只安装本机网关提供的更新，不安装网关 " + base +
                     " 提供的版本 " + std::to_string(offer.VersionCode));
+  // A program folder this user cannot write (installed by a package manager, or under Program
+  // Files by an administrator) cannot take the release: closing the display for an installer
+  // that must fail would only make it blink at every check.
+  if (!FolderTakesFiles(exeFolder))
+    throw Exception(
+        "程序文件夹 " + exeFolder +
+        " 不可写，无法自动安装更新：请用安装包更新，或让运行机位图的用户可以写这个文件夹");
   WriteLog("UPDATE_DOWNLOADING 目标版本 " + offer.Version + " (" +
            std::to_string(offer.VersionCode) + ")，大小 " + std::to_string(offer.Size) + " 字节");
 
