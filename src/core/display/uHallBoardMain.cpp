@@ -81,7 +81,7 @@ THallBoardForm::THallBoardForm(TFormPorts ports)
   FRecheckTimer->SetEnabled(false);
   FRecheckTimer->OnTick = [this] { RuntimeRecheck(); };
   FVersionTimer = FPorts.NewTimer();
-  FVersionTimer->SetInterval(kQuietMomentMs);
+  FVersionTimer->SetInterval(static_cast<uint32_t>(ScaledMs(kQuietMomentMs)));
   FVersionTimer->SetEnabled(false);
   FVersionTimer->OnTick = [this] { QuietMomentTick(); };
   FBrowser.OnNewBrowserVersion = [this] { NewBrowserVersion(); };
@@ -328,8 +328,9 @@ void THallBoardForm::QuietMomentTick() {
   // down or loads.
   const uint64_t now = FPorts.System.TickCount64();
   const bool quiet = FBrowserReady && !FCreating && !FConfiguring && FMapShownTick != 0 &&
-                     now - FMapShownTick >= kQuietMomentMs && !(FMenu && FMenu->Visible()) &&
-                     !FRetryTimer->Enabled() && !FNavDeadline->Enabled();
+                     now - FMapShownTick >= ScaledMs(kQuietMomentMs) &&
+                     !(FMenu && FMenu->Visible()) && !FRetryTimer->Enabled() &&
+                     !FNavDeadline->Enabled();
   if (!quiet) return;
   FVersionTimer->SetEnabled(false);
   FOldBrowserVersion = FBrowser.BrowserVersion();
@@ -381,7 +382,9 @@ void THallBoardForm::BrowserConfigured() {
 void THallBoardForm::ArmNavigationDeadline() {
   // Re-enabling restarts the count from now.
   FNavDeadline->SetEnabled(false);
-  FNavDeadline->SetInterval(kNavigationDeadlineMs);
+  // A test run may shorten a page load's waits, never the browser's start.
+  FNavDeadline->SetInterval(FCreating ? kNavigationDeadlineMs
+                                      : static_cast<uint32_t>(ScaledLoadMs(kNavigationDeadlineMs)));
   FDeadlineExtendedMs = 0;
   FNavDeadline->SetEnabled(true);
 }
@@ -409,8 +412,10 @@ void THallBoardForm::NavigationDeadline() {
   }
   // The page may still be waiting for resources the gateway cache holds, each within its own
   // bounded time: put the deadline off while it does, up to the longest such hold.
-  if (GatewayFetchesInFlight() > 0 && FDeadlineExtendedMs < kCacheLongestHoldMs) {
-    const uint32_t step = std::min(kDeadlineRecheckMs, kCacheLongestHoldMs - FDeadlineExtendedMs);
+  const auto hold = static_cast<uint32_t>(ScaledLoadMs(kCacheLongestHoldMs));
+  if (GatewayFetchesInFlight() > 0 && FDeadlineExtendedMs < hold) {
+    const uint32_t step = std::min(static_cast<uint32_t>(ScaledLoadMs(kDeadlineRecheckMs)),
+                                   hold - FDeadlineExtendedMs);
     FDeadlineExtendedMs += step;
     FNavDeadline->SetInterval(step);
     FNavDeadline->SetEnabled(true);
