@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "AppIdentity.h"
 #include "display/BrowserHost.h"
@@ -386,6 +387,7 @@ void THallBoardForm::ArmNavigationDeadline() {
   FNavDeadline->SetInterval(FCreating ? kNavigationDeadlineMs
                                       : static_cast<uint32_t>(ScaledLoadMs(kNavigationDeadlineMs)));
   FDeadlineExtendedMs = 0;
+  FDeadlineSawFetches = false;
   FNavDeadline->SetEnabled(true);
 }
 
@@ -411,9 +413,14 @@ void THallBoardForm::NavigationDeadline() {
     return;
   }
   // The page may still be waiting for resources the gateway cache holds, each within its own
-  // bounded time: put the deadline off while it does, up to the longest such hold.
+  // bounded time: put the deadline off while it does, up to the longest such hold. An answer that
+  // has just come still has to reach the page and let it finish, so one more step follows the
+  // look that first finds the cache quiet; without it, a look that falls between the answer and
+  // the load event would call a page that is just finishing unanswered.
   const auto hold = static_cast<uint32_t>(ScaledLoadMs(kCacheLongestHoldMs));
-  if (GatewayFetchesInFlight() > 0 && FDeadlineExtendedMs < hold) {
+  const bool fetching = GatewayFetchesInFlight() > 0;
+  const bool sawFetches = std::exchange(FDeadlineSawFetches, fetching);
+  if ((fetching || sawFetches) && FDeadlineExtendedMs < hold) {
     const uint32_t step = std::min(static_cast<uint32_t>(ScaledLoadMs(kDeadlineRecheckMs)),
                                    hold - FDeadlineExtendedMs);
     FDeadlineExtendedMs += step;
