@@ -603,6 +603,31 @@ TEST_F(TFormFixture, NewRuntimeVersionIsTakenAtAQuietMoment) {
   EXPECT_EQ(Browser.Creates, 2);
 }
 
+TEST_F(TFormFixture, ANewVersionWaitingIsTakenByARecreationForAnotherReason) {
+  // The browser dies while a newer runtime waits for its quiet moment: the browser made after
+  // the crash is the new one, which is said once, and no second re-creation follows.
+  Browser.Version = "120.0.2210.91";
+  Start();
+  Browser.FireNavigation(true, 0, 200);
+  Browser.FireNewBrowserVersion();
+  ASSERT_TRUE(Form->NewVersionPending());
+  Browser.FireProcessFailed(0);
+  for (int i = 0; i < 40 && Browser.Creates < 2; ++i) {
+    Sys.Tick += 1000;
+    Clock.Advance(1000);
+  }
+  ASSERT_EQ(Browser.Creates, 2);
+  EXPECT_FALSE(Form->NewVersionPending());
+  Browser.Version = "121.0.2277.83";
+  Browser.FireCreated(0);
+  Browser.FireNavigation(true, 0, 200);
+  EXPECT_NE(Log().find("浏览器运行库已更新 120.0.2210.91 → 121.0.2277.83"), std::string::npos)
+      << Log();
+  Sys.Tick += 600000;
+  Clock.Advance(600000);
+  EXPECT_EQ(Browser.Creates, 2);
+}
+
 TEST_F(TFormFixture, HelperProcessFailureIsOnlyLogged) {
   Start();
   Browser.FireNavigation(true, 0, 200);

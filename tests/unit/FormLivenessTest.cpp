@@ -42,7 +42,7 @@ TEST_F(TFormFixture, FirstNavigationWaitsForTheSetUpUnlessTheBrowserHoldsThePage
       Browser.FireConfigured();
       EXPECT_TRUE(Form->BrowserReady());
       EXPECT_EQ(Browser.Navigations, std::vector<std::string>{kFirstUrl}); // exactly once
-      EXPECT_TRUE(Form->NavigationDeadlineRunning()); // the navigation's own
+      EXPECT_TRUE(Form->NavigationDeadlineRunning());                      // the navigation's own
       Browser.FireNavigation(true, 0, 200);
       EXPECT_FALSE(Host.Cover);
       EXPECT_FALSE(Form->NavigationDeadlineRunning());
@@ -158,7 +158,7 @@ TEST_F(TFormFixture, NavigationWithoutAnOutcomeRunsIntoTheDeadline) {
 // A slow gateway: the page waits for a resource the cache holds (a real fetch thread blocked in
 // the gateway's answer). The deadline is put off while the cache holds it, by at most the cache's
 // longest hold; once the gateway answers the page finishes, and a page that still does not is
-// declared unanswered when the extension runs out.
+// declared unanswered when the extension runs out, or one step after the cache went quiet.
 TEST_F(TFormFixture, DeadlineWaitsForRequestsTheGatewayCacheHolds) {
   std::mutex gateMutex;
   std::condition_variable gate;
@@ -232,6 +232,40 @@ TEST_F(TFormFixture, DeadlineWaitsForRequestsTheGatewayCacheHolds) {
   for (int i = 0; i < 10000 && GatewayFetchesInFlight() > 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   Queue.Drain();
+  // The answer comes just before a look at the cache, the load event just after it: the page
+  // gets one more step to finish. One that still does not is then declared unanswered.
+  for (const bool finishes : {true, false}) {
+    SCOPED_TRACE(finishes);
+    {
+      std::lock_guard<std::mutex> lock(gateMutex);
+      open = false;
+    }
+    const size_t navigations = Browser.Navigations.size();
+    const int before = asked;
+    Form->RefreshMap();
+    ASSERT_EQ(Browser.Navigations.size(), navigations + 1);
+    Browser.ResourceHandler(std::make_shared<test::TFakeResourceRequest>(
+        "https://cloud.example.cn/shop/catalog-version?NetBarId=1001"));
+    for (int i = 0; i < 10000 && asked == before; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(asked, before + 1);
+    Clock.Advance(kNavigationDeadlineMs);
+    release();
+    for (int i = 0; i < 10000 && GatewayFetchesInFlight() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Queue.Drain();
+    Clock.Advance(kDeadlineRecheckMs);
+    EXPECT_EQ(Count(Log(), "[M104-"), 1u) << Log();
+    EXPECT_TRUE(Form->NavigationDeadlineRunning());
+    if (finishes) {
+      Browser.FireNavigation(true, 0, 200);
+      EXPECT_FALSE(Host.Cover);
+      EXPECT_FALSE(Form->NavigationDeadlineRunning());
+    } else {
+      Clock.Advance(kDeadlineRecheckMs);
+      EXPECT_EQ(Count(Log(), "[M104-"), 2u) << Log();
+    }
+  }
 }
 
 TEST_F(TFormFixture, HungPageIsOneEpisodeAndEndsInANewBrowserWhenStillHung) {

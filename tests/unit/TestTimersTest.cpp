@@ -45,6 +45,18 @@ TEST(TestTimersTest, DeadlinesKeepRoomForASlowMachine) {
   }
   SetTestTimeDivisor(1);
 }
+
+TEST(TestTimersTest, PageLoadWaitsHaveTheirOwnDivisor) {
+  // A run that shortens the countdown sixty-fold must not shorten a page load with it.
+  SetTestTimeDivisor(60);
+  EXPECT_EQ(ScaledLoadMs(60000), 60000u);
+  SetTestLoadDivisor(6);
+  EXPECT_EQ(ScaledLoadMs(60000), 10000u);
+  EXPECT_EQ(ScaledMs(60000), 1000u);
+  SetTestLoadDivisor(0);
+  EXPECT_EQ(ScaledLoadMs(91500), 91500u);
+  SetTestTimeDivisor(1);
+}
 #endif
 
 } // namespace

@@ -290,14 +290,19 @@ void TDemo::AddCloudRoutes(httplib::Server& server) {
 
   // A picture at a literal path: the regular-expression characters the router would see are
   // escaped.
-  auto picture = [&get](const std::string& path, std::string png, std::string cacheControl) {
+  auto picture = [this, &get](const std::string& path, std::string png, std::string cacheControl) {
     std::string pattern;
     for (char c : path) {
       if (c == '.') pattern += '\\';
       pattern += c;
     }
-    get(pattern, [png = std::move(png), cacheControl = std::move(cacheControl)](
+    const bool media = path == kSeatMapMedia;
+    get(pattern, [this, media, png = std::move(png), cacheControl = std::move(cacheControl)](
                      const httplib::Request&, httplib::Response& res) {
+      // The seat-map media is the page's largest wait; the gateway fetches it here, so it is as
+      // slow as this.
+      if (int64_t delay = media ? Faults.Number("media-delay-ms") : 0; delay > 0)
+        LineWait(std::chrono::steady_clock::now() + std::chrono::milliseconds(delay));
       res.set_header("Cache-Control", cacheControl);
       res.set_content(png, "image/png");
     });

@@ -31,6 +31,7 @@ const std::vector<std::pair<std::string, int64_t>>& TFaults::NumberTable() {
   static const std::vector<std::pair<std::string, int64_t>> kTable = {
       {"cloud-latency-ms", 60000},   // a minute: anything longer is an outage, not a line
       {"cloud-rate-kbps", 10000000}, // 10 Gbit/s
+      {"media-delay-ms", 120000},    // as long as a hanging answer may last
   };
   return kTable;
 }

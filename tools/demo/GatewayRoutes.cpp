@@ -115,7 +115,9 @@ void TDemo::AddGatewayRoutes(httplib::Server& server) {
     }
     httplib::Client cloud("127.0.0.1", CloudSlot().Port());
     cloud.set_connection_timeout(2);
-    cloud.set_read_timeout(10);
+    // As long as the cloud may keep an answer waiting: a slow cloud makes a slow gateway, as in a
+    // store, not a failing one.
+    cloud.set_read_timeout(kHangMs / 1000 + 5);
     auto answer = cloud.Get(u.c_str());
     if (!answer) {
       Json(res, "{\"code\":502,\"msg\":\"云端不可达\"}", 502);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <thread>
+#include <utility>
 
 #include "AppIdentity.h"
 #include "display/BrowserHost.h"
@@ -382,8 +383,14 @@ void THallBoardForm::BrowserConfigured() {
 void THallBoardForm::ArmNavigationDeadline() {
   // Re-enabling restarts the count from now.
   FNavDeadline->SetEnabled(false);
-  FNavDeadline->SetInterval(static_cast<uint32_t>(ScaledDeadlineMs(kNavigationDeadlineMs)));
+  // A test run may shorten the waits (a release build never does): the test time divisor every
+  // deadline, down to a floor that a slow machine's browser start needs; the page-load divisor a
+  // page load's alone.
+  const uint64_t ms = ScaledDeadlineMs(kNavigationDeadlineMs);
+  FNavDeadline->SetInterval(static_cast<uint32_t>(
+      FCreating ? ms : std::min<uint64_t>(ms, ScaledLoadMs(kNavigationDeadlineMs))));
   FDeadlineExtendedMs = 0;
+  FDeadlineSawFetches = false;
   FNavDeadline->SetEnabled(true);
 }
 
@@ -409,9 +416,16 @@ void THallBoardForm::NavigationDeadline() {
     return;
   }
   // The page may still be waiting for resources the gateway cache holds, each within its own
-  // bounded time: put the deadline off while it does, up to the longest such hold.
-  if (GatewayFetchesInFlight() > 0 && FDeadlineExtendedMs < kCacheLongestHoldMs) {
-    const uint32_t step = std::min(kDeadlineRecheckMs, kCacheLongestHoldMs - FDeadlineExtendedMs);
+  // bounded time: put the deadline off while it does, up to the longest such hold. An answer that
+  // has just come still has to reach the page and let it finish, so one more step follows the
+  // look that first finds the cache quiet; without it, a look that falls between the answer and
+  // the load event would call a page that is just finishing unanswered.
+  const auto hold = static_cast<uint32_t>(ScaledLoadMs(kCacheLongestHoldMs));
+  const bool fetching = GatewayFetchesInFlight() > 0;
+  const bool sawFetches = std::exchange(FDeadlineSawFetches, fetching);
+  if ((fetching || sawFetches) && FDeadlineExtendedMs < hold) {
+    const uint32_t step = std::min(static_cast<uint32_t>(ScaledLoadMs(kDeadlineRecheckMs)),
+                                   hold - FDeadlineExtendedMs);
     FDeadlineExtendedMs += step;
     FNavDeadline->SetInterval(step);
     FNavDeadline->SetEnabled(true);
@@ -538,6 +552,13 @@ void THallBoardForm::ProcessFailed(int32_t kind) {
 }
 
 void THallBoardForm::RecreateBrowser() {
+  // Whatever the reason, the new browser is made from the newest runtime: a version still
+  // waiting for its quiet moment is taken now, and said as such, not once more later.
+  if (FVersionTimer->Enabled()) {
+    FVersionTimer->SetEnabled(false);
+    FOldBrowserVersion = FBrowser.BrowserVersion();
+    if (FOldBrowserVersion.empty()) FOldBrowserVersion = "?";
+  }
   FBrowserLost = false;
   FBrowserReady = false;
   FConfiguring = false;

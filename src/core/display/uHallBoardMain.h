@@ -271,8 +271,10 @@ class THallBoardForm {
   int FCreateFailures = 0;
   bool FRuntimeMissing = false;
   std::unique_ptr<ITimer> FRecheckTimer;
-  // How far the navigation deadline has been put off for requests the gateway cache holds.
+  // How far the navigation deadline has been put off for requests the gateway cache holds, and
+  // whether the last look found any.
   uint32_t FDeadlineExtendedMs = 0;
+  bool FDeadlineSawFetches = false;
   // A newer runtime waiting for a quiet moment; when the map was last shown (0: not shown now);
   // the version in use before the browser was made anew for it.
   std::unique_ptr<ITimer> FVersionTimer;

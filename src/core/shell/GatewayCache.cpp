@@ -260,12 +260,13 @@ void Fetch(std::shared_ptr<TCacheRequest> r, const THttpClientFactory& newHttp, 
       THttpRequest req;
       req.Method = "GET";
       req.Url = r->Gateway + "/cache?u=" + UrlEncode(r->PathQuery);
-      req.ConnectTimeoutMs = kCacheConnectTimeoutMs;
-      req.ResponseTimeoutMs = r->SeatMap                                 ? kSeatMapResponseTimeoutMs
-                              : r->PathQuery.starts_with(kCatalogPrefix) ? kCatalogResponseTimeoutMs
-                                                                         : kCacheResponseTimeoutMs;
+      req.ConnectTimeoutMs = static_cast<int>(ScaledLoadMs(kCacheConnectTimeoutMs));
+      req.ResponseTimeoutMs = static_cast<int>(
+          ScaledLoadMs(r->SeatMap                                 ? kSeatMapResponseTimeoutMs
+                       : r->PathQuery.starts_with(kCatalogPrefix) ? kCatalogResponseTimeoutMs
+                                                                  : kCacheResponseTimeoutMs));
       // A gateway that trickles would hold the page's request past any quiet time-out.
-      req.TotalTimeoutMs = kCacheConnectTimeoutMs + req.ResponseTimeoutMs;
+      req.TotalTimeoutMs = req.ConnectTimeoutMs + req.ResponseTimeoutMs;
       req.FollowRedirects = false;
       req.UserAgent = kCacheUserAgent;
       req.ResponseHeaders = {"Content-Type", "Cache-Control"};

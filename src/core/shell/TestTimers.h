@@ -12,10 +12,17 @@ namespace hb {
 // Divides the countdown's tick and the gateway cache's pauses by `divisor` (1: as built).
 // Set once at start, before the window exists.
 void SetTestTimeDivisor(uint32_t divisor);
+// Divides the waits of a page load by `divisor` (1: as built): the navigation deadline, its
+// put-off while the gateway cache still holds requests, and the cache's own time-outs. Kept apart
+// from the divisor above: runs that shorten the countdown and the pauses a great deal must not
+// shorten a page load to a second or two as well. Set once at start, before the window exists.
+void SetTestLoadDivisor(uint32_t divisor);
 #endif
 
 // The wait `ms`, shortened when a test divisor is set; never below 1 ms.
 uint64_t ScaledMs(uint64_t ms);
+// The page-load wait `ms`, shortened when a test load divisor is set; never below 1 ms.
+uint64_t ScaledLoadMs(uint64_t ms);
 
 // A deadline for work outside the program (a browser starting, a page loading), shortened like
 // ScaledMs but never below kShortestTestDeadlineMs (nor above `ms`): the divisor shortens the

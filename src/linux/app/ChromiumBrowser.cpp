@@ -23,6 +23,7 @@
 #include "NetErrorStatus.h"
 #include "UiGuard.h"
 #include "shell/GatewayCache.h"
+#include "shell/TestTimers.h"
 #include "signature/Base64.h"
 
 namespace hb::lin {
@@ -321,6 +322,7 @@ void TChromiumBrowser::Restart(const TBrowserOptions&) {
   FCreatedReported = false;
   FCrashReported = false;
   FNavigated = false;
+  FVersion.clear();
   FPatterns.clear();
   FResourceProc = nullptr;
 }
@@ -341,6 +343,9 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
     FailCreate(kBrowserNotFound);
     return;
   }
+  FUpgradeWatch.Watch(launch.Executable, static_cast<uint32_t>(ScaledMs(kUpgradeCheckMs)), [this] {
+    if (OnNewBrowserVersion) OnNewBrowserVersion();
+  });
   launch.ProfileFolder = ChromiumProfileFolder(options.UserDataFolder);
   launch.Language = options.Language.empty() ? std::string("zh-CN") : options.Language;
   launch.AdditionalArgs = options.AdditionalArgs;
@@ -402,6 +407,10 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
     OnEvent(m, s, p);
   };
   FLockDown.BrowserStarted(FConn);
+  // Asked first, so that it is known by the time the creation is reported.
+  FConn->Send("Browser.getVersion", "{}", {}, [this](const TDevToolsReply& r) {
+    if (r.Result) FVersion = JsonString(*r.Result, "product");
+  });
   // The browser attaches us to its page as soon as it reads this, which saves asking for the
   // targets and then attaching; first, so that the page's discovery does not attach it first.
   // The discovery and the list below still find the page where this does not.

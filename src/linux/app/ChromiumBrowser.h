@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ChromiumLockDown.h"
+#include "ChromiumUpgradeWatch.h"
 #include "DevToolsConnection.h"
 #include "Geometry.h"
 #include "IBrowser.h"
@@ -44,6 +45,8 @@ class TChromiumBrowser : public IBrowser {
   void Navigate(const std::string& url) override;
   bool AddResourceFilter(const std::string& uriPattern) override;
   bool SetResourceRequestedHandler(TResourceRequestedProc proc) override;
+  // The running browser's product and version, as it names them ("Chrome/…"); empty until known.
+  std::string BrowserVersion() const override { return FVersion; }
 
   // The browser's window has appeared or been replaced: windows meant to lie above it are raised
   // again (without a window manager the newest mapped window is on top).
@@ -157,6 +160,9 @@ class TChromiumBrowser : public IBrowser {
   std::vector<std::pair<uint64_t, std::string>> FPendingOwn;
   uint64_t FOwnSeq = 0;
   TChromiumLockDown FLockDown;
+  std::string FVersion;
+  // The executable this browser was started from: replaced on disk, it raises OnNewBrowserVersion.
+  TChromiumUpgradeWatch FUpgradeWatch;
 };
 
 } // namespace hb::lin

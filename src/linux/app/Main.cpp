@@ -55,15 +55,23 @@ int main(int argc, char** argv) {
   if (!SettleInstallAtStart(system.ExeFolder())) return 0;
   unsetenv(kInstallerChildVariable);
 #if HB_TEST_TIMERS
-  // The soak run's shortened waits (bench/soak.sh); a release build has neither this nor a way
-  // to shorten anything. Said in the log so that nobody mistakes such a run for a real one.
-  if (const char* text = g_getenv("HALLBOARD_TEST_TIME_DIVISOR"); text && *text) {
+  // The soak run's shortened waits (bench/soak.sh) and the end-to-end tests' shortened page loads;
+  // a release build has neither these nor a way to shorten anything. Said in the log so that
+  // nobody mistakes such a run for a real one.
+  const auto divisorFrom = [](const char* name) -> uint32_t {
+    const char* text = g_getenv(name);
+    if (!text || !*text) return 1;
     char* end = nullptr;
     unsigned long divisor = std::strtoul(text, &end, 10);
-    if (*end == '\0' && divisor > 1 && divisor <= 1000) {
-      SetTestTimeDivisor(static_cast<uint32_t>(divisor));
-      WriteLog("TEST_TIMERS 等待时间缩短为 1/" + std::to_string(divisor) + "（仅供测试）");
-    }
+    return *end == '\0' && divisor > 1 && divisor <= 1000 ? static_cast<uint32_t>(divisor) : 1;
+  };
+  if (uint32_t divisor = divisorFrom("HALLBOARD_TEST_TIME_DIVISOR"); divisor > 1) {
+    SetTestTimeDivisor(divisor);
+    WriteLog("TEST_TIMERS 等待时间缩短为 1/" + std::to_string(divisor) + "（仅供测试）");
+  }
+  if (uint32_t divisor = divisorFrom("HALLBOARD_TEST_LOAD_DIVISOR"); divisor > 1) {
+    SetTestLoadDivisor(divisor);
+    WriteLog("TEST_TIMERS 页面加载的等待缩短为 1/" + std::to_string(divisor) + "（仅供测试）");
   }
 #endif
   return lin::RunDisplay(system, instance, argc, argv);
