@@ -27,6 +27,41 @@ FRAME = ("(function(){var f=document.getElementById('hb-frame')||document.create
          "return true;})()")
 
 
+# What a page may ask the person at the screen for: a JS expression giving a promise, and the
+# answers that mean "refused without a prompt". A prompt left open shows as no answer at all; a
+# rejection's answer is "refused " and the error's name. The choosers of devices need a click.
+PERMISSION_REQUESTS = [
+    ("notifications", "Notification.requestPermission()", ("denied",)),
+    ("geolocation", "new Promise(function(ok,no){navigator.geolocation.getCurrentPosition(ok,"
+     "function(e){no({name:'code'+e.code});});})", ("refused code1",)),
+    # The browser is given pretend devices, so this is refused, not merely found missing.
+    ("camera and microphone", "navigator.mediaDevices.getUserMedia({video:true,audio:true})",
+     ("refused NotAllowedError",)),
+    ("clipboard read", "navigator.clipboard.readText()", ("refused NotAllowedError",)),
+    ("MIDI with sysex", "navigator.requestMIDIAccess({sysex:true})",
+     ("refused NotAllowedError", "refused SecurityError")),
+    ("persistent storage", "navigator.storage.persist()", (False,)),
+    ("screen capture", "navigator.mediaDevices.getDisplayMedia({video:true})", ("refused NotAllowedError",)),
+    ("USB chooser", "navigator.usb.requestDevice({filters:[]})",
+     ("refused NotFoundError", "refused SecurityError")),
+    ("HID chooser", "navigator.hid.requestDevice({filters:[]}).then(function(d){return d.length;})",
+     (0, "refused SecurityError")),
+    ("serial chooser", "navigator.serial.requestPort()", ("refused NotFoundError", "refused SecurityError")),
+    # Not offered on Linux without a flag; a chooser if it ever is.
+    ("Bluetooth chooser", "navigator.bluetooth.requestDevice({acceptAllDevices:true})",
+     ("refused TypeError", "refused NotFoundError", "refused SecurityError")),
+    ("full screen", "document.documentElement.requestFullscreen()", ("refused TypeError",)),
+    ("pointer lock", "document.body.requestPointerLock()", ("refused NotAllowedError",)),
+    ("payment sheet", "new PaymentRequest([{supportedMethods:'https://pay.invalid/'}],{total:{label:'x',"
+     "amount:{currency:'CNY',value:'1'}}}).show()", ("refused SecurityError",)),
+    ("security key", "navigator.credentials.get({publicKey:{challenge:new Uint8Array(16)}})",
+     ("refused NotAllowedError",)),
+    ("colour picker", "(function(){var i=document.createElement('input');i.type='color';"
+     "document.body.appendChild(i);try{i.showPicker();}finally{i.remove();}})()", ("refused NotAllowedError",)),
+    ("share sheet", "navigator.share({url:location.href})", ("refused TypeError", "refused NotAllowedError")),
+]
+
+
 def setUpModule():
     global X, DEMO
     X = Xvfb()
@@ -61,11 +96,19 @@ class EscapeTable(unittest.TestCase):
         cls.downloads = os.path.join(cls.home, "Downloads")
         os.makedirs(cls.downloads)
         cls.program.extra_env["HOME"] = cls.home
+        # Pretend camera and microphone, so that asking for them meets the refusal, not an empty
+        # computer.
+        chromium = os.path.join(cls.program.root, "chromium")
+        with open(chromium, "w") as f:
+            f.write('#!/bin/sh\nexec /usr/lib/chromium/chromium --use-fake-device-for-media-stream "$@"\n')
+        os.chmod(chromium, 0o755)
+        cls.program.extra_env["HALLBOARD_CHROMIUM"] = chromium
         cls.program.start()
         wait_until(lambda: cls.program.page_ready("大厅"), 60, what="the map")
         cls.map = cls.program.eval("location.href")
         cls.windows = visible_windows()
         cls.ratio = cls.program.eval("devicePixelRatio")
+        cls.bounds = cls.program.eval("[outerWidth,outerHeight,screenX,screenY]")
 
     @classmethod
     def tearDownClass(cls):
@@ -195,6 +238,55 @@ class EscapeTable(unittest.TestCase):
         X.xdotool("key", "F5")
         wait_until(lambda: self.program.eval("window.__hbOld||0") == 0, 30, what="the reload")
         self.assert_held(logged="页面的对话框已自动关闭 (beforeunload)")
+
+    # ---- Permissions and the browser's own bubbles ----
+
+    def ask(self, request, by_click):
+        """Runs request as the page alone or in a passer-by's click handler; the page's answer."""
+        run = ("window.__hbAsk='pending';try{Promise.resolve(%s).then(function(v){window.__hbAsk="
+               "v===undefined?null:v;},function(e){window.__hbAsk='refused '+(e&&e.name);});}"
+               "catch(e){window.__hbAsk='refused '+(e&&e.name);}" % request)
+        if by_click:
+            self.mark_clicks()
+            self.program.eval(LINK % (repr("javascript:void 0"), "a.onclick=function(){%s};" % run))
+            X.xdotool("mousemove", 100, 60)
+            X.xdotool("click", 1)
+            self.wait_marked("the click")
+        else:
+            self.program.eval("(function(){%s;return true;})()" % run)
+        answer = wait_until(lambda: [v for v in [self.program.eval("window.__hbAsk")] if v != "pending"],
+                            10, what="the page's answer")
+        return answer[0]
+
+    def test_what_the_page_asks_for_is_refused_without_a_prompt(self):
+        for by_click in (False, True):
+            for name, request, refused in PERMISSION_REQUESTS:
+                with self.subTest(request=name, by_click=by_click):
+                    answer = self.ask(request, by_click)
+                    # Without a click the choosers refuse for want of one, which proves nothing.
+                    if by_click or "SecurityError" not in str(answer):
+                        self.assertIn(answer, refused)
+                    self.assert_held()
+
+    def test_page_neither_moves_nor_resizes_the_window(self):
+        self.click_link("click", 1, href="javascript:void 0",
+                        extra="a.onclick=function(){resizeTo(300,300);moveTo(400,300);resizeBy(-500,-200);};")
+        self.assert_held()
+        self.assertEqual(self.program.eval("[outerWidth,outerHeight,screenX,screenY]"), self.bounds)
+
+    def test_colour_input_opens_no_chooser(self):
+        self.mark_clicks()
+        self.program.eval("(function(){var i=document.createElement('input');i.type='color';i.id='hb-link';"
+                          "i.style.cssText='position:fixed;left:0;top:0;width:320px;height:120px;"
+                          "z-index:2147483647';document.body.appendChild(i);return true;})()")
+        X.xdotool("mousemove", 100, 60)
+        X.xdotool("click", 1)
+        self.wait_marked("the click")
+        self.assert_held()
+        self.program.eval("window.__hbMark=0")
+        X.xdotool("key", "space")
+        self.wait_marked("the key")
+        self.assert_held()
 
     # ---- Keys ----
 

@@ -77,6 +77,19 @@ constexpr const char* kBlockedContent[] = {
     "captured_surface_control",
 };
 
+// The features no frame of the page may use, sent as the top-level document's permissions
+// policy: every frame inside inherits it, a fresh frame that never ran our script included. The
+// browser refuses these without asking anybody; several of them (the screen-share picker, the
+// full-screen bubble, the security-key and sign-in dialogs) open over the map even with every
+// permission denied, so the policy is what keeps them shut.
+constexpr const char* kPermissionsPolicy =
+    "camera=(), microphone=(), geolocation=(), display-capture=(), fullscreen=(), usb=(), "
+    "hid=(), serial=(), bluetooth=(), midi=(), payment=(), clipboard-read=(), "
+    "idle-detection=(), local-fonts=(), window-management=(), web-share=(), "
+    "publickey-credentials-get=(), publickey-credentials-create=(), otp-credentials=(), "
+    "identity-credentials-get=(), xr-spatial-tracking=(), captured-surface-control=(), "
+    "speaker-selection=()";
+
 } // namespace
 
 std::string LockDownScript() {
@@ -86,7 +99,8 @@ std::string LockDownScript() {
 var d=document,w=window;
 function newWindow(a){var t=(a.getAttribute("target")||"");if(!t){var b=d.querySelector("base[target]");t=b?b.getAttribute("target"):"";}t=t.toLowerCase();
 return a.hasAttribute("download")||!(t===""||t==="_self"||t==="_top"||t==="_parent");}
-function click(e){var t=e.target,a=t&&t.closest?t.closest("a[href],area[href]"):null;if(!a)return;
+function colour(t){return t&&t.tagName==="INPUT"&&(t.type||"").toLowerCase()==="color";}
+function click(e){var t=e.target;if(colour(t)){e.preventDefault();return;}var a=t&&t.closest?t.closest("a[href],area[href]"):null;if(!a)return;
 var p=(a.protocol||"").toLowerCase();
 if(e.button!==0||e.ctrlKey||e.shiftKey||e.metaKey||e.altKey||newWindow(a)||(p!=="http:"&&p!=="https:"&&p!=="javascript:"))e.preventDefault();}
 d.addEventListener("click",click,true);d.addEventListener("auxclick",click,true);
@@ -97,7 +111,10 @@ function outside(e){var x=e.dataTransfer,y=x&&x.types?Array.prototype.slice.call
 d.addEventListener("dragover",function(e){if(!outside(e))return;e.preventDefault();e.dataTransfer.dropEffect="none";},true);
 d.addEventListener("drop",function(e){if(outside(e))e.preventDefault();},true);
 d.addEventListener("keydown",function(e){if(e.key==="Escape"&&(e.shiftKey||e.ctrlKey||e.altKey))e.preventDefault();},true);
-w.open=function(){return null;};w.alert=function(){};w.confirm=function(){return false;};w.prompt=function(){return null;};w.print=function(){};
+w.open=function(){return null;};["moveTo","moveBy","resizeTo","resizeBy"].forEach(function(n){w[n]=function(){};});
+var picker=w.HTMLInputElement&&HTMLInputElement.prototype.showPicker;if(picker)HTMLInputElement.prototype.showPicker=function(){if(colour(this))throw new DOMException("","NotAllowedError");return picker.apply(this,arguments);};
+if(w.Element&&Element.prototype.requestPointerLock)Element.prototype.requestPointerLock=function(){return Promise.reject(new DOMException("","NotAllowedError"));};
+w.alert=function(){};w.confirm=function(){return false;};w.prompt=function(){return null;};w.print=function(){};
 ["showOpenFilePicker","showSaveFilePicker","showDirectoryPicker"].forEach(function(n){if(n in w)w[n]=function(){return Promise.reject(new DOMException("","AbortError"));};});
 })();)JS";
 }
@@ -322,6 +339,26 @@ bool TChromiumLockDown::StopsDocument(const rapidjson::Value& p, const std::stri
               FSession);
   LogThrottled(lkOtherSite, "已拦截页面打开其他网站 " + OriginOf(url));
   return true;
+}
+
+std::string TChromiumLockDown::DocumentResponse(const rapidjson::Value& p,
+                                                const std::string& mainFrame) const {
+  const auto& status = Member(p, "responseStatusCode");
+  const auto& headers = Member(p, "responseHeaders");
+  // A redirect's headers are not the document's: the one it leads to gets the policy.
+  if (!status.IsInt() || status.GetInt() / 100 == 3 || !headers.IsArray() ||
+      JsonString(p, "resourceType") != "Document" || JsonString(p, "frameId") != mainFrame)
+    return {};
+  // Ours goes last: where the cloud names a feature too, the last word is the one that counts.
+  std::string list = "[";
+  for (const auto& h : headers.GetArray())
+    list += "{\"name\":" + JsonQuote(JsonString(h, "name")) +
+            ",\"value\":" + JsonQuote(JsonString(h, "value")) + "},";
+  list += "{\"name\":\"Permissions-Policy\",\"value\":" + JsonQuote(kPermissionsPolicy) + "}]";
+  return "{\"requestId\":" + JsonQuote(JsonString(p, "requestId")) +
+         ",\"responseCode\":" + std::to_string(status.GetInt()) +
+         ",\"responsePhrase\":" + JsonQuote(JsonString(p, "responseStatusText")) +
+         ",\"responseHeaders\":" + list + "}";
 }
 
 void TChromiumLockDown::LogThrottled(int kind, const std::string& text) {

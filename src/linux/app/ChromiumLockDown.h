@@ -18,8 +18,10 @@
 namespace hb::lin {
 
 // The document script of the lock-down: no new window from a link, a form or window.open, no
-// dialog of the page's script, no print or file picker, nothing dropped from outside opens, and
-// Shift+Esc (the browser's task manager) does nothing.
+// dialog of the page's script, no print or file picker, nothing dropped from outside opens,
+// Shift+Esc (the browser's task manager) does nothing, the page neither moves nor resizes the
+// browser's window (an app window obeys, and the desktop would show around it), and it never
+// takes the pointer away.
 std::string LockDownScript();
 
 // Preferences that deny what the page could ask the person at the screen for, merged into the
@@ -54,6 +56,9 @@ class TChromiumLockDown {
   // A main-frame document's request before it goes out: true when it was stopped (another site),
   // with the request failed as aborted, so that its navigation ends as cancelled.
   bool StopsDocument(const rapidjson::Value& p, const std::string& mainFrame);
+  // The parameters of Fetch.continueResponse for a paused document response of the top-level
+  // page (its headers with our permissions policy added), or "" when it goes on unchanged.
+  std::string DocumentResponse(const rapidjson::Value& p, const std::string& mainFrame) const;
 
   // A web message from a frame of another site (the page's menu request from inside it).
   std::function<void(const std::string& json)> OnWebMessage;
