@@ -355,6 +355,20 @@ class IdleReturn(unittest.TestCase):
             program.cleanup()
 
 
+def window_names():
+    """The names of the visible top-level windows."""
+    names = []
+    for w in visible_windows():
+        out = subprocess.run(["xdotool", "getwindowname", w], env=X.env(), capture_output=True, text=True)
+        names.append(out.stdout.strip())
+    return names
+
+
+def foreign_windows():
+    """Windows of the browser that are not the display's: developer tools, a full browser window."""
+    return [n for n in window_names() if "DevTools" in n or n.endswith("Chromium")]
+
+
 class StalledStart(unittest.TestCase):
     def test_keys_while_the_program_stalls_at_start_open_nothing(self):
         DEMO.reset()
@@ -367,7 +381,20 @@ class StalledStart(unittest.TestCase):
             windows = visible_windows()
             program.stop()
             wait_until(lambda: visible_windows() == before, 20, what="the windows to go")
+            # The gateway holds its answer: the map cannot load until the test lets it.
+            DEMO.fault(entry="hang")
+            # The program stalls the moment it starts the browser, before it could say a word to
+            # it: the browser's wrapper stops it.
+            chromium = os.path.join(program.root, "chromium")
+            with open(chromium, "w") as f:
+                f.write('#!/bin/sh\nkill -STOP $PPID\nexec /usr/lib/chromium/chromium "$@"\n')
+            os.chmod(chromium, 0o755)
+            program.extra_env["HALLBOARD_CHROMIUM"] = chromium
             program.start(wait=False)
+
+            def stopped():
+                with open("/proc/%d/stat" % program.proc.pid) as f:
+                    return f.read().rsplit(")", 1)[1].split()[0] == "T"
 
             def browser():
                 try:
@@ -375,23 +402,38 @@ class StalledStart(unittest.TestCase):
                         return [int(p) for p in f.read().split()]
                 except OSError:
                     return []
-            wait_until(browser, 20, interval=0.02, what="the browser to start")
-            program.proc.send_signal(signal.SIGSTOP)
             try:
-                wait_until(lambda: len(visible_windows()) > len(before), 30, what="the browser's window")
-                # Whatever has the keyboard now gets the keys that open windows.
+                wait_until(stopped, 20, interval=0.02, what="the program to stall")
+                pid = browser()[0]
+
+                def browser_window():
+                    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)],
+                                         env=X.env(), capture_output=True, text=True).stdout.split()
+                    return out[0] if out else None
+                # The browser's window gets the keyboard (nothing else sees to that with no window
+                # manager), and with it the keys that open windows.
+                X.xdotool("windowfocus", "--sync", wait_until(browser_window, 30, what="the browser's window"))
                 X.xdotool("mousemove", 640, 360)
                 for key in ("F12", "ctrl+n", "ctrl+s", "ctrl+shift+i", "ctrl+o"):
                     X.xdotool("key", key)
                 X.xdotool("click", 3)
                 X.xdotool("key", "Escape")
+                # Keys sent before the window took the keyboard are lost; new windows are asked
+                # for until one is there, so the program surely has something to close.
+                wait_until(lambda: foreign_windows() or X.xdotool("key", "ctrl+n"), 30, interval=0.5,
+                           what="a browser window the keys opened")
             finally:
                 program.proc.send_signal(signal.SIGCONT)
+            # What the keys opened goes as soon as the program has its page, long before the map.
+            wait_until(lambda: not foreign_windows(), 30, interval=0.05, what="the opened windows to go")
+            self.assertTrue(program.state()["cover"], "the map showed before the windows went")
+            DEMO.fault(entry="ok")
             wait_until(lambda: program.page_ready("大厅"), 60, what="the map")
             for _ in range(3):
                 self.assertEqual(len(visible_windows()), len(windows), "a window opened during the stall")
                 time.sleep(0.2)
         finally:
+            DEMO.reset()
             program.cleanup()
 
 

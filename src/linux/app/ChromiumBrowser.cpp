@@ -413,7 +413,7 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
     const auto& infos = Member(*r.Result, "targetInfos");
     if (!infos.IsArray()) return;
     for (const auto& info : infos.GetArray())
-      if (JsonString(info, "type") == "page") {
+      if (JsonString(info, "type") == "page" && !TChromiumLockDown::Foreign(info, {})) {
         AttachTo(JsonString(info, "targetId"));
         return;
       }

@@ -155,6 +155,8 @@ void TChromiumLockDown::BrowserStarted(std::shared_ptr<TDevToolsConnection> conn
   Forget();
   FConn = std::move(conn);
   if (!FConn) return;
+  // Developer tools a key opened while we were not yet listening go before anything else.
+  CloseForeignTargets();
   FConn->Send("Browser.setDownloadBehavior", R"({"behavior":"deny","eventsEnabled":false})");
   for (const char* name : kDeniedPermissions) {
     std::string descriptor = std::string(R"({"name":")") + name + "\"";
@@ -188,6 +190,8 @@ void TChromiumLockDown::PageAttached(const std::string& targetId, const std::str
         R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})");
   // The browser holds a page created after it heard from us; ours goes on now, with our scripts.
   setup("Runtime.runIfWaitingForDebugger", "{}");
+  // Now that we know our page, anything else goes, long before the map has loaded.
+  CloseForeignTargets();
 }
 
 void TChromiumLockDown::ScriptAdded(const std::string& script) {
@@ -204,9 +208,30 @@ void TChromiumLockDown::OwnDocumentCommitted() {
   // Back and forward then lead nowhere but to what followed the program's own page: never to
   // the dark start page nor to a page of an earlier choice.
   FConn->Send("Page.resetNavigationHistory", "{}", FSession);
+  // Whatever opened before the program's page had the keyboard is long gone by now; a last look
+  // costs one message.
+  CloseForeignTargets();
+}
+
+bool TChromiumLockDown::Foreign(const rapidjson::Value& info, const std::string& own) {
+  const std::string url = JsonString(info, "url");
+  if (!own.empty() && JsonString(info, "targetId") == own) return false;
+  // Developer tools are never ours.
+  if (url.rfind("devtools://", 0) == 0) return true;
+  if (JsonString(info, "type") != "page") return false;
+  // Once we know our page, any other is not.
+  if (!own.empty()) return true;
+  // Before: ours opened on its start address, so a page with none yet, or one of the browser's
+  // own (a new tab, its settings), came from a key pressed while we were not listening. Adopting
+  // it would put a full browser window on the display.
+  return url.empty() || url.rfind("chrome://", 0) == 0 || url.rfind("chrome-untrusted://", 0) == 0;
+}
+
+void TChromiumLockDown::CloseForeignTargets() {
+  if (!FConn) return;
   // Keys that reached the browser before we could answer (the program stalled at start, no page
   // of ours had the keyboard yet) may have opened developer tools or another window, which the
-  // browser does not announce: every target, whatever its kind, is looked at once more.
+  // browser announced before we listened: every target, whatever its kind, is looked at.
   FConn->Send(
       "Target.getTargets", R"({"filter":[{}]})", {},
       [conn = std::weak_ptr<TDevToolsConnection>(FConn), own = FTargetId](const TDevToolsReply& r) {
@@ -214,14 +239,16 @@ void TChromiumLockDown::OwnDocumentCommitted() {
         if (!c || !r.Result) return;
         const auto& infos = Member(*r.Result, "targetInfos");
         if (!infos.IsArray()) return;
-        for (const auto& info : infos.GetArray()) {
-          const std::string id = JsonString(info, "targetId");
-          const std::string type = JsonString(info, "type");
-          const bool devtools = JsonString(info, "url").rfind("devtools://", 0) == 0;
-          if (id != own && (type == "page" || devtools))
-            c->Send("Target.closeTarget", "{\"targetId\":" + JsonQuote(id) + "}");
-        }
+        for (const auto& info : infos.GetArray())
+          if (Foreign(info, own))
+            c->Send("Target.closeTarget",
+                    "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
       });
+}
+
+void TChromiumLockDown::CloseTarget(const std::string& targetId) {
+  FConn->Send("Target.closeTarget", "{\"targetId\":" + JsonQuote(targetId) + "}");
+  LogThrottled(lkWindow, "已关闭页面打开的新窗口");
 }
 
 bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& session,
@@ -246,10 +273,8 @@ bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& se
       // Browser-wide: the adapter adopts the first page; any other page (a window that slipped
       // past the page script) closes before it runs, and anything else goes on untouched.
       if (type == "page") {
-        if (FTargetId.empty() || JsonString(info, "targetId") == FTargetId) return false;
-        FConn->Send("Target.closeTarget",
-                    "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
-        LogThrottled(lkWindow, "已关闭页面打开的新窗口");
+        if (!Foreign(info, FTargetId)) return false;
+        CloseTarget(JsonString(info, "targetId"));
         return true;
       }
       if (!child.empty()) {
@@ -261,17 +286,15 @@ bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& se
     ChildAttached(session, p);
     return true;
   }
-  if (method == "Target.targetCreated" && session.empty()) {
-    // A page the auto-attachment missed (it came before our rules): closed as well.
+  if ((method == "Target.targetCreated" || method == "Target.targetInfoChanged") &&
+      session.empty()) {
+    // A page the auto-attachment missed (it came before our rules), or developer tools a key
+    // opened before our page had the keyboard: closed as well. Developer tools show what they
+    // are only once their address is in, which the browser tells as a change.
     const auto& info = Member(p, "targetInfo");
-    if (JsonString(info, "type") == "page" && !FTargetId.empty() &&
-        JsonString(info, "targetId") != FTargetId) {
-      FConn->Send("Target.closeTarget",
-                  "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
-      LogThrottled(lkWindow, "已关闭页面打开的新窗口");
-      return true;
-    }
-    return false;
+    if (!Foreign(info, FTargetId)) return false;
+    CloseTarget(JsonString(info, "targetId"));
+    return true;
   }
   if (method == "Target.detachedFromTarget" && session == FSession) {
     const std::string child = JsonString(p, "sessionId");

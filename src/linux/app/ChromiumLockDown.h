@@ -60,6 +60,10 @@ class TChromiumLockDown {
   // page (its headers with our permissions policy added), or "" when it goes on unchanged.
   std::string DocumentResponse(const rapidjson::Value& p, const std::string& mainFrame) const;
 
+  // A target that is not the display's page: developer tools, a page other than own, or (while
+  // own is not yet known) a page that cannot be the one we started with.
+  static bool Foreign(const rapidjson::Value& targetInfo, const std::string& own);
+
   // A web message from a frame of another site (the page's menu request from inside it).
   std::function<void(const std::string& json)> OnWebMessage;
 
@@ -68,6 +72,9 @@ class TChromiumLockDown {
   void FrameSetup(const std::string& session);
   // One log line a minute at most for each kind of thing stopped.
   void LogThrottled(int kind, const std::string& text);
+  // Closes every foreign target the browser has now.
+  void CloseForeignTargets();
+  void CloseTarget(const std::string& targetId);
 
   std::shared_ptr<TDevToolsConnection> FConn;
   std::string FTargetId;
