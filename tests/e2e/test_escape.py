@@ -14,6 +14,7 @@ import unittest
 from harness import Demo, Program, Xvfb, wait_until
 
 X = DEMO = None
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 # A link over the top left of the page, painted so xdotool can hit it. `%s` is its address.
 LINK = ("(function(){var a=document.getElementById('hb-link')||document.createElement('a');"
@@ -286,6 +287,66 @@ class EscapeTable(unittest.TestCase):
         self.program.eval("window.__hbMark=0")
         X.xdotool("key", "space")
         self.wait_marked("the key")
+        self.assert_held()
+
+    # ---- Drops from outside ----
+
+    def drag_onto_the_page(self, *uris):
+        """A real XDND drag from the drag source (a window of another program) onto the map."""
+        events = os.path.join(self.program.root, "drag-events")
+        with open(events, "w") as out:
+            source = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "drag_source.py"),
+                                       "1060", "600", *uris], env=X.env(), stdout=out,
+                                      stderr=subprocess.DEVNULL)
+
+        def said(word):
+            with open(events) as f:
+                return word in f.read().split()
+        try:
+            wait_until(lambda: said("ready"), 20, what="the drag source")
+            # The page's own handler (bubble phase) counts what reached it.
+            self.program.eval("(function(){window.__hbMark=0;if(!window.__hbDragMarking){window.__hbDragMarking=1;"
+                              "['dragover','drop'].forEach(function(t){document.addEventListener(t,"
+                              "function(){window.__hbMark=(window.__hbMark||0)+1;});});}return true;})()")
+            X.xdotool("mousemove", 1160, 650)
+            X.xdotool("mousedown", 1)
+            # Past GTK's drag threshold, then on over the map until the page has seen the drag.
+            for step in range(1, 6):
+                X.xdotool("mousemove", 1160 - 10 * step, 650 - 10 * step)
+            wait_until(lambda: said("begin"), 10, what="the drag to begin")
+            moves = iter(range(1000))
+            wait_until(lambda: X.xdotool("mousemove", 640 + next(moves) % 20, 360) or
+                       self.program.eval("window.__hbMark||0") > 0, 20, interval=0.1,
+                       what="the drag to reach the page")
+            X.xdotool("mouseup", 1)
+            wait_until(lambda: said("end"), 10, what="the drag to end")
+            source.wait(10)
+            # The page took nothing: a link the browser accepted would open, for a moment at
+            # least, in a window of its own.
+            self.assertTrue(said("failed"), "the drop was accepted")
+        finally:
+            if source.poll() is None:
+                source.terminate()
+                source.wait(10)
+
+    def test_drops_from_outside_open_nothing(self):
+        local = os.path.join(self.program.root, "dropped.html")
+        with open(local, "w") as f:
+            f.write("<title>dropped</title>")
+        for name, uris in (("a file", ["file://" + local]),
+                           ("a link of the cloud", [DEMO.cloud + "/demo/echo?via=drop"]),
+                           ("a link of another site", [DEMO.gateway + "/demo/echo?via=drop"])):
+            with self.subTest(drop=name):
+                self.drag_onto_the_page(*uris)
+                self.assert_held()
+
+    def test_dragging_a_link_of_the_page_onto_the_page(self):
+        self.program.eval(LINK % (repr(DEMO.cloud + "/demo/echo?via=drag"), ""))
+        X.xdotool("mousemove", 100, 60)
+        X.xdotool("mousedown", 1)
+        for step in range(1, 20):
+            X.xdotool("mousemove", 100 + 30 * step, 60 + 15 * step)
+        X.xdotool("mouseup", 1)
         self.assert_held()
 
     # ---- Keys ----
