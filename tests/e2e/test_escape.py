@@ -152,6 +152,12 @@ class EscapeTable(unittest.TestCase):
             # One line a minute at most: an earlier case may have written it.
             self.assertIn(logged, self.program.log_text())
 
+    def back_on_the_map(self):
+        try:
+            return self.program.eval("location.href") == self.map and self.program.page_ready("大厅")
+        except AssertionError:  # the page is between documents
+            return False
+
     # ---- The mouse on a link ----
 
     def click_link(self, *click, href=None, extra=""):
@@ -195,6 +201,34 @@ class EscapeTable(unittest.TestCase):
     def test_page_leads_to_another_site_itself(self):
         self.program.command("eval location.href=%r" % (DEMO.gateway + "/demo/echo?via=script"))
         self.assert_held(logged="已拦截页面打开其他网站")
+
+    def test_addresses_of_the_computer_and_the_browser(self):
+        # The browser refuses the page the first four itself; the last two come in and give way.
+        for address in ("file:///etc/", "view-source:" + DEMO.cloud + "/", "chrome://settings/",
+                        "chrome://downloads/", "about:blank", "data:text/html,<title>x</title>"):
+            with self.subTest(address=address, by="a passer-by's click"):
+                self.click_link("click", 1, href=address)
+                self.assert_held()
+            with self.subTest(address=address, by="the page"):
+                self.program.eval("(function(){try{location.href=%r;}catch(e){}return true;})()" % address)
+                # A document that needs no request (about:blank, data:) comes in and gives way.
+                wait_until(self.back_on_the_map, 30, what="the map")
+                self.assert_held(logged="已拦截页面打开其他网站" if address[:5] in ("about", "data:") else None)
+
+    def test_buttons_of_the_crashed_page(self):
+        # The browser's own page for a crashed tab has a reload button and a help link that would
+        # open a browser window: a passer-by clicks all over it until the map is back.
+        self.program.command("crash")
+        wait_until(lambda: self.program.state()["cover"] or not self.program.page_ready("大厅"), 20,
+                   what="the crash to show")
+        for y in range(250, 500, 40):
+            for x in range(440, 860, 60):
+                X.xdotool("mousemove", x, y)
+                X.xdotool("click", 1)
+                X.xdotool("click", 2)
+        X.xdotool("key", "Tab", "Return", "ctrl+Return")
+        wait_until(lambda: self.program.page_ready("大厅"), 60, what="the map to come back")
+        self.assert_held()
 
     # ---- Windows the page opens ----
 

@@ -173,6 +173,7 @@ void TChromiumLockDown::Forget() {
   FSession.clear();
   FFrameSessions.clear();
   FScripts.clear();
+  FLeaving = false;
 }
 
 void TChromiumLockDown::PageAttached(const std::string& targetId, const std::string& session,
@@ -199,6 +200,7 @@ void TChromiumLockDown::ScriptAdded(const std::string& script) {
 }
 
 void TChromiumLockDown::OwnNavigation(const std::string& url) {
+  FLeaving = false; // ours replaces whatever the page went to
   const std::string origin = OriginOf(url);
   if (!origin.empty()) FOrigin = origin;
 }
@@ -265,6 +267,15 @@ bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& se
     return true;
   }
   if (method == "Page.fileChooserOpened") return true; // nothing opens, nothing chosen
+  if (method == "Page.frameNavigated" && session == FSession && !FSession.empty()) {
+    LeaveForeignDocument(Member(p, "frame"));
+    return false; // the adapter follows the page's documents as well
+  }
+  if (method == "Page.loadEventFired" && session == FSession && FLeaving) {
+    FLeaving = false;
+    GoBack();
+    return false;
+  }
   if (method == "Target.attachedToTarget") {
     const auto& info = Member(p, "targetInfo");
     const std::string type = JsonString(info, "type");
@@ -342,6 +353,38 @@ void TChromiumLockDown::FrameSetup(const std::string& session) {
   FConn->Send("Target.setAutoAttach",
               R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})", session);
   FConn->Send("Runtime.runIfWaitingForDebugger", "{}", session);
+}
+
+void TChromiumLockDown::LeaveForeignDocument(const rapidjson::Value& frame) {
+  // A document that never asked the network (about:blank, data:, a page's own blob) passes the
+  // request filter: once it is in, the page goes back to where it came from, which is ours. The
+  // browser's error page of a failed navigation is the adapter's to judge.
+  if (FOrigin.empty() || !JsonString(frame, "parentId").empty() ||
+      !JsonString(frame, "unreachableUrl").empty())
+    return;
+  const std::string url = JsonString(frame, "url");
+  if (url == kStartPage || OriginOf(url) == FOrigin || url.rfind("chrome-error://", 0) == 0) return;
+  LogThrottled(lkOtherSite, "已拦截页面打开其他网站 " + url.substr(0, url.find_first_of(",?#")));
+  // The page is between documents until it has loaded, and answers nothing about its history.
+  FLeaving = true;
+}
+
+void TChromiumLockDown::GoBack() {
+  FConn->Send("Page.getNavigationHistory", "{}", FSession,
+              [conn = std::weak_ptr<TDevToolsConnection>(FConn),
+               session = FSession](const TDevToolsReply& r) {
+                auto c = conn.lock();
+                if (!c || !r.Result) return;
+                const auto& entries = Member(*r.Result, "entries");
+                const auto& index = Member(*r.Result, "currentIndex");
+                if (!entries.IsArray() || !index.IsInt() || index.GetInt() < 1 ||
+                    index.GetInt() >= static_cast<int>(entries.Size()))
+                  return; // nothing of ours before it: the idle return brings the map back
+                const auto& id = Member(entries[index.GetInt() - 1], "id");
+                if (id.IsInt())
+                  c->Send("Page.navigateToHistoryEntry",
+                          "{\"entryId\":" + std::to_string(id.GetInt()) + "}", session);
+              });
 }
 
 std::string TChromiumLockDown::FetchPatterns() const {

@@ -70,6 +70,11 @@ class TChromiumLockDown {
  private:
   void ChildAttached(const std::string& parent, const rapidjson::Value& p);
   void FrameSetup(const std::string& session);
+  // The top-level page committed a document outside the cloud's origin that the request filter
+  // never saw: back to the one before it.
+  void LeaveForeignDocument(const rapidjson::Value& frame);
+  // Back to the history entry before the current one.
+  void GoBack();
   // One log line a minute at most for each kind of thing stopped.
   void LogThrottled(int kind, const std::string& text);
   // Closes every foreign target the browser has now.
@@ -83,6 +88,7 @@ class TChromiumLockDown {
   std::vector<std::string> FScripts;
   std::vector<std::string> FFrameSessions;
   uint64_t FLastLog[4] = {};
+  bool FLeaving = false; // a foreign document is loading; back once it has
 };
 
 } // namespace hb::lin
