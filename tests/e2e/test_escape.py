@@ -14,6 +14,7 @@ import unittest
 from harness import Demo, Program, Xvfb, wait_until
 
 X = DEMO = None
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 # A link over the top left of the page, painted so xdotool can hit it. `%s` is its address.
 LINK = ("(function(){var a=document.getElementById('hb-link')||document.createElement('a');"
@@ -25,6 +26,41 @@ FRAME = ("(function(){var f=document.getElementById('hb-frame')||document.create
          "window.__hbFrameLoaded=0;f.onload=function(){window.__hbFrameLoaded=1;};f.id='hb-frame';f.src=%s;f.style.cssText='position:fixed;left:0;top:400px;width:400px;"
          "height:300px;border:0;z-index:2147483647;background:#fff';document.body.appendChild(f);"
          "return true;})()")
+
+
+# What a page may ask the person at the screen for: a JS expression giving a promise, and the
+# answers that mean "refused without a prompt". A prompt left open shows as no answer at all; a
+# rejection's answer is "refused " and the error's name. The choosers of devices need a click.
+PERMISSION_REQUESTS = [
+    ("notifications", "Notification.requestPermission()", ("denied",)),
+    ("geolocation", "new Promise(function(ok,no){navigator.geolocation.getCurrentPosition(ok,"
+     "function(e){no({name:'code'+e.code});});})", ("refused code1",)),
+    # The browser is given pretend devices, so this is refused, not merely found missing.
+    ("camera and microphone", "navigator.mediaDevices.getUserMedia({video:true,audio:true})",
+     ("refused NotAllowedError",)),
+    ("clipboard read", "navigator.clipboard.readText()", ("refused NotAllowedError",)),
+    ("MIDI with sysex", "navigator.requestMIDIAccess({sysex:true})",
+     ("refused NotAllowedError", "refused SecurityError")),
+    ("persistent storage", "navigator.storage.persist()", (False,)),
+    ("screen capture", "navigator.mediaDevices.getDisplayMedia({video:true})", ("refused NotAllowedError",)),
+    ("USB chooser", "navigator.usb.requestDevice({filters:[]})",
+     ("refused NotFoundError", "refused SecurityError")),
+    ("HID chooser", "navigator.hid.requestDevice({filters:[]}).then(function(d){return d.length;})",
+     (0, "refused SecurityError")),
+    ("serial chooser", "navigator.serial.requestPort()", ("refused NotFoundError", "refused SecurityError")),
+    # Not offered on Linux without a flag; a chooser if it ever is.
+    ("Bluetooth chooser", "navigator.bluetooth.requestDevice({acceptAllDevices:true})",
+     ("refused TypeError", "refused NotFoundError", "refused SecurityError")),
+    ("full screen", "document.documentElement.requestFullscreen()", ("refused TypeError",)),
+    ("pointer lock", "document.body.requestPointerLock()", ("refused NotAllowedError",)),
+    ("payment sheet", "new PaymentRequest([{supportedMethods:'https://pay.invalid/'}],{total:{label:'x',"
+     "amount:{currency:'CNY',value:'1'}}}).show()", ("refused SecurityError",)),
+    ("security key", "navigator.credentials.get({publicKey:{challenge:new Uint8Array(16)}})",
+     ("refused NotAllowedError",)),
+    ("colour picker", "(function(){var i=document.createElement('input');i.type='color';"
+     "document.body.appendChild(i);try{i.showPicker();}finally{i.remove();}})()", ("refused NotAllowedError",)),
+    ("share sheet", "navigator.share({url:location.href})", ("refused TypeError", "refused NotAllowedError")),
+]
 
 
 def setUpModule():
@@ -61,11 +97,19 @@ class EscapeTable(unittest.TestCase):
         cls.downloads = os.path.join(cls.home, "Downloads")
         os.makedirs(cls.downloads)
         cls.program.extra_env["HOME"] = cls.home
+        # Pretend camera and microphone, so that asking for them meets the refusal, not an empty
+        # computer.
+        chromium = os.path.join(cls.program.root, "chromium")
+        with open(chromium, "w") as f:
+            f.write('#!/bin/sh\nexec /usr/lib/chromium/chromium --use-fake-device-for-media-stream "$@"\n')
+        os.chmod(chromium, 0o755)
+        cls.program.extra_env["HALLBOARD_CHROMIUM"] = chromium
         cls.program.start()
         wait_until(lambda: cls.program.page_ready("大厅"), 60, what="the map")
         cls.map = cls.program.eval("location.href")
         cls.windows = visible_windows()
         cls.ratio = cls.program.eval("devicePixelRatio")
+        cls.bounds = cls.program.eval("[outerWidth,outerHeight,screenX,screenY]")
 
     @classmethod
     def tearDownClass(cls):
@@ -107,6 +151,12 @@ class EscapeTable(unittest.TestCase):
         if logged:
             # One line a minute at most: an earlier case may have written it.
             self.assertIn(logged, self.program.log_text())
+
+    def back_on_the_map(self):
+        try:
+            return self.program.eval("location.href") == self.map and self.program.page_ready("大厅")
+        except AssertionError:  # the page is between documents
+            return False
 
     # ---- The mouse on a link ----
 
@@ -152,6 +202,34 @@ class EscapeTable(unittest.TestCase):
         self.program.command("eval location.href=%r" % (DEMO.gateway + "/demo/echo?via=script"))
         self.assert_held(logged="已拦截页面打开其他网站")
 
+    def test_addresses_of_the_computer_and_the_browser(self):
+        # The browser refuses the page the first four itself; the last two come in and give way.
+        for address in ("file:///etc/", "view-source:" + DEMO.cloud + "/", "chrome://settings/",
+                        "chrome://downloads/", "about:blank", "data:text/html,<title>x</title>"):
+            with self.subTest(address=address, by="a passer-by's click"):
+                self.click_link("click", 1, href=address)
+                self.assert_held()
+            with self.subTest(address=address, by="the page"):
+                self.program.eval("(function(){try{location.href=%r;}catch(e){}return true;})()" % address)
+                # A document that needs no request (about:blank, data:) comes in and gives way.
+                wait_until(self.back_on_the_map, 30, what="the map")
+                self.assert_held(logged="已拦截页面打开其他网站" if address[:5] in ("about", "data:") else None)
+
+    def test_buttons_of_the_crashed_page(self):
+        # The browser's own page for a crashed tab has a reload button and a help link that would
+        # open a browser window: a passer-by clicks all over it until the map is back.
+        self.program.command("crash")
+        wait_until(lambda: self.program.state()["cover"] or not self.program.page_ready("大厅"), 20,
+                   what="the crash to show")
+        for y in range(250, 500, 40):
+            for x in range(440, 860, 60):
+                X.xdotool("mousemove", x, y)
+                X.xdotool("click", 1)
+                X.xdotool("click", 2)
+        X.xdotool("key", "Tab", "Return", "ctrl+Return")
+        wait_until(lambda: self.program.page_ready("大厅"), 60, what="the map to come back")
+        self.assert_held()
+
     # ---- Windows the page opens ----
 
     def test_window_open_from_a_click_handler(self):
@@ -195,6 +273,115 @@ class EscapeTable(unittest.TestCase):
         X.xdotool("key", "F5")
         wait_until(lambda: self.program.eval("window.__hbOld||0") == 0, 30, what="the reload")
         self.assert_held(logged="页面的对话框已自动关闭 (beforeunload)")
+
+    # ---- Permissions and the browser's own bubbles ----
+
+    def ask(self, request, by_click):
+        """Runs request as the page alone or in a passer-by's click handler; the page's answer."""
+        run = ("window.__hbAsk='pending';try{Promise.resolve(%s).then(function(v){window.__hbAsk="
+               "v===undefined?null:v;},function(e){window.__hbAsk='refused '+(e&&e.name);});}"
+               "catch(e){window.__hbAsk='refused '+(e&&e.name);}" % request)
+        if by_click:
+            self.mark_clicks()
+            self.program.eval(LINK % (repr("javascript:void 0"), "a.onclick=function(){%s};" % run))
+            X.xdotool("mousemove", 100, 60)
+            X.xdotool("click", 1)
+            self.wait_marked("the click")
+        else:
+            self.program.eval("(function(){%s;return true;})()" % run)
+        answer = wait_until(lambda: [v for v in [self.program.eval("window.__hbAsk")] if v != "pending"],
+                            10, what="the page's answer")
+        return answer[0]
+
+    def test_what_the_page_asks_for_is_refused_without_a_prompt(self):
+        for by_click in (False, True):
+            for name, request, refused in PERMISSION_REQUESTS:
+                with self.subTest(request=name, by_click=by_click):
+                    answer = self.ask(request, by_click)
+                    # Without a click the choosers refuse for want of one, which proves nothing.
+                    if by_click or "SecurityError" not in str(answer):
+                        self.assertIn(answer, refused)
+                    self.assert_held()
+
+    def test_page_neither_moves_nor_resizes_the_window(self):
+        self.click_link("click", 1, href="javascript:void 0",
+                        extra="a.onclick=function(){resizeTo(300,300);moveTo(400,300);resizeBy(-500,-200);};")
+        self.assert_held()
+        self.assertEqual(self.program.eval("[outerWidth,outerHeight,screenX,screenY]"), self.bounds)
+
+    def test_colour_input_opens_no_chooser(self):
+        self.mark_clicks()
+        self.program.eval("(function(){var i=document.createElement('input');i.type='color';i.id='hb-link';"
+                          "i.style.cssText='position:fixed;left:0;top:0;width:320px;height:120px;"
+                          "z-index:2147483647';document.body.appendChild(i);return true;})()")
+        X.xdotool("mousemove", 100, 60)
+        X.xdotool("click", 1)
+        self.wait_marked("the click")
+        self.assert_held()
+        self.program.eval("window.__hbMark=0")
+        X.xdotool("key", "space")
+        self.wait_marked("the key")
+        self.assert_held()
+
+    # ---- Drops from outside ----
+
+    def drag_onto_the_page(self, *uris):
+        """A real XDND drag from the drag source (a window of another program) onto the map."""
+        events = os.path.join(self.program.root, "drag-events")
+        with open(events, "w") as out:
+            source = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "drag_source.py"),
+                                       "1060", "600", *uris], env=X.env(), stdout=out,
+                                      stderr=subprocess.DEVNULL)
+
+        def said(word):
+            with open(events) as f:
+                return word in f.read().split()
+        try:
+            wait_until(lambda: said("ready"), 20, what="the drag source")
+            # The page's own handler (bubble phase) counts what reached it.
+            self.program.eval("(function(){window.__hbMark=0;if(!window.__hbDragMarking){window.__hbDragMarking=1;"
+                              "['dragover','drop'].forEach(function(t){document.addEventListener(t,"
+                              "function(){window.__hbMark=(window.__hbMark||0)+1;});});}return true;})()")
+            X.xdotool("mousemove", 1160, 650)
+            X.xdotool("mousedown", 1)
+            # Past GTK's drag threshold, then on over the map until the page has seen the drag.
+            for step in range(1, 6):
+                X.xdotool("mousemove", 1160 - 10 * step, 650 - 10 * step)
+            wait_until(lambda: said("begin"), 10, what="the drag to begin")
+            moves = iter(range(1000))
+            wait_until(lambda: X.xdotool("mousemove", 640 + next(moves) % 20, 360) or
+                       self.program.eval("window.__hbMark||0") > 0, 20, interval=0.1,
+                       what="the drag to reach the page")
+            X.xdotool("mouseup", 1)
+            wait_until(lambda: said("end"), 10, what="the drag to end")
+            source.wait(10)
+            # The page took nothing: a link the browser accepted would open, for a moment at
+            # least, in a window of its own.
+            self.assertTrue(said("failed"), "the drop was accepted")
+        finally:
+            if source.poll() is None:
+                source.terminate()
+                source.wait(10)
+
+    def test_drops_from_outside_open_nothing(self):
+        local = os.path.join(self.program.root, "dropped.html")
+        with open(local, "w") as f:
+            f.write("<title>dropped</title>")
+        for name, uris in (("a file", ["file://" + local]),
+                           ("a link of the cloud", [DEMO.cloud + "/demo/echo?via=drop"]),
+                           ("a link of another site", [DEMO.gateway + "/demo/echo?via=drop"])):
+            with self.subTest(drop=name):
+                self.drag_onto_the_page(*uris)
+                self.assert_held()
+
+    def test_dragging_a_link_of_the_page_onto_the_page(self):
+        self.program.eval(LINK % (repr(DEMO.cloud + "/demo/echo?via=drag"), ""))
+        X.xdotool("mousemove", 100, 60)
+        X.xdotool("mousedown", 1)
+        for step in range(1, 20):
+            X.xdotool("mousemove", 100 + 30 * step, 60 + 15 * step)
+        X.xdotool("mouseup", 1)
+        self.assert_held()
 
     # ---- Keys ----
 
@@ -282,6 +469,20 @@ class IdleReturn(unittest.TestCase):
             program.cleanup()
 
 
+def window_names():
+    """The names of the visible top-level windows."""
+    names = []
+    for w in visible_windows():
+        out = subprocess.run(["xdotool", "getwindowname", w], env=X.env(), capture_output=True, text=True)
+        names.append(out.stdout.strip())
+    return names
+
+
+def foreign_windows():
+    """Windows of the browser that are not the display's: developer tools, a full browser window."""
+    return [n for n in window_names() if "DevTools" in n or n.endswith("Chromium")]
+
+
 class StalledStart(unittest.TestCase):
     def test_keys_while_the_program_stalls_at_start_open_nothing(self):
         DEMO.reset()
@@ -294,7 +495,20 @@ class StalledStart(unittest.TestCase):
             windows = visible_windows()
             program.stop()
             wait_until(lambda: visible_windows() == before, 20, what="the windows to go")
+            # The gateway holds its answer: the map cannot load until the test lets it.
+            DEMO.fault(entry="hang")
+            # The program stalls the moment it starts the browser, before it could say a word to
+            # it: the browser's wrapper stops it.
+            chromium = os.path.join(program.root, "chromium")
+            with open(chromium, "w") as f:
+                f.write('#!/bin/sh\nkill -STOP $PPID\nexec /usr/lib/chromium/chromium "$@"\n')
+            os.chmod(chromium, 0o755)
+            program.extra_env["HALLBOARD_CHROMIUM"] = chromium
             program.start(wait=False)
+
+            def stopped():
+                with open("/proc/%d/stat" % program.proc.pid) as f:
+                    return f.read().rsplit(")", 1)[1].split()[0] == "T"
 
             def browser():
                 try:
@@ -302,23 +516,43 @@ class StalledStart(unittest.TestCase):
                         return [int(p) for p in f.read().split()]
                 except OSError:
                     return []
-            wait_until(browser, 20, interval=0.02, what="the browser to start")
-            program.proc.send_signal(signal.SIGSTOP)
             try:
-                wait_until(lambda: len(visible_windows()) > len(before), 30, what="the browser's window")
-                # Whatever has the keyboard now gets the keys that open windows.
+                wait_until(stopped, 20, interval=0.02, what="the program to stall")
+                pid = browser()[0]
+
+                def browser_window():
+                    # The one with a name: the browser keeps a nameless window of its own as well.
+                    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid), "--name", "."],
+                                         env=X.env(), capture_output=True, text=True).stdout.split()
+                    return out[0] if out else None
+                # The browser's window gets the keyboard (nothing else sees to that with no window
+                # manager), and with it the keys that open windows.
+                X.xdotool("windowfocus", "--sync", wait_until(browser_window, 30, what="the browser's window"))
                 X.xdotool("mousemove", 640, 360)
                 for key in ("F12", "ctrl+n", "ctrl+s", "ctrl+shift+i", "ctrl+o"):
                     X.xdotool("key", key)
                 X.xdotool("click", 3)
                 X.xdotool("key", "Escape")
+                # Whether the keys open anything is the browser's race: once the dark start page's
+                # script runs it swallows them. When they won it, the windows are up in a moment
+                # (and must go below); when they lost, there is nothing to wait for, and the checks
+                # below hold all the same.
+                try:
+                    wait_until(foreign_windows, 5, interval=0.1, what="a window the keys opened")
+                except AssertionError:
+                    pass
             finally:
                 program.proc.send_signal(signal.SIGCONT)
+            # What the keys opened goes as soon as the program has its page, long before the map.
+            wait_until(lambda: not foreign_windows(), 30, interval=0.05, what="the opened windows to go")
+            self.assertTrue(program.state()["cover"], "the map showed before the windows went")
+            DEMO.fault(entry="ok")
             wait_until(lambda: program.page_ready("大厅"), 60, what="the map")
             for _ in range(3):
                 self.assertEqual(len(visible_windows()), len(windows), "a window opened during the stall")
                 time.sleep(0.2)
         finally:
+            DEMO.reset()
             program.cleanup()
 
 

@@ -422,7 +422,7 @@ void TChromiumBrowser::Start(const TBrowserOptions& options) {
     const auto& infos = Member(*r.Result, "targetInfos");
     if (!infos.IsArray()) return;
     for (const auto& info : infos.GetArray())
-      if (JsonString(info, "type") == "page") {
+      if (JsonString(info, "type") == "page" && !TChromiumLockDown::Foreign(info, {})) {
         AttachTo(JsonString(info, "targetId"));
         return;
       }
@@ -657,8 +657,11 @@ void TChromiumBrowser::SendFetchEnable() {
   FConn->Send("Fetch.enable", "{\"patterns\":" + list + "}", FSession);
 }
 
-void TChromiumBrowser::ContinueDocument(const std::string& id) {
-  FConn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(id) + "}", FSession);
+void TChromiumBrowser::ContinueDocument(const std::string& id, const std::string& response) {
+  if (!response.empty())
+    FConn->Send("Fetch.continueResponse", response, FSession);
+  else
+    FConn->Send("Fetch.continueRequest", "{\"requestId\":" + JsonQuote(id) + "}", FSession);
 }
 
 void TChromiumBrowser::ReleaseDocuments() {
@@ -666,7 +669,7 @@ void TChromiumBrowser::ReleaseDocuments() {
   FHoldingDocuments = false;
   if (!FConn || FSession.empty()) return;
   // A document whose navigation was replaced meanwhile is gone; the browser's refusal is fine.
-  for (const auto& id : FHeldDocuments) ContinueDocument(id);
+  for (const auto& [id, response] : FHeldDocuments) ContinueDocument(id, response);
   FHeldDocuments.clear();
   MaybeRestFilters();
 }
@@ -693,10 +696,11 @@ void TChromiumBrowser::ResourcePaused(const rapidjson::Value& p) {
         FNav.HttpStatus = IntMember(p, "responseStatusCode");
     }
     // Held for the set-up, it goes on once every answer is in.
+    std::string response = reason.empty() ? FLockDown.DocumentResponse(p, FMainFrame) : "";
     if (FHoldingDocuments && FSetupPending > 0)
-      FHeldDocuments.push_back(id);
+      FHeldDocuments.emplace_back(id, std::move(response));
     else
-      ContinueDocument(id);
+      ContinueDocument(id, response);
     // A failure ends the navigation here unless an answer to our Page.navigate will name its
     // exact net error, or the browser's error page commits. An abort is a newer navigation's.
     if (ours && !reason.empty() && reason != "Aborted" && FNavigatesUnanswered == 0)

@@ -109,7 +109,9 @@ class TChromiumBrowser : public IBrowser {
   void FlushFetchEnable();
   // Lets the documents held for the set-up go on, and stops holding new ones.
   void ReleaseDocuments();
-  void ContinueDocument(const std::string& id);
+  // A document's paused request or response goes on; response holds the lock-down's changed
+  // response (DocumentResponse), or nothing.
+  void ContinueDocument(const std::string& id, const std::string& response = {});
   void ResourcePaused(const rapidjson::Value& p);
   void MaybeRestFilters();
   void ArmFilterWake(uint64_t ms);
@@ -146,9 +148,10 @@ class TChromiumBrowser : public IBrowser {
   int FHeldRequests = 0;          // deferred requests of this session not yet completed
   int FNavigatesUnanswered = 0;   // our Page.navigate commands of this session not yet answered
   bool FHoldingDocuments = false; // documents' responses wait for the set-up
-  std::vector<std::string> FHeldDocuments; // their request ids, in arrival order
-  bool FFetchPending = false;              // patterns added, not yet sent
-  bool FFilterResting = false;             // the cache's patterns are off while the cache is paused
+  // Their request ids and changed responses, in arrival order.
+  std::vector<std::pair<std::string, std::string>> FHeldDocuments;
+  bool FFetchPending = false;  // patterns added, not yet sent
+  bool FFilterResting = false; // the cache's patterns are off while the cache is paused
   unsigned FFilterWake = 0;
   // Set-up commands of the current session still unanswered, and who waits for them. A new
   // session (generation) makes every earlier answer irrelevant.

@@ -77,6 +77,19 @@ constexpr const char* kBlockedContent[] = {
     "captured_surface_control",
 };
 
+// The features no frame of the page may use, sent as the top-level document's permissions
+// policy: every frame inside inherits it, a fresh frame that never ran our script included. The
+// browser refuses these without asking anybody; several of them (the screen-share picker, the
+// full-screen bubble, the security-key and sign-in dialogs) open over the map even with every
+// permission denied, so the policy is what keeps them shut.
+constexpr const char* kPermissionsPolicy =
+    "camera=(), microphone=(), geolocation=(), display-capture=(), fullscreen=(), usb=(), "
+    "hid=(), serial=(), bluetooth=(), midi=(), payment=(), clipboard-read=(), "
+    "idle-detection=(), local-fonts=(), window-management=(), web-share=(), "
+    "publickey-credentials-get=(), publickey-credentials-create=(), otp-credentials=(), "
+    "identity-credentials-get=(), xr-spatial-tracking=(), captured-surface-control=(), "
+    "speaker-selection=()";
+
 } // namespace
 
 std::string LockDownScript() {
@@ -86,7 +99,8 @@ std::string LockDownScript() {
 var d=document,w=window;
 function newWindow(a){var t=(a.getAttribute("target")||"");if(!t){var b=d.querySelector("base[target]");t=b?b.getAttribute("target"):"";}t=t.toLowerCase();
 return a.hasAttribute("download")||!(t===""||t==="_self"||t==="_top"||t==="_parent");}
-function click(e){var t=e.target,a=t&&t.closest?t.closest("a[href],area[href]"):null;if(!a)return;
+function colour(t){return t&&t.tagName==="INPUT"&&(t.type||"").toLowerCase()==="color";}
+function click(e){var t=e.target;if(colour(t)){e.preventDefault();return;}var a=t&&t.closest?t.closest("a[href],area[href]"):null;if(!a)return;
 var p=(a.protocol||"").toLowerCase();
 if(e.button!==0||e.ctrlKey||e.shiftKey||e.metaKey||e.altKey||newWindow(a)||(p!=="http:"&&p!=="https:"&&p!=="javascript:"))e.preventDefault();}
 d.addEventListener("click",click,true);d.addEventListener("auxclick",click,true);
@@ -97,7 +111,10 @@ function outside(e){var x=e.dataTransfer,y=x&&x.types?Array.prototype.slice.call
 d.addEventListener("dragover",function(e){if(!outside(e))return;e.preventDefault();e.dataTransfer.dropEffect="none";},true);
 d.addEventListener("drop",function(e){if(outside(e))e.preventDefault();},true);
 d.addEventListener("keydown",function(e){if(e.key==="Escape"&&(e.shiftKey||e.ctrlKey||e.altKey))e.preventDefault();},true);
-w.open=function(){return null;};w.alert=function(){};w.confirm=function(){return false;};w.prompt=function(){return null;};w.print=function(){};
+w.open=function(){return null;};["moveTo","moveBy","resizeTo","resizeBy"].forEach(function(n){w[n]=function(){};});
+var picker=w.HTMLInputElement&&HTMLInputElement.prototype.showPicker;if(picker)HTMLInputElement.prototype.showPicker=function(){if(colour(this))throw new DOMException("","NotAllowedError");return picker.apply(this,arguments);};
+if(w.Element&&Element.prototype.requestPointerLock)Element.prototype.requestPointerLock=function(){return Promise.reject(new DOMException("","NotAllowedError"));};
+w.alert=function(){};w.confirm=function(){return false;};w.prompt=function(){return null;};w.print=function(){};
 ["showOpenFilePicker","showSaveFilePicker","showDirectoryPicker"].forEach(function(n){if(n in w)w[n]=function(){return Promise.reject(new DOMException("","AbortError"));};});
 })();)JS";
 }
@@ -138,6 +155,8 @@ void TChromiumLockDown::BrowserStarted(std::shared_ptr<TDevToolsConnection> conn
   Forget();
   FConn = std::move(conn);
   if (!FConn) return;
+  // Developer tools a key opened while we were not yet listening go before anything else.
+  CloseForeignTargets();
   FConn->Send("Browser.setDownloadBehavior", R"({"behavior":"deny","eventsEnabled":false})");
   for (const char* name : kDeniedPermissions) {
     std::string descriptor = std::string(R"({"name":")") + name + "\"";
@@ -154,6 +173,7 @@ void TChromiumLockDown::Forget() {
   FSession.clear();
   FFrameSessions.clear();
   FScripts.clear();
+  FLeaving = false;
 }
 
 void TChromiumLockDown::PageAttached(const std::string& targetId, const std::string& session,
@@ -171,6 +191,8 @@ void TChromiumLockDown::PageAttached(const std::string& targetId, const std::str
         R"({"autoAttach":true,"waitForDebuggerOnStart":true,"flatten":true})");
   // The browser holds a page created after it heard from us; ours goes on now, with our scripts.
   setup("Runtime.runIfWaitingForDebugger", "{}");
+  // Now that we know our page, anything else goes, long before the map has loaded.
+  CloseForeignTargets();
 }
 
 void TChromiumLockDown::ScriptAdded(const std::string& script) {
@@ -178,6 +200,7 @@ void TChromiumLockDown::ScriptAdded(const std::string& script) {
 }
 
 void TChromiumLockDown::OwnNavigation(const std::string& url) {
+  FLeaving = false; // ours replaces whatever the page went to
   const std::string origin = OriginOf(url);
   if (!origin.empty()) FOrigin = origin;
 }
@@ -187,9 +210,30 @@ void TChromiumLockDown::OwnDocumentCommitted() {
   // Back and forward then lead nowhere but to what followed the program's own page: never to
   // the dark start page nor to a page of an earlier choice.
   FConn->Send("Page.resetNavigationHistory", "{}", FSession);
+  // Whatever opened before the program's page had the keyboard is long gone by now; a last look
+  // costs one message.
+  CloseForeignTargets();
+}
+
+bool TChromiumLockDown::Foreign(const rapidjson::Value& info, const std::string& own) {
+  const std::string url = JsonString(info, "url");
+  if (!own.empty() && JsonString(info, "targetId") == own) return false;
+  // Developer tools are never ours.
+  if (url.rfind("devtools://", 0) == 0) return true;
+  if (JsonString(info, "type") != "page") return false;
+  // Once we know our page, any other is not.
+  if (!own.empty()) return true;
+  // Before: ours opened on its start address, so a page with none yet, or one of the browser's
+  // own (a new tab, its settings), came from a key pressed while we were not listening. Adopting
+  // it would put a full browser window on the display.
+  return url.empty() || url.rfind("chrome://", 0) == 0 || url.rfind("chrome-untrusted://", 0) == 0;
+}
+
+void TChromiumLockDown::CloseForeignTargets() {
+  if (!FConn) return;
   // Keys that reached the browser before we could answer (the program stalled at start, no page
   // of ours had the keyboard yet) may have opened developer tools or another window, which the
-  // browser does not announce: every target, whatever its kind, is looked at once more.
+  // browser announced before we listened: every target, whatever its kind, is looked at.
   FConn->Send(
       "Target.getTargets", R"({"filter":[{}]})", {},
       [conn = std::weak_ptr<TDevToolsConnection>(FConn), own = FTargetId](const TDevToolsReply& r) {
@@ -197,14 +241,16 @@ void TChromiumLockDown::OwnDocumentCommitted() {
         if (!c || !r.Result) return;
         const auto& infos = Member(*r.Result, "targetInfos");
         if (!infos.IsArray()) return;
-        for (const auto& info : infos.GetArray()) {
-          const std::string id = JsonString(info, "targetId");
-          const std::string type = JsonString(info, "type");
-          const bool devtools = JsonString(info, "url").rfind("devtools://", 0) == 0;
-          if (id != own && (type == "page" || devtools))
-            c->Send("Target.closeTarget", "{\"targetId\":" + JsonQuote(id) + "}");
-        }
+        for (const auto& info : infos.GetArray())
+          if (Foreign(info, own))
+            c->Send("Target.closeTarget",
+                    "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
       });
+}
+
+void TChromiumLockDown::CloseTarget(const std::string& targetId) {
+  FConn->Send("Target.closeTarget", "{\"targetId\":" + JsonQuote(targetId) + "}");
+  LogThrottled(lkWindow, "已关闭页面打开的新窗口");
 }
 
 bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& session,
@@ -221,6 +267,15 @@ bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& se
     return true;
   }
   if (method == "Page.fileChooserOpened") return true; // nothing opens, nothing chosen
+  if (method == "Page.frameNavigated" && session == FSession && !FSession.empty()) {
+    LeaveForeignDocument(Member(p, "frame"));
+    return false; // the adapter follows the page's documents as well
+  }
+  if (method == "Page.loadEventFired" && session == FSession && FLeaving) {
+    FLeaving = false;
+    GoBack();
+    return false;
+  }
   if (method == "Target.attachedToTarget") {
     const auto& info = Member(p, "targetInfo");
     const std::string type = JsonString(info, "type");
@@ -229,10 +284,8 @@ bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& se
       // Browser-wide: the adapter adopts the first page; any other page (a window that slipped
       // past the page script) closes before it runs, and anything else goes on untouched.
       if (type == "page") {
-        if (FTargetId.empty() || JsonString(info, "targetId") == FTargetId) return false;
-        FConn->Send("Target.closeTarget",
-                    "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
-        LogThrottled(lkWindow, "已关闭页面打开的新窗口");
+        if (!Foreign(info, FTargetId)) return false;
+        CloseTarget(JsonString(info, "targetId"));
         return true;
       }
       if (!child.empty()) {
@@ -244,17 +297,15 @@ bool TChromiumLockDown::OnEvent(const std::string& method, const std::string& se
     ChildAttached(session, p);
     return true;
   }
-  if (method == "Target.targetCreated" && session.empty()) {
-    // A page the auto-attachment missed (it came before our rules): closed as well.
+  if ((method == "Target.targetCreated" || method == "Target.targetInfoChanged") &&
+      session.empty()) {
+    // A page the auto-attachment missed (it came before our rules), or developer tools a key
+    // opened before our page had the keyboard: closed as well. Developer tools show what they
+    // are only once their address is in, which the browser tells as a change.
     const auto& info = Member(p, "targetInfo");
-    if (JsonString(info, "type") == "page" && !FTargetId.empty() &&
-        JsonString(info, "targetId") != FTargetId) {
-      FConn->Send("Target.closeTarget",
-                  "{\"targetId\":" + JsonQuote(JsonString(info, "targetId")) + "}");
-      LogThrottled(lkWindow, "已关闭页面打开的新窗口");
-      return true;
-    }
-    return false;
+    if (!Foreign(info, FTargetId)) return false;
+    CloseTarget(JsonString(info, "targetId"));
+    return true;
   }
   if (method == "Target.detachedFromTarget" && session == FSession) {
     const std::string child = JsonString(p, "sessionId");
@@ -304,6 +355,38 @@ void TChromiumLockDown::FrameSetup(const std::string& session) {
   FConn->Send("Runtime.runIfWaitingForDebugger", "{}", session);
 }
 
+void TChromiumLockDown::LeaveForeignDocument(const rapidjson::Value& frame) {
+  // A document that never asked the network (about:blank, data:, a page's own blob) passes the
+  // request filter: once it is in, the page goes back to where it came from, which is ours. The
+  // browser's error page of a failed navigation is the adapter's to judge.
+  if (FOrigin.empty() || !JsonString(frame, "parentId").empty() ||
+      !JsonString(frame, "unreachableUrl").empty())
+    return;
+  const std::string url = JsonString(frame, "url");
+  if (url == kStartPage || OriginOf(url) == FOrigin || url.rfind("chrome-error://", 0) == 0) return;
+  LogThrottled(lkOtherSite, "已拦截页面打开其他网站 " + url.substr(0, url.find_first_of(",?#")));
+  // The page is between documents until it has loaded, and answers nothing about its history.
+  FLeaving = true;
+}
+
+void TChromiumLockDown::GoBack() {
+  FConn->Send("Page.getNavigationHistory", "{}", FSession,
+              [conn = std::weak_ptr<TDevToolsConnection>(FConn),
+               session = FSession](const TDevToolsReply& r) {
+                auto c = conn.lock();
+                if (!c || !r.Result) return;
+                const auto& entries = Member(*r.Result, "entries");
+                const auto& index = Member(*r.Result, "currentIndex");
+                if (!entries.IsArray() || !index.IsInt() || index.GetInt() < 1 ||
+                    index.GetInt() >= static_cast<int>(entries.Size()))
+                  return; // nothing of ours before it: the idle return brings the map back
+                const auto& id = Member(entries[index.GetInt() - 1], "id");
+                if (id.IsInt())
+                  c->Send("Page.navigateToHistoryEntry",
+                          "{\"entryId\":" + std::to_string(id.GetInt()) + "}", session);
+              });
+}
+
 std::string TChromiumLockDown::FetchPatterns() const {
   // Documents before they are asked for: the top-level page may not leave the cloud's site.
   return R"({"urlPattern":"*","resourceType":"Document","requestStage":"Request"},)";
@@ -322,6 +405,26 @@ bool TChromiumLockDown::StopsDocument(const rapidjson::Value& p, const std::stri
               FSession);
   LogThrottled(lkOtherSite, "已拦截页面打开其他网站 " + OriginOf(url));
   return true;
+}
+
+std::string TChromiumLockDown::DocumentResponse(const rapidjson::Value& p,
+                                                const std::string& mainFrame) const {
+  const auto& status = Member(p, "responseStatusCode");
+  const auto& headers = Member(p, "responseHeaders");
+  // A redirect's headers are not the document's: the one it leads to gets the policy.
+  if (!status.IsInt() || status.GetInt() / 100 == 3 || !headers.IsArray() ||
+      JsonString(p, "resourceType") != "Document" || JsonString(p, "frameId") != mainFrame)
+    return {};
+  // Ours goes last: where the cloud names a feature too, the last word is the one that counts.
+  std::string list = "[";
+  for (const auto& h : headers.GetArray())
+    list += "{\"name\":" + JsonQuote(JsonString(h, "name")) +
+            ",\"value\":" + JsonQuote(JsonString(h, "value")) + "},";
+  list += "{\"name\":\"Permissions-Policy\",\"value\":" + JsonQuote(kPermissionsPolicy) + "}]";
+  return "{\"requestId\":" + JsonQuote(JsonString(p, "requestId")) +
+         ",\"responseCode\":" + std::to_string(status.GetInt()) +
+         ",\"responsePhrase\":" + JsonQuote(JsonString(p, "responseStatusText")) +
+         ",\"responseHeaders\":" + list + "}";
 }
 
 void TChromiumLockDown::LogThrottled(int kind, const std::string& text) {

@@ -18,8 +18,10 @@
 namespace hb::lin {
 
 // The document script of the lock-down: no new window from a link, a form or window.open, no
-// dialog of the page's script, no print or file picker, nothing dropped from outside opens, and
-// Shift+Esc (the browser's task manager) does nothing.
+// dialog of the page's script, no print or file picker, nothing dropped from outside opens,
+// Shift+Esc (the browser's task manager) does nothing, the page neither moves nor resizes the
+// browser's window (an app window obeys, and the desktop would show around it), and it never
+// takes the pointer away.
 std::string LockDownScript();
 
 // Preferences that deny what the page could ask the person at the screen for, merged into the
@@ -54,6 +56,13 @@ class TChromiumLockDown {
   // A main-frame document's request before it goes out: true when it was stopped (another site),
   // with the request failed as aborted, so that its navigation ends as cancelled.
   bool StopsDocument(const rapidjson::Value& p, const std::string& mainFrame);
+  // The parameters of Fetch.continueResponse for a paused document response of the top-level
+  // page (its headers with our permissions policy added), or "" when it goes on unchanged.
+  std::string DocumentResponse(const rapidjson::Value& p, const std::string& mainFrame) const;
+
+  // A target that is not the display's page: developer tools, a page other than own, or (while
+  // own is not yet known) a page that cannot be the one we started with.
+  static bool Foreign(const rapidjson::Value& targetInfo, const std::string& own);
 
   // A web message from a frame of another site (the page's menu request from inside it).
   std::function<void(const std::string& json)> OnWebMessage;
@@ -61,8 +70,16 @@ class TChromiumLockDown {
  private:
   void ChildAttached(const std::string& parent, const rapidjson::Value& p);
   void FrameSetup(const std::string& session);
+  // The top-level page committed a document outside the cloud's origin that the request filter
+  // never saw: back to the one before it.
+  void LeaveForeignDocument(const rapidjson::Value& frame);
+  // Back to the history entry before the current one.
+  void GoBack();
   // One log line a minute at most for each kind of thing stopped.
   void LogThrottled(int kind, const std::string& text);
+  // Closes every foreign target the browser has now.
+  void CloseForeignTargets();
+  void CloseTarget(const std::string& targetId);
 
   std::shared_ptr<TDevToolsConnection> FConn;
   std::string FTargetId;
@@ -71,6 +88,7 @@ class TChromiumLockDown {
   std::vector<std::string> FScripts;
   std::vector<std::string> FFrameSessions;
   uint64_t FLastLog[4] = {};
+  bool FLeaving = false; // a foreign document is loading; back once it has
 };
 
 } // namespace hb::lin
