@@ -290,3 +290,18 @@ class Program:
     def cleanup(self):
         self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+def share_display_and_demo(module, *screen):
+    """Gives a test module (its globals()) one Xvfb, of the `screen` size when given, and one demo
+    for all its tests, as its X and DEMO: started before the first test, stopped after the last."""
+    def setUpModule():
+        module["X"] = Xvfb(*screen)
+        module["DEMO"] = Demo()
+
+    def tearDownModule():
+        module["DEMO"].stop()
+        module["X"].stop()
+
+    module.update(X=None, DEMO=None, setUpModule=setUpModule, tearDownModule=tearDownModule)
+

@@ -11,22 +11,13 @@ import tempfile
 import time
 import unittest
 
-from harness import Demo, Program, Xvfb, wait_until
+from harness import Program, wait_until, share_display_and_demo
 
 DIVISOR = 20
 QUIET_S = 60 / DIVISOR
-X = DEMO = None
 
 
-def setUpModule():
-    global X, DEMO
-    X = Xvfb()
-    DEMO = Demo()
-
-
-def tearDownModule():
-    DEMO.stop()
-    X.stop()
+share_display_and_demo(globals())
 
 
 def running(pid):

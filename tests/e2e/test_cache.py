@@ -4,20 +4,11 @@ entirely, so a dead gateway costs the page nothing, and it comes back when the p
 import os
 import unittest
 
-from harness import Demo, Program, Xvfb, wait_until
-
-X = DEMO = None
+from harness import Program, wait_until, share_display_and_demo
 
 
-def setUpModule():
-    global X, DEMO
-    X = Xvfb()
-    DEMO = Demo()
 
-
-def tearDownModule():
-    DEMO.stop()
-    X.stop()
+share_display_and_demo(globals())
 
 
 class PausedCache(unittest.TestCase):

@@ -13,11 +13,10 @@ import unittest
 
 import urllib.request
 
-from harness import SCRIPTS_RAN, Demo, Program, Xvfb, rgb, wait_until
+from harness import SCRIPTS_RAN, Program, rgb, wait_until, share_display_and_demo
 
 MAP_COLOURS = {"大厅": rgb("#0E4D3A"), "包间区": rgb("#4D0E3A"), "电竞区": rgb("#3A4D0E")}
 COVER = rgb("#070D18")
-X = DEMO = None
 
 
 def reachable(base):
@@ -28,15 +27,7 @@ def reachable(base):
         return False
 
 
-def setUpModule():
-    global X, DEMO
-    X = Xvfb()
-    DEMO = Demo()
-
-
-def tearDownModule():
-    DEMO.stop()
-    X.stop()
+share_display_and_demo(globals())
 
 
 class KioskCase(unittest.TestCase):

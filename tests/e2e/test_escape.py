@@ -11,9 +11,8 @@ import subprocess
 import time
 import unittest
 
-from harness import Demo, Program, Xvfb, wait_until
+from harness import Program, wait_until, share_display_and_demo
 
-X = DEMO = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # A link over the top left of the page, painted so xdotool can hit it. `%s` is its address.
@@ -63,15 +62,7 @@ PERMISSION_REQUESTS = [
 ]
 
 
-def setUpModule():
-    global X, DEMO
-    X = Xvfb()
-    DEMO = Demo()
-
-
-def tearDownModule():
-    DEMO.stop()
-    X.stop()
+share_display_and_demo(globals())
 
 
 def visible_windows():

@@ -7,19 +7,10 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import SCRIPTS_RAN, Demo, Program, Xvfb, wait_until
-
-X = DEMO = None
-
-def setUpModule():
-    global X, DEMO
-    X = Xvfb()
-    DEMO = Demo()
+from harness import SCRIPTS_RAN, Program, wait_until, share_display_and_demo
 
 
-def tearDownModule():
-    DEMO.stop()
-    X.stop()
+share_display_and_demo(globals())
 
 
 class BusyCore:

@@ -5,23 +5,14 @@ logical pixels, drawn at twice the pixels, never with fonts scaled a second time
 import threading
 import unittest
 
-from harness import Demo, Program, Xvfb, rgb, wait_until
+from harness import Program, rgb, wait_until, share_display_and_demo
 
-X = DEMO = None
 TITLE = rgb("#E6EEF6")
 WHITE = (255, 255, 255)
 
 
-def setUpModule():
-    global X, DEMO
-    # 1280 x 720 logical pixels at a scale of two.
-    X = Xvfb(2560, 1440)
-    DEMO = Demo()
-
-
-def tearDownModule():
-    DEMO.stop()
-    X.stop()
+# 1280 x 720 logical pixels at a scale of two.
+share_display_and_demo(globals(), 2560, 1440)
 
 
 def close(a, b, tolerance=8):

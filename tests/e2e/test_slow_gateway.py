@@ -8,11 +8,10 @@ slowness by the same number, so that the minutes of a real store take seconds he
 import time
 import unittest
 
-from harness import Demo, Program, Xvfb, wait_until
+from harness import Program, wait_until, share_display_and_demo
 
 LOAD = 6
 MEDIA = "/seatmap/5f2c8a91d04b4e7c9a3e61b0f7d2c845/img/0a1b2c3d4e5f60718293.png"
-X = DEMO = None
 
 
 def scaled(ms):
@@ -24,15 +23,7 @@ DEADLINE_MS = scaled(60000)            # the navigation deadline
 HOLD_MS = scaled(1500) + scaled(90000)  # the cache's longest wait: connect + seat-map media answer
 
 
-def setUpModule():
-    global X, DEMO
-    X = Xvfb()
-    DEMO = Demo()
-
-
-def tearDownModule():
-    DEMO.stop()
-    X.stop()
+share_display_and_demo(globals())
 
 
 class SlowGateway(unittest.TestCase):
