@@ -490,9 +490,13 @@ class StalledStart(unittest.TestCase):
             DEMO.fault(entry="hang")
             # The program stalls the moment it starts the browser, before it could say a word to
             # it: the browser's wrapper stops it.
+            # Only the first start stalls: should the program start the browser again after the
+            # stall, nothing would wake it a second time.
             chromium = os.path.join(program.root, "chromium")
+            stalled = os.path.join(program.root, "stalled")
             with open(chromium, "w") as f:
-                f.write('#!/bin/sh\nkill -STOP $PPID\nexec /usr/lib/chromium/chromium "$@"\n')
+                f.write('#!/bin/sh\n[ -e "%s" ] || { : > "%s"; kill -STOP $PPID; }\n'
+                        'exec /usr/lib/chromium/chromium "$@"\n' % (stalled, stalled))
             os.chmod(chromium, 0o755)
             program.extra_env["HALLBOARD_CHROMIUM"] = chromium
             program.start(wait=False)
